@@ -1,0 +1,6 @@
+#include "ConfigurationError.h"
+
+void raiseConfigurationError(const std::string &message)
+{
+    throw message;
+}

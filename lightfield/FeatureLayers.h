@@ -1,0 +1,123 @@
+#pragma once
+
+#include <map>
+#include <vector>
+
+class QOpenGLTexture;
+
+// Texture layers a view can carry. Plain integer keys: lists of them are std::vector<int>, and a
+// key outside this table is simply one that no stage uses.
+enum FeatureLayer : int
+{
+    LdrRgb = 0, // 8-bit RGBA colour
+    RgbeImage = 1, // RGBE colour exactly as stored in the file
+    RgbeDisparity = 2, // RGBE disparity exactly as stored in the file
+    Disparity = 3, // disparity in pixels per view step, GL_R16F
+    TonemappedRgb = 4, // half-float colour, may exceed 1
+};
+
+// Scalar values a view can carry, 32-bit float.
+enum TonemappingParameter : int
+{
+    AverageRed = 0,
+    AverageGreen = 1,
+    AverageBlue = 2,
+    AverageLuminance = 3,
+    AverageLogLuminance = 4, // mean of ln(L + 0.00001)
+    MinLuminance = 5,
+    MaxLuminance = 6,
+    Contrast = 7, // exponent m of the photoreceptor operator
+    ViewOffsetX = 8, // camera output: offset right of the base column, in views
+    ViewOffsetY = 9, // camera output: base row minus the camera's row position, in views
+};
+
+using KeyList = std::vector<int>;
+
+inline bool listContains(const KeyList &list, int key)
+{
+    for (int element : list) {
+        if (element == key)
+            return true;
+    }
+    return false;
+}
+
+// The textures and scalars of one view. It owns its textures: destroying it deletes every texture
+// still stored, also one whose GL storage a pass already destroyed. Move-only, so that no two
+// containers can believe they own the same texture.
+class FeatureLayers
+{
+public:
+    FeatureLayers() = default;
+    ~FeatureLayers();
+    FeatureLayers(const FeatureLayers &) = delete;
+    FeatureLayers &operator=(const FeatureLayers &) = delete;
+    FeatureLayers(FeatureLayers &&other) noexcept;
+    FeatureLayers &operator=(FeatureLayers &&other) noexcept;
+
+    bool hasLayer(int layer) const;
+    QOpenGLTexture *getLayer(int layer) const; // null when absent
+    // Inserts or replaces. A replaced texture is not deleted: whoever replaces it keeps it.
+    void setLayer(int layer, QOpenGLTexture *texture);
+    // Hands a texture over to the caller: the key is removed and the texture is not deleted.
+    QOpenGLTexture *takeLayer(int layer);
+    bool holdsTexture(const QOpenGLTexture *texture) const;
+
+    bool hasParameter(int parameter) const;
+    float getParameter(int parameter) const; // 0.0 when absent
+    void setParameter(int parameter, float value);
+
+    const std::map<int, QOpenGLTexture *> &layers() const { return m_layers; }
+    const std::map<int, float> &parameters() const { return m_parameters; }
+
+private:
+    void deleteTextures();
+
+    std::map<int, QOpenGLTexture *> m_layers;
+    std::map<int, float> m_parameters;
+};
+
+// The camera's output for one frame: a synthesised view of its own (slot 0) and the four stored
+// views of the grid cell it was made from (slots 1 to 4), which stay owned by the plane.
+class CameraView
+{
+public:
+    enum Slot : int
+    {
+        Own = 0,
+        Right = 1,
+        Base = 2,
+        Diagonal = 3,
+        Below = 4
+    };
+
+    CameraView(int width, int height, const FeatureLayers &right, const FeatureLayers &base,
+               const FeatureLayers &diagonal, const FeatureLayers &below);
+    CameraView(const CameraView &) = delete;
+    CameraView &operator=(const CameraView &) = delete;
+
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+
+    // Slots 1 to 4 read the stored views; slot 0 and every other value read the own layers.
+    QOpenGLTexture *getLayer(int layer, int slot = Own) const;
+    float getParameter(int parameter, int slot = Own) const;
+
+    // These act on the own layers only.
+    bool hasLayer(int layer) const { return m_own.hasLayer(layer); }
+    bool hasParameter(int parameter) const { return m_own.hasParameter(parameter); }
+    void setLayer(int layer, QOpenGLTexture *texture) { m_own.setLayer(layer, texture); }
+    void setParameter(int parameter, float value) { m_own.setParameter(parameter, value); }
+
+    const FeatureLayers &own() const { return m_own; }
+    const FeatureLayers &slot(int slot) const;
+
+private:
+    int m_height;
+    int m_width;
+    FeatureLayers m_own;
+    const FeatureLayers &m_right;
+    const FeatureLayers &m_base;
+    const FeatureLayers &m_below;
+    const FeatureLayers &m_diagonal;
+};

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "FeatureLayers.h"
+#include "LightfieldPlane.h"
+
+#include <QOpenGLFunctions_3_3_Core>
+
+#include <memory>
+
+// Stage 2 of the pipeline: every frame it synthesises the view that the window shows.
+class LightfieldCamera : public QOpenGLFunctions_3_3_Core
+{
+public:
+    virtual ~LightfieldCamera() = default;
+    // The view for a window at global screen position (globalX, globalY) of width × height
+    // pixels. Needs the viewer's context current; the caller owns the result.
+    virtual std::unique_ptr<CameraView> render(int globalX, int globalY, int width, int height) = 0;
+    // A mouse movement of (dx, dy) window pixels with the given button held (the toolkit's value:
+    // 1 left, 2 right, 4 middle, 0 none).
+    virtual void mouseMoved(int dx, int dy, int button) = 0;
+};
+
+// The camera position moves with left-button drags, viewSpacing window pixels per view. The view
+// there is warped from the four stored views around it with their disparity maps, or, without
+// disparity, is the nearest stored view. The window shows a centred crop at one view pixel per
+// window pixel; its position on the screen does not matter.
+class SimpleCamera : public LightfieldCamera
+{
+public:
+    SimpleCamera(PipelineOptions options, const LightfieldPlane *plane);
+    ~SimpleCamera() override;
+
+    std::unique_ptr<CameraView> render(int globalX, int globalY, int width, int height) override;
+    void mouseMoved(int dx, int dy, int button) override;
+
+    // The warp of the view at position (x, y) in view units, with the texture coordinates of the
+    // output's four corners (lower-left, upper-left, upper-right, lower-right).
+    std::unique_ptr<CameraView> renderView(int width, int height, const float corners[4][2],
+                                           float x, float y, bool useDisparity);
+
+    int positionX() const { return m_positionX; }
+    int positionY() const { return m_positionY; }
+
+private:
+    const LightfieldPlane *m_plane;
+    GLuint m_framebuffer = 0;
+    int m_positionX = 1;
+    int m_positionY = 1;
+};
+
+std::unique_ptr<LightfieldCamera> createCamera(PipelineOptions options,
+                                               const LightfieldPlane *plane);
+
+// Blends every parameter the plane supports from the four views with the bilinear weights of
+// the offset (dx, dy) (dy negated downward, as the camera stores it) into the view's own layers.
+// Contrast, an exponent, is blended geometrically.
+void interpolateParameters(CameraView &view, const LightfieldPlane &plane, float dx, float dy);

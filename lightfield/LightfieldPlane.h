@@ -1,0 +1,77 @@
+#pragma once
+
+#include "FeatureLayers.h"
+
+#include <QOpenGLTexture>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class LightfieldReader;
+struct BuildConfiguration;
+
+// Options handed to every stage factory. The viewer passes empty ones; no stage reads a key yet.
+using PipelineOptions = std::map<std::string, std::string>;
+
+// Stage 1 of the pipeline: the whole light field resident on the GPU, one FeatureLayers per grid
+// position, with the lists of layers and parameters that the plane stage that built it stores.
+// Built once; read by the camera every frame.
+class LightfieldPlane
+{
+public:
+    LightfieldPlane(KeyList supportedLayers, KeyList supportedParameters, int width, int height,
+                    int columns, int rows, int viewSpacing, int reservedValue, int maxDisparity);
+
+    // Stores a listed layer at (column, row) and takes ownership of the texture, which samples as
+    // transparent black outside [0, 1] from then on. An unlisted layer raises "LightfieldPlane
+    // does not support this FeatureLayer" and leaves the texture with the caller.
+    void setFeatureLayer(int column, int row, int layer, QOpenGLTexture *texture);
+    // An unlisted parameter raises "LightfieldPlane does not support this Parameter".
+    void setParameter(int column, int row, int parameter, float value);
+
+    bool supportsLayer(int layer) const { return listContains(m_supportedLayers, layer); }
+    // Positions are not range-checked: callers keep them inside the grid.
+    const FeatureLayers &featureLayersAt(int column, int row) const;
+    QOpenGLTexture *layerAt(int column, int row, int layer) const;
+
+    const KeyList &supportedLayers() const { return m_supportedLayers; }
+    const KeyList &supportedParameters() const { return m_supportedParameters; }
+    int viewSpacing() const { return m_viewSpacing; }
+    int reservedValue() const { return m_reservedValue; }
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+    int columns() const { return m_columns; }
+    int rows() const { return m_rows; }
+    int maxDisparity() const { return m_maxDisparity; }
+
+private:
+    KeyList m_supportedLayers;
+    KeyList m_supportedParameters;
+    int m_viewSpacing;
+    int m_reservedValue;
+    int m_width;
+    int m_height;
+    int m_columns;
+    int m_rows;
+    int m_maxDisparity;
+    std::vector<std::vector<FeatureLayers>> m_views; // [column][row]
+};
+
+// Builds the plane from every view of the reader, with the build's RGBE plane stage for RGBE
+// files and buildLdrPlane otherwise. Needs the viewer's context current and the shader programs
+// loaded.
+std::unique_ptr<LightfieldPlane> createLightfieldPlane(PipelineOptions options,
+                                                       LightfieldReader *reader);
+std::unique_ptr<LightfieldPlane> createLightfieldPlane(PipelineOptions options,
+                                                       LightfieldReader *reader,
+                                                       const BuildConfiguration &configuration);
+
+// The plane of an 8-bit file: each view's colour as LdrRgb, its disparity converted to Disparity.
+std::unique_ptr<LightfieldPlane> buildLdrPlane(PipelineOptions options, LightfieldReader *reader);
+
+// The pass that turns a stored RGBE disparity image into a GL_R16F disparity map of width ×
+// height ("rgbe2rf.frag"). It destroys the source and returns a new texture owned by the caller.
+// A framebuffer must be bound with GL_COLOR_ATTACHMENT0 as its draw buffer.
+QOpenGLTexture *convertDisparity(QOpenGLTexture *source, int width, int height);

@@ -1,0 +1,97 @@
+#include "LightfieldReader.h"
+
+#include "ConfigurationError.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
+#include <QOpenGLTexture>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+LightfieldReader::LightfieldReader(QUrl file)
+{
+    const QString path = file.toLocalFile();
+    m_fileName = path.toStdString();
+
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists()) {
+        raiseConfigurationError("Cannot open lightfield file \"" + m_fileName + "\": no such file");
+    }
+    if (!info.isFile()) {
+        raiseConfigurationError("Cannot open lightfield file \"" + m_fileName
+                                + "\": not a regular file");
+    }
+
+    m_stream = std::make_unique<std::ifstream>(QFile::encodeName(path).toStdString(),
+                                               std::ios::in | std::ios::binary);
+    if (!m_stream->is_open()) {
+        raiseConfigurationError("Cannot open lightfield file \"" + m_fileName
+                                + "\": " + std::strerror(errno));
+    }
+
+    const LightfieldHeader header = readLightfieldHeader(*m_stream, info.size(), m_fileName);
+    m_height = header.height;
+    m_width = header.width;
+    m_rows = header.rows;
+    m_columns = header.columns;
+    m_viewSpacing = header.viewSpacing;
+    m_reservedValue = header.reservedValue;
+    m_maxDisparity = header.maxDisparity;
+    m_isHdr = header.isHdr;
+    m_hasDisparity = header.hasDisparity;
+    m_viewsRead = 0;
+    m_viewBytes = header.viewBytes;
+}
+
+LightfieldReader::~LightfieldReader() = default;
+
+FeatureLayers LightfieldReader::nextView()
+{
+    if (m_viewsRead >= m_columns * m_rows)
+        raiseConfigurationError("No more lightfield-views available!");
+
+    QOpenGLContext *context = QOpenGLContext::currentContext();
+    if (!context)
+        raiseConfigurationError("Reading a lightfield view needs a current OpenGL context");
+    GLint maxTextureSize = 0;
+    context->functions()->glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
+    if (m_width > maxTextureSize || m_height > maxTextureSize) {
+        raiseConfigurationError("Lightfield file \"" + m_fileName + "\" has views of "
+                                + std::to_string(m_width) + " x " + std::to_string(m_height)
+                                + " pixels; this OpenGL driver takes textures of at most "
+                                + std::to_string(maxTextureSize) + " pixels per side");
+    }
+
+    ++m_viewsRead;
+    FeatureLayers view;
+    view.setLayer(m_isHdr ? RgbeImage : LdrRgb, readImage());
+    if (m_hasDisparity)
+        view.setLayer(RgbeDisparity, readImage());
+    return view;
+}
+
+QOpenGLTexture *LightfieldReader::readImage()
+{
+    // The header was checked against the file's size, but the file may have shrunk since: never
+    // upload bytes that were not read.
+    std::vector<uchar> buffer(static_cast<size_t>(m_viewBytes));
+    m_stream->read(reinterpret_cast<char *>(buffer.data()), m_viewBytes);
+    if (m_stream->gcount() != m_viewBytes) {
+        raiseConfigurationError("Lightfield file \"" + m_fileName
+                                + "\" is truncated: it ended while view "
+                                + std::to_string(m_viewsRead) + " was read");
+    }
+
+    // Pixel rows are stored bottom-up, so the first stored row becomes texture row 0 as it is.
+    const QImage image(buffer.data(), m_width, m_height, QImage::Format_RGBA8888);
+    auto *texture = new QOpenGLTexture(image, QOpenGLTexture::DontGenerateMipMaps);
+    // Without mipmaps the default minification filter would leave the texture incomplete on
+    // drivers without immutable storage.
+    texture->setMinMagFilters(QOpenGLTexture::Nearest, QOpenGLTexture::Nearest);
+    return texture;
+}

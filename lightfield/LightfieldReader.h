@@ -1,0 +1,60 @@
+#pragma once
+
+#include "FeatureLayers.h"
+#include "LightfieldHeader.h"
+
+#include <QUrl>
+
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <string>
+
+// Opens a .lf2d file and hands out its views one at a time, in file order (row by row, column by
+// column), as freshly uploaded textures. The constructor reads and checks the header and needs no
+// OpenGL context; nextView needs the viewer's context to be current.
+class LightfieldReader
+{
+public:
+    // Raises a configuration error naming the file when it cannot be opened, its header is
+    // malformed or it holds fewer bytes than the grid needs.
+    explicit LightfieldReader(QUrl file);
+    ~LightfieldReader();
+    LightfieldReader(const LightfieldReader &) = delete;
+    LightfieldReader &operator=(const LightfieldReader &) = delete;
+
+    // The next view: LdrRgb (8-bit files) or RgbeImage (RGBE files), plus RgbeDisparity when the
+    // file has disparity. After rows × columns views it raises "No more lightfield-views
+    // available!".
+    FeatureLayers nextView();
+
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+    int rows() const { return m_rows; }
+    int columns() const { return m_columns; }
+    int viewSpacing() const { return m_viewSpacing; }
+    int reservedValue() const { return m_reservedValue; }
+    int maxDisparity() const { return m_maxDisparity; }
+    bool isHdr() const { return m_isHdr; }
+    bool hasDisparity() const { return m_hasDisparity; }
+    int viewsRead() const { return m_viewsRead; }
+    std::int64_t viewBytes() const { return m_viewBytes; }
+    const std::string &fileName() const { return m_fileName; }
+
+private:
+    QOpenGLTexture *readImage();
+
+    int m_height = 0;
+    int m_width = 0;
+    int m_rows = 0;
+    int m_columns = 0;
+    int m_viewSpacing = 0;
+    int m_reservedValue = 0;
+    int m_maxDisparity = 0;
+    bool m_isHdr = false;
+    bool m_hasDisparity = false;
+    std::unique_ptr<std::ifstream> m_stream;
+    int m_viewsRead = 0;
+    std::int64_t m_viewBytes = 0;
+    std::string m_fileName; // local path, for messages
+};

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "lightfield/FeatureLayers.h"
+#include "lightfield/LightfieldPlane.h"
+
+#include <QOpenGLFunctions_3_3_Core>
+
+#include <memory>
+
+class QOpenGLTexture;
+struct BuildConfiguration;
+
+// The message of a pipeline whose stages do not fit together.
+extern const char *const postProcessorRequirementsMessage;
+
+// Stage 3 of the pipeline: turns the camera's view into the one texture the window shows.
+class PostProcessor : public QOpenGLFunctions_3_3_Core
+{
+public:
+    virtual ~PostProcessor() = default;
+
+    // Whether the camera's own layers (slot 0) hold every required layer and parameter; the four
+    // stored views are not looked at.
+    bool meetsRequirements(const CameraView &view) const;
+
+    // The texture to show, handed to the caller, which draws it and destroys its GL storage. It
+    // may be one of the view's own layer textures; the caller must then leave deleting the
+    // wrapper to the view.
+    virtual QOpenGLTexture *process(CameraView &view) = 0;
+
+    const KeyList &requiredLayers() const { return m_requiredLayers; }
+    const KeyList &requiredParameters() const { return m_requiredParameters; }
+
+protected:
+    KeyList m_requiredLayers;
+    KeyList m_requiredParameters;
+};
+
+// Shows the camera's 8-bit view, or its half-float view, unchanged.
+class LDRRGBPostProcessor : public PostProcessor
+{
+public:
+    LDRRGBPostProcessor() = default;
+    QOpenGLTexture *process(CameraView &view) override;
+};
+
+// The build's post-processor for a file with or without RGBE views.
+std::unique_ptr<PostProcessor> createPostProcessor(PipelineOptions options, bool isHdr);
+std::unique_ptr<PostProcessor> createPostProcessor(PipelineOptions options, bool isHdr,
+                                                   const BuildConfiguration &configuration);

@@ -1,0 +1,180 @@
+#include "LightfieldRenderer.h"
+
+#include "FatalError.h"
+#include "ScreenQuad.h"
+#include "ShaderLibrary.h"
+#include "lightfield/ConfigurationError.h"
+
+#include <QMouseEvent>
+#include <QOpenGLContext>
+#include <QOpenGLTexture>
+#include <QTimer>
+
+#include <algorithm>
+
+#ifndef GL_CLAMP_VERTEX_COLOR
+#define GL_CLAMP_VERTEX_COLOR 0x891A
+#endif
+#ifndef GL_CLAMP_FRAGMENT_COLOR
+#define GL_CLAMP_FRAGMENT_COLOR 0x891B
+#endif
+
+namespace {
+
+// The desktop the window is placed on, and the closest it may come to its top and left edges.
+constexpr int desktopWidth = 1920;
+constexpr int desktopHeight = 1080;
+constexpr int minimumMargin = 32;
+
+} // namespace
+
+QSurfaceFormat viewerSurfaceFormat()
+{
+    QSurfaceFormat format;
+    format.setRenderableType(QSurfaceFormat::OpenGL);
+    format.setVersion(3, 3);
+    format.setProfile(QSurfaceFormat::CompatibilityProfile);
+    return format;
+}
+
+LightfieldRenderer::LightfieldRenderer(QUrl file)
+    : QOpenGLWindow(QOpenGLWindow::NoPartialUpdate, nullptr)
+{
+    setSurfaceType(QWindow::OpenGLSurface);
+    // Repaint continuously; the toolkit folds the requests into one repaint per presented frame.
+    startTimer(1, Qt::CoarseTimer);
+    m_buttons[Qt::RightButton] = false;
+    m_buttons[Qt::LeftButton] = false;
+    m_buttons[Qt::MiddleButton] = false;
+
+    m_reader = std::make_unique<LightfieldReader>(std::move(file));
+
+    const int width = m_reader->width();
+    const int height = m_reader->height();
+    const int x = std::max((desktopWidth - width) / 2, minimumMargin);
+    const int y = std::max((desktopHeight - height) / 2, minimumMargin);
+    setGeometry(x, y, width, height);
+}
+
+LightfieldRenderer::~LightfieldRenderer()
+{
+    // GL objects are released with the window's context current.
+    const bool holdsGlObjects = m_plane || m_camera || m_postProcessor;
+    if (holdsGlObjects)
+        makeCurrent();
+    m_postProcessor.reset();
+    m_camera.reset();
+    m_plane.reset();
+    if (holdsGlObjects)
+        doneCurrent();
+}
+
+void LightfieldRenderer::timerEvent(QTimerEvent *)
+{
+    if (!m_failed)
+        update();
+}
+
+void LightfieldRenderer::mousePressEvent(QMouseEvent *event)
+{
+    const int button = int(event->button());
+    if (button != Qt::NoButton)
+        m_buttons[button] = true;
+}
+
+void LightfieldRenderer::mouseReleaseEvent(QMouseEvent *event)
+{
+    const int button = int(event->button());
+    if (button != Qt::NoButton)
+        m_buttons[button] = false;
+}
+
+void LightfieldRenderer::mouseMoveEvent(QMouseEvent *event)
+{
+    // Only the first held button in the order left, right, middle is passed on.
+    int button = Qt::NoButton;
+    for (int candidate : {int(Qt::LeftButton), int(Qt::RightButton), int(Qt::MiddleButton)}) {
+        if (m_buttons[candidate]) {
+            button = candidate;
+            break;
+        }
+    }
+    if (m_initialised)
+        m_camera->mouseMoved(event->x() - m_lastMouseX, event->y() - m_lastMouseY, button);
+    m_lastMouseX = event->x();
+    m_lastMouseY = event->y();
+}
+
+void LightfieldRenderer::initializeGL()
+{
+    if (m_initialised || m_failed)
+        return;
+    try {
+        buildPipeline();
+    } catch (const std::string &message) {
+        fail(message);
+    }
+}
+
+void LightfieldRenderer::buildPipeline()
+{
+    if (!initializeOpenGLFunctions()) {
+        const QSurfaceFormat format = context()->format();
+        raiseConfigurationError("The viewer needs OpenGL 3.3 or later with the compatibility "
+                                "profile; this driver offers OpenGL "
+                                + std::to_string(format.majorVersion()) + "."
+                                + std::to_string(format.minorVersion()));
+    }
+    glEnable(GL_TEXTURE_2D);
+    glClearColor(1.0f, 1.0f, 1.0f, 1.0f);
+    // Floating-point pass outputs and read-backs keep values outside 0..1.
+    glClampColor(GL_CLAMP_READ_COLOR, GL_FALSE);
+    glClampColor(GL_CLAMP_VERTEX_COLOR, GL_FALSE);
+    glClampColor(GL_CLAMP_FRAGMENT_COLOR, GL_FALSE);
+
+    loadShaderPrograms();
+    m_plane = createLightfieldPlane(PipelineOptions(), m_reader.get());
+    m_camera = createCamera(PipelineOptions(), m_plane.get());
+    m_postProcessor = createPostProcessor(PipelineOptions(), m_reader->isHdr());
+    m_initialised = true;
+}
+
+void LightfieldRenderer::paintGL()
+{
+    if (!m_initialised || m_failed)
+        return;
+    try {
+        renderFrame();
+    } catch (const std::string &message) {
+        fail(message);
+    }
+}
+
+void LightfieldRenderer::renderFrame()
+{
+    const QPoint origin = mapToGlobal(QPoint(0, 0));
+    std::unique_ptr<CameraView> view = m_camera->render(origin.x(), origin.y(), width(), height());
+    if (!m_postProcessor->meetsRequirements(*view))
+        raiseConfigurationError(postProcessorRequirementsMessage);
+
+    QOpenGLTexture *texture = m_postProcessor->process(*view);
+    texture->bind(0);
+    drawScreenQuad(width(), height());
+    texture->release(0);
+    texture->destroy();
+    // The texture is either one of the view's own layers, which the view deletes with itself, or
+    // a new one of the post-processor's: each is freed exactly once.
+    if (!view->own().holdsTexture(texture))
+        delete texture;
+}
+
+void LightfieldRenderer::fail(const std::string &message)
+{
+    m_failed = true;
+    // Report from the event loop, not from inside the toolkit's painting.
+    const QString text = QString::fromStdString(message);
+    QTimer::singleShot(0, this, [this, text] {
+        hide();
+        reportFatalError(text);
+    });
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "lightfield/LightfieldCamera.h"
+#include "lightfield/LightfieldPlane.h"
+#include "lightfield/LightfieldReader.h"
+#include "postprocessing/PostProcessor.h"
+
+#include <QOpenGLFunctions_3_3_Core>
+#include <QOpenGLWindow>
+#include <QSurfaceFormat>
+#include <QUrl>
+
+#include <map>
+#include <memory>
+#include <string>
+
+// The surface the viewer needs: OpenGL 3.3 or later with the legacy immediate-mode calls.
+QSurfaceFormat viewerSurfaceFormat();
+
+// The viewer window: one view of the light field, synthesised at the camera position every frame
+// and moved by left-button drags. The window takes the size of a view and builds the pipeline
+// (plane, camera, post-processor) when its OpenGL context first becomes usable.
+class LightfieldRenderer : public QOpenGLWindow, public QOpenGLFunctions_3_3_Core
+{
+    Q_OBJECT
+
+public:
+    // Opens the file; raises a configuration error when it cannot be read.
+    explicit LightfieldRenderer(QUrl file);
+    ~LightfieldRenderer() override;
+
+    bool isInitialised() const { return m_initialised; }
+    const LightfieldCamera *camera() const { return m_camera.get(); }
+    const LightfieldPlane *plane() const { return m_plane.get(); }
+    const std::map<int, bool> &buttonTable() const { return m_buttons; }
+    int lastMouseX() const { return m_lastMouseX; }
+    int lastMouseY() const { return m_lastMouseY; }
+
+protected:
+    void timerEvent(QTimerEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void initializeGL() override;
+    void paintGL() override;
+
+private:
+    void buildPipeline();
+    void renderFrame();
+    void fail(const std::string &message);
+
+    int m_lastMouseX = 0;
+    int m_lastMouseY = 0;
+    std::map<int, bool> m_buttons; // toolkit button value → held
+    bool m_initialised = false;
+    std::unique_ptr<LightfieldReader> m_reader;
+    std::unique_ptr<LightfieldCamera> m_camera;
+    std::unique_ptr<PostProcessor> m_postProcessor;
+    std::unique_ptr<LightfieldPlane> m_plane;
+    bool m_failed = false; // a configuration error stopped the pipeline for good
+};

@@ -1,0 +1,75 @@
+#include "ShaderLibrary.h"
+
+#include <QDir>
+#include <QOpenGLShaderProgram>
+#include <QString>
+
+namespace {
+
+const char *const fragmentFiles[shaderProgramCount] = {
+    "rgbe2rgba8BilateralTonemapping.frag",
+    "rgbe2rgba8LinearTonemapping.frag",
+    "rgbe2rf.frag",
+    "simpleWarp.frag",
+    "ReinhardTonemapping.frag",
+    "TonemappingCurveTonemapping.frag",
+    "DynamicReinhardTonemapping.frag",
+    "MinMaxLuminance.frag",
+    "MinMaxLuminanceLoop.frag",
+    "NormalizeLuminance.frag",
+};
+
+QOpenGLShaderProgram **programs()
+{
+    // Made once and never deleted: the programs outlive every window and must not be released
+    // after the last GL context is gone.
+    static QOpenGLShaderProgram **table = [] {
+        auto **made = new QOpenGLShaderProgram *[shaderProgramCount];
+        for (int index = 0; index < shaderProgramCount; ++index)
+            made[index] = new QOpenGLShaderProgram;
+        return made;
+    }();
+    return table;
+}
+
+bool loaded = false;
+
+// Built before main runs, as the programs exist from the start of the program.
+const bool createdAtStart = (programs(), true);
+
+} // namespace
+
+QString shaderFileName(ShaderProgram program)
+{
+    return QString::fromLatin1(fragmentFiles[static_cast<int>(program)]);
+}
+
+QOpenGLShaderProgram &shaderProgram(ShaderProgram program)
+{
+    return *programs()[static_cast<int>(program)];
+}
+
+void loadShaderPrograms()
+{
+    if (loaded)
+        return;
+    loaded = true;
+    (void)createdAtStart;
+
+    // Resolved against the working directory of this moment, not against the executable.
+    const QDir shaderDirectory(QDir::current().absoluteFilePath(QStringLiteral("shaders")));
+    const QString vertexPath = shaderDirectory.absoluteFilePath(QStringLiteral("UV.vert"));
+    for (int index = 0; index < shaderProgramCount; ++index) {
+        QOpenGLShaderProgram *program = programs()[index];
+        program->addShaderFromSourceFile(QOpenGLShader::Vertex, vertexPath);
+        program->addShaderFromSourceFile(
+            QOpenGLShader::Fragment,
+            shaderDirectory.absoluteFilePath(QString::fromLatin1(fragmentFiles[index])));
+        program->link();
+    }
+}
+
+bool isShaderProgramLinked(ShaderProgram program)
+{
+    return shaderProgram(program).isLinked();
+}
