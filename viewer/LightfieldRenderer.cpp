@@ -34,6 +34,9 @@ QSurfaceFormat viewerSurfaceFormat()
     format.setRenderableType(QSurfaceFormat::OpenGL);
     format.setVersion(3, 3);
     format.setProfile(QSurfaceFormat::CompatibilityProfile);
+    // Without this the toolkit asks for a forward-compatible context, which drivers may answer
+    // with a core profile that lacks the legacy calls.
+    format.setOption(QSurfaceFormat::DeprecatedFunctions);
     return format;
 }
 
