@@ -61,11 +61,15 @@ void loadShaderPrograms()
     const QString vertexPath = shaderDirectory.absoluteFilePath(QStringLiteral("UV.vert"));
     for (int index = 0; index < shaderProgramCount; ++index) {
         QOpenGLShaderProgram *program = programs()[index];
-        program->addShaderFromSourceFile(QOpenGLShader::Vertex, vertexPath);
-        program->addShaderFromSourceFile(
+        const bool vertexAdded =
+            program->addShaderFromSourceFile(QOpenGLShader::Vertex, vertexPath);
+        const bool fragmentAdded = program->addShaderFromSourceFile(
             QOpenGLShader::Fragment,
             shaderDirectory.absoluteFilePath(QString::fromLatin1(fragmentFiles[index])));
-        program->link();
+        // A program missing one of its stages would link all the same and quietly draw with the
+        // fixed-function pipeline instead; it stays unlinked, as the toolkit's warning says.
+        if (vertexAdded && fragmentAdded)
+            program->link();
     }
 }
 

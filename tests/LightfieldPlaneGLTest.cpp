@@ -1,0 +1,228 @@
+#include "deliverables/BuildConfiguration.h"
+#include "lightfield/LightfieldPlane.h"
+#include "lightfield/LightfieldReader.h"
+#include "lightfield/Rgbe.h"
+#include "support/GLImages.h"
+#include "support/GLTestContext.h"
+#include "support/LightfieldFiles.h"
+#include "support/TestPrograms.h"
+#include "viewer/ScreenQuad.h"
+#include "viewer/ShaderLibrary.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+
+// The plane of an 8-bit file: views stored in file order, disparity converted to half floats with
+// the RGBE decoding, the checked setters, and transparent black outside every stored texture.
+class LightfieldPlaneGLTest : public QObject
+{
+    Q_OBJECT
+
+    GLTestContext m_gl;
+    QTemporaryDir m_directory;
+
+    QString write(const QString &name, const QByteArray &content)
+    {
+        const QString path = m_directory.filePath(name);
+        if (!writeBytes(path, content))
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+
+    // RGBE disparity images whose texels cover many exponents, as the file stores them.
+    static QByteArray disparityImage(int texels, int seed, std::vector<float> *decoded)
+    {
+        QByteArray bytes;
+        for (int i = 0; i < texels; ++i) {
+            const std::uint8_t texel[4] = {std::uint8_t(128 + (i * 13 + seed) % 128),
+                                           std::uint8_t(i), std::uint8_t(seed),
+                                           std::uint8_t(128 + (i + seed) % 14)};
+            bytes.append(reinterpret_cast<const char *>(texel), 4);
+            float rgb[3];
+            decodeRgbe(texel, rgb);
+            decoded->push_back(rgb[0]);
+        }
+        return bytes;
+    }
+
+    static QString errorOf(const std::function<void()> &action)
+    {
+        try {
+            action();
+        } catch (const std::string &message) {
+            return QString::fromStdString(message);
+        }
+        return QString();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        LF_CREATE_GL_CONTEXT(m_gl);
+        loadShaderPrograms();
+        QVERIFY(isShaderProgramLinked(ShaderProgram::RgbeToFloat));
+    }
+
+    void cleanup() { LF_VERIFY_NO_GL_ERROR(m_gl); }
+
+    void eightBitGridInFileOrder()
+    {
+        const QByteArray data = patternBytes(6 * 48, 9);
+        LightfieldReader reader(QUrl::fromLocalFile(
+            write(QStringLiteral("grid.lf2d"), "4 3 6 3 10 5 0 0 16\n" + data)));
+        std::unique_ptr<LightfieldPlane> plane = buildLdrPlane(PipelineOptions(), &reader);
+
+        QCOMPARE(plane->supportedLayers(), KeyList({LdrRgb}));
+        QCOMPARE(plane->supportedParameters(), KeyList());
+        QCOMPARE(plane->columns(), 3);
+        QCOMPARE(plane->rows(), 2);
+        QCOMPARE(plane->width(), 4);
+        QCOMPARE(plane->height(), 3);
+        QCOMPARE(plane->viewSpacing(), 10);
+        QCOMPARE(plane->reservedValue(), 5);
+        QCOMPARE(plane->maxDisparity(), 16);
+        for (int view = 0; view < 6; ++view) {
+            const int column = view % 3;
+            const int row = view / 3;
+            const auto bytes =
+                readTextureBytes(m_gl.gl(), plane->layerAt(column, row, LdrRgb), 4, 3);
+            QCOMPARE(QByteArray(reinterpret_cast<const char *>(bytes.data()), 48),
+                     data.mid(view * 48, 48));
+            QCOMPARE(plane->layerAt(column, row, Disparity), nullptr);
+            QCOMPARE(&plane->featureLayersAt(column, row), &plane->featureLayersAt(column, row));
+        }
+        QCOMPARE(reader.viewsRead(), 6);
+        QVERIFY(plane->supportsLayer(LdrRgb));
+        QVERIFY(!plane->supportsLayer(Disparity));
+    }
+
+    void disparityConvertedToHalfFloats()
+    {
+        std::vector<float> expected;
+        QByteArray data;
+        for (int view = 0; view < 4; ++view) {
+            data += patternBytes(5 * 4 * 4, view);
+            data += disparityImage(5 * 4, view, &expected);
+        }
+        LightfieldReader reader(QUrl::fromLocalFile(
+            write(QStringLiteral("disparity.lf2d"), "5 4 4 2 10 0 0 1 16\n" + data)));
+        std::unique_ptr<LightfieldPlane> plane = buildLdrPlane(PipelineOptions(), &reader);
+        QCOMPARE(plane->supportedLayers(), KeyList({LdrRgb, Disparity}));
+
+        for (int view = 0; view < 4; ++view) {
+            const FeatureLayers &layers = plane->featureLayersAt(view % 2, view / 2);
+            QVERIFY(!layers.hasLayer(RgbeDisparity));
+            QOpenGLTexture *disparity = layers.getLayer(Disparity);
+            QVERIFY(disparity);
+            QCOMPARE(disparity->format(), QOpenGLTexture::R16F);
+            const auto texels = readTextureFloats(m_gl.gl(), disparity, 5, 4);
+            for (int i = 0; i < 20; ++i) {
+                const float reference = expected[size_t(view) * 20 + i];
+                // Half floats keep 11 significant bits.
+                QVERIFY2(std::abs(texels[size_t(i) * 4] - reference) <= reference / 1024.0f,
+                         qPrintable(QStringLiteral("view %1 texel %2: %3 instead of %4")
+                                        .arg(view)
+                                        .arg(i)
+                                        .arg(texels[size_t(i) * 4])
+                                        .arg(reference)));
+            }
+        }
+    }
+
+    void buildingLeavesTheDefaultState()
+    {
+        LightfieldReader reader(QUrl::fromLocalFile(
+            write(QStringLiteral("state.lf2d"), "2 2 1 1 10 0 0 1 16\n" + patternBytes(32, 1))));
+        buildLdrPlane(PipelineOptions(), &reader);
+        GLint framebuffer = -1, program = -1, unit = -1;
+        m_gl.gl()->glGetIntegerv(GL_FRAMEBUFFER_BINDING, &framebuffer);
+        m_gl.gl()->glGetIntegerv(GL_CURRENT_PROGRAM, &program);
+        m_gl.gl()->glGetIntegerv(GL_ACTIVE_TEXTURE, &unit);
+        QCOMPARE(framebuffer, 0);
+        QCOMPARE(program, 0);
+        QCOMPARE(unit, GL_TEXTURE0);
+    }
+
+    void checkedSetters()
+    {
+        LightfieldPlane plane(KeyList {LdrRgb}, KeyList {}, 2, 2, 2, 2, 10, 0, 16);
+        auto texture = std::make_unique<QOpenGLTexture>(QOpenGLTexture::Target2D);
+        QCOMPARE(errorOf([&] { plane.setFeatureLayer(1, 1, TonemappedRgb, texture.get()); }),
+                 QStringLiteral("LightfieldPlane does not support this FeatureLayer"));
+        QVERIFY(!plane.featureLayersAt(1, 1).hasLayer(TonemappedRgb));
+        QCOMPARE(errorOf([&] { plane.setParameter(0, 1, AverageRed, 1.0f); }),
+                 QStringLiteral("LightfieldPlane does not support this Parameter"));
+        QCOMPARE(errorOf([&] { plane.setParameter(0, 1, 42, 1.0f); }),
+                 QStringLiteral("LightfieldPlane does not support this Parameter"));
+
+        LightfieldPlane withParameters(KeyList {TonemappedRgb}, KeyList {AverageRed, Contrast}, 2,
+                                       2, 1, 1, 10, 0, 16);
+        withParameters.setParameter(0, 0, Contrast, 0.5f);
+        QCOMPARE(withParameters.featureLayersAt(0, 0).getParameter(Contrast), 0.5f);
+    }
+
+    void storedTexturesAreTransparentOutside()
+    {
+        LightfieldReader reader(QUrl::fromLocalFile(write(
+            QStringLiteral("border.lf2d"), "2 2 1 1 10 0 0 1 16\n" + QByteArray(32, char(200)))));
+        std::unique_ptr<LightfieldPlane> plane = buildLdrPlane(PipelineOptions(), &reader);
+        auto sampler =
+            makeTestProgram("#version 330 compatibility\n"
+                            "uniform sampler2D textureImage;\n"
+                            "in vec2 uv;\n"
+                            "layout(location = 0) out vec4 colour;\n"
+                            "void main() { colour = texture(textureImage, 3.0 * uv - 1.0); }\n");
+        QVERIFY(sampler);
+        for (int layer : {int(LdrRgb), int(Disparity)}) {
+            ScopedFramebuffer framebuffer(m_gl.gl());
+            std::unique_ptr<QOpenGLTexture> output(createAttachedTexture(
+                6, 6, QOpenGLTexture::RGBA16F, 0, QOpenGLTexture::RGBA, QOpenGLTexture::Float16));
+            plane->layerAt(0, 0, layer)->bind(0);
+            sampler->bind();
+            sampler->setUniformValue("textureImage", 0);
+            drawScreenQuad(6, 6);
+            sampler->release();
+            plane->layerAt(0, 0, layer)->release(0);
+            const auto texels = readTextureFloats(m_gl.gl(), output.get(), 6, 6);
+            for (int y = 0; y < 6; ++y) {
+                for (int x = 0; x < 6; ++x) {
+                    const bool inside = x >= 2 && x < 4 && y >= 2 && y < 4;
+                    const float *texel = &texels[(size_t(y) * 6 + x) * 4];
+                    if (!inside) {
+                        // A single-channel texture reads its missing alpha as 1, border or not.
+                        const int channels = layer == Disparity ? 3 : 4;
+                        const QVector<float> actual(texel, texel + channels);
+                        QVERIFY2(actual == QVector<float>(channels, 0.0f),
+                                 qPrintable(QStringLiteral("layer %1 at (%2, %3): %4 %5 %6 %7")
+                                                .arg(layer)
+                                                .arg(x)
+                                                .arg(y)
+                                                .arg(texel[0])
+                                                .arg(texel[1])
+                                                .arg(texel[2])
+                                                .arg(texel[3])));
+                    } else {
+                        QVERIFY(texel[0] > 0.0f);
+                    }
+                }
+            }
+        }
+    }
+
+    void rgbeFilesNeedAnRgbeStage()
+    {
+        LightfieldReader reader(QUrl::fromLocalFile(
+            write(QStringLiteral("hdr.lf2d"), "2 2 1 1 10 0 1 0 16\n" + patternBytes(16, 2))));
+        const BuildConfiguration &configuration = *findBuildConfiguration("viewer-curve");
+        QCOMPARE(errorOf([&] { createLightfieldPlane(PipelineOptions(), &reader, configuration); }),
+                 QStringLiteral("viewer-curve cannot show RGBE light fields yet: \"%1\" holds RGBE "
+                                "views")
+                     .arg(m_directory.filePath(QStringLiteral("hdr.lf2d"))));
+        QCOMPARE(reader.viewsRead(), 0);
+    }
+};
+
+QTEST_MAIN(LightfieldPlaneGLTest)
+#include "LightfieldPlaneGLTest.moc"
