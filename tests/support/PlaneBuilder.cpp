@@ -1,0 +1,87 @@
+#include "PlaneBuilder.h"
+
+#include <QOpenGLPixelTransferOptions>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+QOpenGLTexture *upload(int width, int height, QOpenGLTexture::TextureFormat format,
+                       QOpenGLTexture::PixelFormat pixelFormat, QOpenGLTexture::PixelType type,
+                       const void *data)
+{
+    auto *texture = new QOpenGLTexture(QOpenGLTexture::Target2D);
+    texture->setFormat(format);
+    texture->setSize(width, height);
+    texture->setMinMagFilters(QOpenGLTexture::Nearest, QOpenGLTexture::Nearest);
+    texture->allocateStorage(pixelFormat, type);
+    QOpenGLPixelTransferOptions options;
+    options.setAlignment(1);
+    texture->setData(pixelFormat, type, data, &options);
+    return texture;
+}
+
+} // namespace
+
+QOpenGLTexture *uploadRgba8(int width, int height, const std::vector<std::uint8_t> &texels)
+{
+    return upload(width, height, QOpenGLTexture::RGBA8_UNorm, QOpenGLTexture::RGBA,
+                  QOpenGLTexture::UInt8, texels.data());
+}
+
+QOpenGLTexture *uploadRgba16F(int width, int height, const std::vector<float> &texels)
+{
+    return upload(width, height, QOpenGLTexture::RGBA16F, QOpenGLTexture::RGBA,
+                  QOpenGLTexture::Float32, texels.data());
+}
+
+QOpenGLTexture *uploadR16F(int width, int height, const std::vector<float> &values)
+{
+    return upload(width, height, QOpenGLTexture::R16F, QOpenGLTexture::Red, QOpenGLTexture::Float32,
+                  values.data());
+}
+
+std::unique_ptr<LightfieldPlane> makePlane(const PlaneDescription &description)
+{
+    KeyList layers {description.halfFloat ? TonemappedRgb : LdrRgb};
+    if (description.disparity)
+        layers.push_back(Disparity);
+    auto plane = std::make_unique<LightfieldPlane>(
+        layers, description.parameters, description.width, description.height, description.columns,
+        description.rows, description.viewSpacing, 0, description.maxDisparity);
+    const size_t texels = size_t(description.width) * size_t(description.height);
+    for (int row = 0; row < description.rows; ++row) {
+        for (int column = 0; column < description.columns; ++column) {
+            std::vector<float> colour(texels * 4);
+            std::vector<std::uint8_t> bytes(texels * 4);
+            std::vector<float> disparity(texels);
+            for (int y = 0; y < description.height; ++y) {
+                for (int x = 0; x < description.width; ++x) {
+                    const size_t i = size_t(y) * description.width + x;
+                    description.colour(column, row, x, y, &colour[i * 4]);
+                    for (int channel = 0; channel < 4; ++channel) {
+                        bytes[i * 4 + channel] = std::uint8_t(
+                            std::lround(std::clamp(colour[i * 4 + channel], 0.0f, 1.0f) * 255.0f));
+                    }
+                    if (description.disparity)
+                        disparity[i] = description.disparity(column, row, x, y);
+                }
+            }
+            if (description.halfFloat) {
+                plane->setFeatureLayer(
+                    column, row, TonemappedRgb,
+                    uploadRgba16F(description.width, description.height, colour));
+            } else {
+                plane->setFeatureLayer(column, row, LdrRgb,
+                                       uploadRgba8(description.width, description.height, bytes));
+            }
+            if (description.disparity) {
+                plane->setFeatureLayer(
+                    column, row, Disparity,
+                    uploadR16F(description.width, description.height, disparity));
+            }
+        }
+    }
+    return plane;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "lightfield/LightfieldPlane.h"
+
+#include <QOpenGLTexture>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+// Textures with known content, uploaded in GL row order (row 0 at the bottom).
+QOpenGLTexture *uploadRgba8(int width, int height, const std::vector<std::uint8_t> &texels);
+QOpenGLTexture *uploadRgba16F(int width, int height, const std::vector<float> &texels);
+QOpenGLTexture *uploadR16F(int width, int height, const std::vector<float> &values);
+
+// A plane whose views are computed by functions of (column, row, x, y), x and y in GL texel
+// coordinates, without a file: colour gives RGBA in 0..1 (stored as 8-bit, or as half floats when
+// halfFloat is set), disparity, when given, the Disparity layer.
+struct PlaneDescription
+{
+    int columns = 3;
+    int rows = 3;
+    int width = 16;
+    int height = 16;
+    int viewSpacing = 20;
+    int maxDisparity = 0;
+    bool halfFloat = false;
+    std::function<void(int column, int row, int x, int y, float rgba[4])> colour;
+    std::function<float(int column, int row, int x, int y)> disparity; // empty: no disparity
+    KeyList parameters;
+};
+
+std::unique_ptr<LightfieldPlane> makePlane(const PlaneDescription &description);
