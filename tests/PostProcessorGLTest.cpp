@@ -1,0 +1,123 @@
+#include "deliverables/BuildConfiguration.h"
+#include "postprocessing/PostProcessor.h"
+#include "support/GLTestContext.h"
+
+#include <QOpenGLTexture>
+#include <QtTest>
+
+// The requirement check, the pass-through post-processor, and which post-processor each build
+// makes for each kind of file.
+class PostProcessorGLTest : public QObject
+{
+    Q_OBJECT
+
+    GLTestContext m_gl;
+    FeatureLayers m_stored;
+
+    // Requires what the tone-mapping post-processors require.
+    class Demanding : public PostProcessor
+    {
+    public:
+        Demanding()
+        {
+            m_requiredLayers = {TonemappedRgb};
+            m_requiredParameters = {AverageRed,       AverageGreen,        AverageBlue,
+                                    AverageLuminance, AverageLogLuminance, MinLuminance,
+                                    MaxLuminance};
+        }
+        QOpenGLTexture *process(CameraView &) override { return nullptr; }
+    };
+
+    std::unique_ptr<CameraView> emptyView()
+    {
+        return std::make_unique<CameraView>(4, 4, m_stored, m_stored, m_stored, m_stored);
+    }
+
+    static QOpenGLTexture *texture() { return new QOpenGLTexture(QOpenGLTexture::Target2D); }
+
+    static QString errorOf(const std::function<void()> &action)
+    {
+        try {
+            action();
+        } catch (const std::string &message) {
+            return QString::fromStdString(message);
+        }
+        return QString();
+    }
+
+private slots:
+    void initTestCase() { LF_CREATE_GL_CONTEXT(m_gl); }
+    void cleanup() { LF_VERIFY_NO_GL_ERROR(m_gl); }
+
+    void passThroughPrefersTheEightBitLayer()
+    {
+        LDRRGBPostProcessor postProcessor;
+        QVERIFY(postProcessor.requiredLayers().empty());
+        QVERIFY(postProcessor.requiredParameters().empty());
+
+        auto both = emptyView();
+        QOpenGLTexture *ldr = texture();
+        both->setLayer(TonemappedRgb, texture());
+        both->setLayer(LdrRgb, ldr);
+        QCOMPARE(postProcessor.process(*both), ldr);
+
+        auto halfFloat = emptyView();
+        QOpenGLTexture *tonemapped = texture();
+        halfFloat->setLayer(TonemappedRgb, tonemapped);
+        QCOMPARE(postProcessor.process(*halfFloat), tonemapped);
+
+        // A stored view's layer is not the camera's output.
+        m_stored.setLayer(LdrRgb, texture());
+        auto neither = emptyView();
+        QVERIFY(postProcessor.meetsRequirements(*neither));
+        QCOMPARE(errorOf([&] { postProcessor.process(*neither); }),
+                 QString::fromLatin1(postProcessorRequirementsMessage));
+        delete m_stored.takeLayer(LdrRgb);
+    }
+
+    void requirementsLookAtTheOwnLayersOnly()
+    {
+        Demanding postProcessor;
+        auto view = emptyView();
+        QVERIFY(!postProcessor.meetsRequirements(*view));
+
+        view->setLayer(TonemappedRgb, texture());
+        for (int parameter = AverageRed; parameter <= MinLuminance; ++parameter)
+            view->setParameter(parameter, 1.0f);
+        // MaxLuminance is missing from slot 0 even though a stored view has it.
+        m_stored.setParameter(MaxLuminance, 5.0f);
+        QVERIFY(!postProcessor.meetsRequirements(*view));
+        view->setParameter(MaxLuminance, 5.0f);
+        QVERIFY(postProcessor.meetsRequirements(*view));
+
+        auto withoutLayer = emptyView();
+        for (int parameter = AverageRed; parameter <= MaxLuminance; ++parameter)
+            withoutLayer->setParameter(parameter, 1.0f);
+        m_stored.setLayer(TonemappedRgb, texture());
+        QVERIFY(!postProcessor.meetsRequirements(*withoutLayer));
+        delete m_stored.takeLayer(TonemappedRgb);
+    }
+
+    void factoryPerBuild()
+    {
+        QCOMPARE(int(buildConfigurations().size()), 11);
+        for (const BuildConfiguration &configuration : buildConfigurations()) {
+            // 8-bit files take the same road in every build.
+            auto forEightBit = createPostProcessor(PipelineOptions(), false, configuration);
+            QVERIFY(dynamic_cast<LDRRGBPostProcessor *>(forEightBit.get()));
+
+            if (configuration.postProcessor == HdrPostProcessor::LdrRgb) {
+                auto forRgbe = createPostProcessor(PipelineOptions(), true, configuration);
+                QVERIFY(dynamic_cast<LDRRGBPostProcessor *>(forRgbe.get()));
+            } else {
+                QCOMPARE(
+                    errorOf([&] { createPostProcessor(PipelineOptions(), true, configuration); }),
+                    QString::fromStdString(configuration.name)
+                        + QStringLiteral(" cannot show RGBE light fields yet"));
+            }
+        }
+    }
+};
+
+QTEST_MAIN(PostProcessorGLTest)
+#include "PostProcessorGLTest.moc"

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <vector>
+
+// A synthetic light field whose every view and disparity is known exactly, at any camera
+// position, so that synthesised views can be measured against the truth.
+//
+// The scene is a textured background plane with three fronto-parallel layers in front of it
+// (a large rectangle, a disc and a triangle), each at its own constant disparity. Layer shapes
+// are placed in the picture of the reference camera, the centre of the grid, as fractions of the
+// view size; disparities are in pixels per view step and do not scale with the view size.
+namespace synth {
+
+struct SceneOptions
+{
+    int columns = 9;
+    int rows = 9;
+    int width = 256;
+    int height = 256;
+    int viewSpacing = 20; // window pixels of drag between neighbouring views, for the header
+    bool hdr = false; // linear radiance with a wide range, stored as RGBE, instead of 8-bit colour
+    bool disparity = true; // store a disparity map after every view
+};
+
+// An upright picture: row 0 is the top row.
+struct FloatImage
+{
+    int width = 0;
+    int height = 0;
+    std::vector<float> rgb; // 3 floats per pixel, row-major
+};
+
+class SyntheticScene
+{
+public:
+    // Throws std::invalid_argument when a size or the view spacing is below 1.
+    explicit SyntheticScene(const SceneOptions &options);
+
+    const SceneOptions &options() const { return m_options; }
+
+    // The bound written into the header: no layer's disparity exceeds it.
+    int maxDisparity() const;
+
+    // The view from camera (x, y), x a column and y a row position, fractions allowed; row 0 is
+    // the top row of cameras. Every pixel is the mean of 4 × 4 samples spread over its area.
+    // 8-bit scenes give display colours in [0, 1], RGBE scenes linear radiance.
+    FloatImage renderView(double x, double y) const;
+
+    // Per pixel (upright, row-major) the disparity of the front-most layer at the pixel centre.
+    std::vector<float> disparityMap(double x, double y) const;
+
+private:
+    SceneOptions m_options;
+};
+
+} // namespace synth
