@@ -35,11 +35,53 @@ struct Sample
 {
     vec4 colour;
     float depth; // disparity of the surface seen, or -1 when none agrees with itself
+    bool clean; // no nearer surface is close enough to have bled into the colour
+    vec4 farthest; // without a surface: the colour where the ray met the farthest one
 };
+
+// The disparity of the texel at a texture position, 0 outside the view. Read unfiltered: a
+// filtered read would blend a near and a far disparity at an outline into one that belongs to no
+// surface, and the search would take it for a surface.
+float disparityAt(sampler2D disparityMap, vec2 position)
+{
+    ivec2 size = ivec2(horizontalResolution, verticalResolution);
+    ivec2 texel = ivec2(floor(position * vec2(size)));
+    if (any(lessThan(texel, ivec2(0))) || any(greaterThanEqual(texel, size)))
+        return 0.0;
+    return texelFetch(disparityMap, texel, 0).r;
+}
+
+// The colour at a texture position. Inside the view a filtered read never reaches past the
+// outermost texel centres, so the view's edge is not darkened by the transparent border; outside
+// the view it is that border.
+vec4 colourAt(sampler2D colourMap, vec2 position)
+{
+    vec2 size = vec2(horizontalResolution, verticalResolution);
+    if (any(lessThan(position, vec2(0.0))) || any(greaterThan(position, vec2(1.0))))
+        return texture(colourMap, position);
+    return texture(colourMap, clamp(position, 0.5 / size, 1.0 - 0.5 / size));
+}
+
+// Whether a surface nearer than d lies within the texels a filtered colour read at position
+// draws from, or next to them: a view's texels along an outline mix both surfaces' colours, so a
+// surface seen just behind an occluder's outline comes out tinted by the occluder.
+bool nearerSurfaceAround(sampler2D disparityMap, vec2 position, float d)
+{
+    vec2 size = vec2(horizontalResolution, verticalResolution);
+    vec2 corner = floor(position * size - 0.5) / size;
+    for (int y = -1; y <= 2; ++y) {
+        for (int x = -1; x <= 2; ++x) {
+            vec2 texel = corner + (vec2(x, y) + 0.5) / size;
+            if (disparityAt(disparityMap, texel) > d + sameSurface)
+                return true;
+        }
+    }
+    return false;
+}
 
 float residual(sampler2D disparityMap, vec2 direction, float d)
 {
-    return texture(disparityMap, uv + d * direction).r - d;
+    return disparityAt(disparityMap, uv + d * direction) - d;
 }
 
 // The front-most self-consistent surface along the ray of one source view. offset is the
@@ -54,11 +96,13 @@ Sample search(sampler2D colourMap, sampler2D disparityMap, vec2 offset)
     Sample found;
     found.colour = vec4(0.0);
     found.depth = -1.0;
+    found.clean = true;
+    found.farthest = vec4(0.0);
 
     // A view at the camera position sees exactly what the camera sees.
     if (reach == 0.0 || range == 0.0) {
         found.colour = texture(colourMap, uv);
-        found.depth = texture(disparityMap, uv).r;
+        found.depth = disparityAt(disparityMap, uv);
         return found;
     }
 
@@ -67,9 +111,15 @@ Sample search(sampler2D colourMap, sampler2D disparityMap, vec2 offset)
     float delta = range / float(steps);
     float upper = range;
     float gUpper = residual(disparityMap, direction, upper);
+    float farthestDisparity = gUpper + upper;
+    float farthestAt = upper;
     for (int k = 1; k <= steps; ++k) {
         float lower = range - float(k) * delta;
         float gLower = residual(disparityMap, direction, lower);
+        if (gLower + lower < farthestDisparity) {
+            farthestDisparity = gLower + lower;
+            farthestAt = lower;
+        }
         // The residual grows as d falls on a surface, so a root lies where it turns from
         // negative to positive.
         if (gUpper <= 0.0 && gLower >= 0.0) {
@@ -84,14 +134,16 @@ Sample search(sampler2D colourMap, sampler2D disparityMap, vec2 offset)
             }
             float d = 0.5 * (a + b);
             if (abs(residual(disparityMap, direction, d)) <= agreement) {
-                found.colour = texture(colourMap, uv + d * direction);
+                found.colour = colourAt(colourMap, uv + d * direction);
                 found.depth = d;
+                found.clean = !nearerSurfaceAround(disparityMap, uv + d * direction, d);
                 return found;
             }
         }
         upper = lower;
         gUpper = gLower;
     }
+    found.farthest = colourAt(colourMap, uv + farthestAt * direction);
     return found;
 }
 
@@ -113,30 +165,36 @@ void main()
     views[2] = search(input1[2], disparity[2], camera + vec2(-1.0, 1.0));
     views[3] = search(input1[3], disparity[3], camera + vec2(0.0, 1.0));
 
-    // Front-most surface among the views that count; if none of them sees one, any view that does.
+    // The front-most surface any view with a weight sees.
     float front = -1.0;
     for (int i = 0; i < 4; ++i) {
         if (weight[i] > 0.0)
             front = max(front, views[i].depth);
     }
-    bool weighted = front >= 0.0;
-    if (!weighted) {
-        for (int i = 0; i < 4; ++i)
-            front = max(front, views[i].depth);
-    }
 
+    // Of the views that see the front-most surface, those whose colour no nearer surface has
+    // tinted are preferred; only when there are none do the others count.
+    bool anyClean = false;
+    for (int i = 0; i < 4; ++i) {
+        if (weight[i] > 0.0 && views[i].depth >= 0.0 && views[i].depth >= front - sameSurface)
+            anyClean = anyClean || views[i].clean;
+    }
     vec4 sum = vec4(0.0);
     float total = 0.0;
-    if (front >= 0.0) {
-        for (int i = 0; i < 4; ++i) {
-            float share = weighted ? weight[i] : max(weight[i], 1e-3);
-            if (views[i].depth >= front - sameSurface && share > 0.0) {
-                sum += share * views[i].colour;
-                total += share;
-            }
+    for (int i = 0; i < 4; ++i) {
+        bool sees = views[i].depth >= 0.0 && views[i].depth >= front - sameSurface;
+        if (weight[i] > 0.0 && sees && (views[i].clean || !anyClean)) {
+            sum += weight[i] * views[i].colour;
+            total += weight[i];
         }
     }
-    // A point none of the four views sees (a disocclusion in all of them) takes the base view's
-    // colour at the same place, usually background.
-    colour = total > 0.0 ? sum / total : texture(input1[0], uv);
+    // A point that no view sees, uncovered between them: filled from what lies farthest back
+    // along each view's ray, usually the background next to the occluder.
+    if (total == 0.0) {
+        for (int i = 0; i < 4; ++i) {
+            sum += weight[i] * views[i].farthest;
+            total += weight[i];
+        }
+    }
+    colour = sum / total;
 }

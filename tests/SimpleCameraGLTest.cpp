@@ -327,22 +327,22 @@ private slots:
 
     void warpOfUniformDisparity()
     {
-        // A linear ramp seen through a plane of disparity 2.5: view (c, r) shows at texel (s, t)
-        // what the ramp holds at (s + 2.5 c, t - 2.5 r), so every in-between view is known.
+        // A linear ramp seen through a plane of disparity 7.25: view (c, r) shows at texel (s, t)
+        // what the ramp holds at (s + 7.25 c, t - 7.25 r), so every in-between view is known.
         QFETCH(float, x);
         QFETCH(float, y);
-        const float d = 2.5f;
+        const float d = 7.25f;
         auto ramp = [](float s, float t, float rgba[4]) {
-            rgba[0] = (40.0f + 4.0f * s) / 255.0f;
-            rgba[1] = (80.0f + 3.0f * t) / 255.0f;
-            rgba[2] = (20.0f + 2.0f * s + t) / 255.0f;
+            rgba[0] = (10.0f + 1.5f * s) / 255.0f;
+            rgba[1] = (120.0f + 2.0f * t) / 255.0f;
+            rgba[2] = (40.0f + s + 0.5f * t) / 255.0f;
             rgba[3] = 1.0f;
         };
         PlaneDescription description;
         description.columns = 5;
         description.rows = 5;
-        description.width = description.height = 32;
-        description.maxDisparity = 4;
+        description.width = description.height = 64;
+        description.maxDisparity = 12;
         description.colour = [&](int column, int row, int s, int t, float rgba[4]) {
             ramp(s + d * column, t - d * row, rgba);
         };
@@ -352,12 +352,12 @@ private slots:
         auto plane = makePlane(description);
         SimpleCamera camera(PipelineOptions(), plane.get());
         const float corners[4][2] = {{0, 0}, {0, 1}, {1, 1}, {1, 0}};
-        const RgbaImage image = output(*camera.renderView(32, 32, corners, x, y, true));
+        const RgbaImage image = output(*camera.renderView(64, 64, corners, x, y, true));
 
         // Away from the borders, where some views have not seen the content.
         double worst = 0.0;
-        for (int t = 12; t < 20; ++t) {
-            for (int s = 12; s < 20; ++s) {
+        for (int t = 26; t < 38; ++t) {
+            for (int s = 26; s < 38; ++s) {
                 float expected[4];
                 ramp(s + d * x, t - d * y, expected);
                 for (int channel = 0; channel < 3; ++channel)
