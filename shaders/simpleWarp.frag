@@ -159,11 +159,17 @@ void main()
 
     // Offsets of the camera from each view: right of base is +x, below base is -t.
     vec2 camera = vec2(searchvectorX, searchvectorY);
+    // A view without weight plays no part; on a grid line half of them have none.
     Sample views[4];
-    views[0] = search(input1[0], disparity[0], camera);
-    views[1] = search(input1[1], disparity[1], camera + vec2(-1.0, 0.0));
-    views[2] = search(input1[2], disparity[2], camera + vec2(-1.0, 1.0));
-    views[3] = search(input1[3], disparity[3], camera + vec2(0.0, 1.0));
+    Sample none;
+    none.colour = vec4(0.0);
+    none.depth = -1.0;
+    none.clean = false;
+    none.farthest = vec4(0.0);
+    views[0] = weight[0] > 0.0 ? search(input1[0], disparity[0], camera) : none;
+    views[1] = weight[1] > 0.0 ? search(input1[1], disparity[1], camera + vec2(-1.0, 0.0)) : none;
+    views[2] = weight[2] > 0.0 ? search(input1[2], disparity[2], camera + vec2(-1.0, 1.0)) : none;
+    views[3] = weight[3] > 0.0 ? search(input1[3], disparity[3], camera + vec2(0.0, 1.0)) : none;
 
     // The front-most surface any view with a weight sees.
     float front = -1.0;

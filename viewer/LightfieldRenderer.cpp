@@ -153,22 +153,27 @@ void LightfieldRenderer::paintGL()
     }
 }
 
-void LightfieldRenderer::renderFrame()
+void renderPipelineFrame(LightfieldCamera &camera, PostProcessor &postProcessor, QPoint origin,
+                         int width, int height)
 {
-    const QPoint origin = mapToGlobal(QPoint(0, 0));
-    std::unique_ptr<CameraView> view = m_camera->render(origin.x(), origin.y(), width(), height());
-    if (!m_postProcessor->meetsRequirements(*view))
+    std::unique_ptr<CameraView> view = camera.render(origin.x(), origin.y(), width, height);
+    if (!postProcessor.meetsRequirements(*view))
         raiseConfigurationError(postProcessorRequirementsMessage);
 
-    QOpenGLTexture *texture = m_postProcessor->process(*view);
+    QOpenGLTexture *texture = postProcessor.process(*view);
     texture->bind(0);
-    drawScreenQuad(width(), height());
+    drawScreenQuad(width, height);
     texture->release(0);
     texture->destroy();
     // The texture is either one of the view's own layers, which the view deletes with itself, or
     // a new one of the post-processor's: each is freed exactly once.
     if (!view->own().holdsTexture(texture))
         delete texture;
+}
+
+void LightfieldRenderer::renderFrame()
+{
+    renderPipelineFrame(*m_camera, *m_postProcessor, mapToGlobal(QPoint(0, 0)), width(), height());
 }
 
 void LightfieldRenderer::fail(const std::string &message)

@@ -17,6 +17,12 @@
 // The surface the viewer needs: OpenGL 3.3 or later with the legacy immediate-mode calls.
 QSurfaceFormat viewerSurfaceFormat();
 
+// One frame of the pipeline for a window of width × height at global position origin: the
+// camera's view, checked and post-processed, drawn over the bound framebuffer, and every object
+// of the frame freed. Raises the post-processor's requirements message when the stages do not fit.
+void renderPipelineFrame(LightfieldCamera &camera, PostProcessor &postProcessor, QPoint origin,
+                         int width, int height);
+
 // The viewer window: one view of the light field, synthesised at the camera position every frame
 // and moved by left-button drags. The window takes the size of a view and builds the pipeline
 // (plane, camera, post-processor) when its OpenGL context first becomes usable.
