@@ -1,0 +1,287 @@
+#include "app/FileSelectorWindow.h"
+#include "deliverables/BuildConfiguration.h"
+#include "support/DialogAnswer.h"
+#include "support/LightfieldFiles.h"
+#include "viewer/FatalError.h"
+#include "viewer/LightfieldRenderer.h"
+
+#include <QPushButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// The viewer window for real: opened from the selector, placed and sized from the file, showing
+// the stored views on the screen, following drags, and ending with a message on bad files.
+class LightfieldRendererGLTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_directory;
+    QStringList m_fatalErrors;
+
+    // A 3 × 3 grid of 96 × 64 views without disparity; view (c, r) shows at picture pixel (x, y)
+    // (y from the top) the colour of pictureColour.
+    static QRgb pictureColour(int column, int row, int x, int y)
+    {
+        return qRgb(2 * x, 3 * y, 30 + 40 * column + 60 * row);
+    }
+
+    QString writeGrid()
+    {
+        QByteArray data;
+        for (int row = 0; row < 3; ++row) {
+            for (int column = 0; column < 3; ++column) {
+                // Stored bottom-up: the first stored row is the picture's bottom row.
+                for (int y = 63; y >= 0; --y) {
+                    for (int x = 0; x < 96; ++x) {
+                        const QRgb colour = pictureColour(column, row, x, y);
+                        data.append(char(qRed(colour))).append(char(qGreen(colour)));
+                        data.append(char(qBlue(colour))).append(char(255));
+                    }
+                }
+            }
+        }
+        return write(QStringLiteral("grid.lf2d"), "96 64 9 3 20 0 0 0 0\n" + data);
+    }
+
+    QString write(const QString &name, const QByteArray &content)
+    {
+        const QString path = m_directory.filePath(name);
+        if (!writeBytes(path, content))
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+
+    // A file whose header names views of width × height, its data zeros.
+    QString sizedFile(int width, int height)
+    {
+        const QString path
+            = write(QStringLiteral("sized-%1x%2.lf2d").arg(width).arg(height),
+                    QStringLiteral("%1 %2 1 1 20 0 0 0 0\n").arg(width).arg(height).toLatin1());
+        QFile::resize(path, QFileInfo(path).size() + qint64(width) * height * 4);
+        return path;
+    }
+
+    static LightfieldRenderer *openRenderer()
+    {
+        for (QWindow *window : QGuiApplication::topLevelWindows()) {
+            if (auto *renderer = qobject_cast<LightfieldRenderer *>(window))
+                return renderer;
+        }
+        return nullptr;
+    }
+
+    // Waits until the window has shown a few frames, then reads the screen under it.
+    static QImage screenOf(LightfieldRenderer *renderer)
+    {
+        QSignalSpy swapped(renderer, &QOpenGLWindow::frameSwapped);
+        for (int attempt = 0; attempt < 100 && swapped.count() < 3; ++attempt)
+            swapped.wait(100);
+        const QRect area = renderer->geometry();
+        return renderer->screen()
+            ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    }
+
+    static bool showsView(const QImage &screen, int column, int row, QString *why)
+    {
+        if (screen.size() != QSize(96, 64)) {
+            *why = QStringLiteral("screen area of %1x%2").arg(screen.width()).arg(screen.height());
+            return false;
+        }
+        for (int y = 0; y < 64; ++y) {
+            for (int x = 0; x < 96; ++x) {
+                const QRgb expected = pictureColour(column, row, x, y);
+                if (screen.pixel(x, y) != expected) {
+                    *why = QStringLiteral("pixel (%1, %2) is %3, view (%4, %5) has %6")
+                               .arg(x).arg(y).arg(screen.pixel(x, y), 0, 16)
+                               .arg(column).arg(row).arg(expected, 0, 16);
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
+
+    static void send(QWindow *window, QEvent::Type type, Qt::MouseButton button, QPoint position,
+                     Qt::MouseButtons held)
+    {
+        QMouseEvent event(type, position, window->mapToGlobal(position), button, held,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(window, &event);
+    }
+
+    // Starts the viewer on a file through the selector, as the user does.
+    LightfieldRenderer *startThroughSelector(const QString &path)
+    {
+        auto *selector = new FileSelectorWindow;
+        selector->setAttribute(Qt::WA_DeleteOnClose);
+        selector->show();
+        answerNextFileDialog(path);
+        QTest::mouseClick(selector->findChildren<QPushButton *>().at(0), Qt::LeftButton);
+        QPushButton *start = nullptr;
+        for (QPushButton *button : selector->findChildren<QPushButton *>()) {
+            if (button->text() == QLatin1String("&Start viewer"))
+                start = button;
+        }
+        QPointer<FileSelectorWindow> alive(selector);
+        QTest::mouseClick(start, Qt::LeftButton);
+        // The selector is gone: hidden, then closed and deleted.
+        if (!QTest::qWaitFor([&] { return alive.isNull(); }))
+            return nullptr;
+        return openRenderer();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_directory.isValid());
+        setFatalErrorHandler([this](const QString &message) { m_fatalErrors << message; });
+    }
+
+    void cleanup()
+    {
+        for (QWindow *window : QGuiApplication::topLevelWindows()) {
+            if (qobject_cast<LightfieldRenderer *>(window))
+                delete window;
+        }
+        m_fatalErrors.clear();
+    }
+
+    void placement_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<QPoint>("position");
+        QTest::newRow("800x600 centred") << 800 << 600 << QPoint(560, 240);
+        QTest::newRow("odd width rounds toward zero") << 801 << 600 << QPoint(559, 240);
+        QTest::newRow("1900x1000 kept off the edges") << 1900 << 1000 << QPoint(32, 40);
+        QTest::newRow("larger than the desktop") << 2000 << 1200 << QPoint(32, 32);
+        QTest::newRow("halves of zero raised") << 1919 << 1079 << QPoint(32, 32);
+    }
+
+    void placement()
+    {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(QPoint, position);
+        LightfieldRenderer renderer(QUrl::fromLocalFile(sizedFile(width, height)));
+        QCOMPARE(renderer.geometry(), QRect(position, QSize(width, height)));
+        QCOMPARE(renderer.surfaceType(), QSurface::OpenGLSurface);
+        QVERIFY(!renderer.isInitialised());
+    }
+
+    void startShowsTheFirstViewAndFollowsLeftDrags()
+    {
+        LightfieldRenderer *renderer = startThroughSelector(writeGrid());
+        QVERIFY(renderer);
+        QVERIFY(QTest::qWaitForWindowExposed(renderer));
+        QCOMPARE(renderer->geometry(), QRect(912, 508, 96, 64));
+        QTRY_VERIFY(renderer->isInitialised());
+        QString why;
+        QVERIFY2(showsView(screenOf(renderer), 0, 0, &why), qPrintable(why));
+
+        // 19 pixels right from position 1: exactly one view step, to view (1, 0).
+        send(renderer, QEvent::MouseMove, Qt::NoButton, QPoint(10, 10), Qt::NoButton);
+        send(renderer, QEvent::MouseButtonPress, Qt::LeftButton, QPoint(10, 10), Qt::LeftButton);
+        send(renderer, QEvent::MouseMove, Qt::NoButton, QPoint(29, 10), Qt::LeftButton);
+        QVERIFY2(showsView(screenOf(renderer), 1, 0, &why), qPrintable(why));
+        // Then down by two views, far past the last row: the camera stops short of it and shows
+        // the nearest view, (1, 2).
+        send(renderer, QEvent::MouseMove, Qt::NoButton, QPoint(29, 80), Qt::LeftButton);
+        send(renderer, QEvent::MouseButtonRelease, Qt::LeftButton, QPoint(29, 80), Qt::NoButton);
+        QVERIFY2(showsView(screenOf(renderer), 1, 2, &why), qPrintable(why));
+
+        // Right and middle drags leave the picture as it is.
+        for (Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton}) {
+            send(renderer, QEvent::MouseButtonPress, button, QPoint(29, 80), button);
+            send(renderer, QEvent::MouseMove, Qt::NoButton, QPoint(5, 5), button);
+            send(renderer, QEvent::MouseButtonRelease, button, QPoint(5, 5), Qt::NoButton);
+            QVERIFY2(showsView(screenOf(renderer), 1, 2, &why), qPrintable(why));
+        }
+        QVERIFY(m_fatalErrors.isEmpty());
+    }
+
+    void buttonTableAndFirstMove()
+    {
+        LightfieldRenderer renderer(QUrl::fromLocalFile(writeGrid()));
+        QCOMPARE(renderer.buttonTable(),
+                 (std::map<int, bool>{{1, false}, {2, false}, {4, false}}));
+        // Before the pipeline exists moves reach no camera, but the position is tracked.
+        send(&renderer, QEvent::MouseMove, Qt::NoButton, QPoint(15, 7), Qt::NoButton);
+        QCOMPARE(QPoint(renderer.lastMouseX(), renderer.lastMouseY()), QPoint(15, 7));
+        renderer.show();
+        QTRY_VERIFY(renderer.isInitialised());
+        auto position = [&] {
+            auto *camera = dynamic_cast<const SimpleCamera *>(renderer.camera());
+            return QPoint(camera->positionX(), camera->positionY());
+        };
+        QCOMPARE(position(), QPoint(1, 1));
+
+        // Left and right together pass the left button; right and middle pass the right one.
+        send(&renderer, QEvent::MouseButtonPress, Qt::LeftButton, QPoint(15, 7), Qt::LeftButton);
+        send(&renderer, QEvent::MouseButtonPress, Qt::RightButton, QPoint(15, 7),
+             Qt::LeftButton | Qt::RightButton);
+        send(&renderer, QEvent::MouseMove, Qt::NoButton, QPoint(20, 9), Qt::LeftButton | Qt::RightButton);
+        QCOMPARE(position(), QPoint(6, 3));
+        send(&renderer, QEvent::MouseButtonRelease, Qt::LeftButton, QPoint(20, 9), Qt::RightButton);
+        send(&renderer, QEvent::MouseButtonPress, Qt::MiddleButton, QPoint(20, 9),
+             Qt::RightButton | Qt::MiddleButton);
+        send(&renderer, QEvent::MouseMove, Qt::NoButton, QPoint(30, 19), Qt::RightButton | Qt::MiddleButton);
+        QCOMPARE(position(), QPoint(6, 3));
+        send(&renderer, QEvent::MouseButtonRelease, Qt::RightButton, QPoint(30, 19), Qt::MiddleButton);
+        send(&renderer, QEvent::MouseButtonRelease, Qt::MiddleButton, QPoint(30, 19), Qt::NoButton);
+
+        // Another button is recorded but never moves the camera.
+        send(&renderer, QEvent::MouseButtonPress, Qt::BackButton, QPoint(30, 19), Qt::BackButton);
+        QCOMPARE(renderer.buttonTable().at(int(Qt::BackButton)), true);
+        send(&renderer, QEvent::MouseMove, Qt::NoButton, QPoint(40, 29), Qt::BackButton);
+        QCOMPARE(position(), QPoint(6, 3));
+        QCOMPARE(QPoint(renderer.lastMouseX(), renderer.lastMouseY()), QPoint(40, 29));
+    }
+
+    void badFileThroughTheSelector()
+    {
+        const QString path = write(QStringLiteral("short.lf2d"), "4 3 6 3 10 0 0 0 16\n" + patternBytes(200, 1));
+        QCOMPARE(startThroughSelector(path), nullptr);
+        QCOMPARE(m_fatalErrors,
+                 QStringList(QStringLiteral("Lightfield file \"%1\" is truncated: 6 views of 48 "
+                                            "bytes expected, 200 bytes found")
+                                 .arg(path)));
+    }
+
+    void errorWhileBuildingThePipelineStopsRendering()
+    {
+        setActiveBuildConfiguration(*findBuildConfiguration("viewer-bilateral"));
+        const QString path = write(QStringLiteral("rgbe.lf2d"), "2 2 1 1 10 0 1 0 16\n" + patternBytes(16, 2));
+        auto *renderer = new LightfieldRenderer(QUrl::fromLocalFile(path));
+        renderer->show();
+        QTRY_COMPARE(m_fatalErrors.size(), 1);
+        QCOMPARE(m_fatalErrors.first(),
+                 QStringLiteral("viewer-bilateral cannot show RGBE light fields yet: \"%1\" holds "
+                                "RGBE views")
+                     .arg(path));
+        QVERIFY(!renderer->isInitialised());
+        QTRY_VERIFY(!renderer->isVisible());
+        // No frame is drawn after the error, and the error is reported once.
+        QSignalSpy swapped(renderer, &QOpenGLWindow::frameSwapped);
+        QTest::qWait(100);
+        QCOMPARE(swapped.count(), 0);
+        QCOMPARE(m_fatalErrors.size(), 1);
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    QSurfaceFormat::setDefaultFormat(viewerSurfaceFormat());
+    // The shader programs are built once per process; the windows that this test opens one
+    // after another share them through one share group.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication application(argc, argv);
+    application.setQuitOnLastWindowClosed(false);
+    LightfieldRendererGLTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "LightfieldRendererGLTest.moc"
