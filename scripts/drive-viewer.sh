@@ -1,0 +1,161 @@
+#!/usr/bin/env bash
+# Drives one of the viewer programs the way a user does, on the X display in $DISPLAY (a bare
+# server such as Xvfb is enough): opens FILE through the selector window and its file dialog,
+# starts the viewer, drags the camera, saves screenshots and closes the viewer.
+#
+#   scripts/drive-viewer.sh [options] PROGRAM FILE OUTDIR
+#
+#   --drag DX,DY   after the first screenshot, drag with the left button by (DX, DY) window
+#                  pixels and take another screenshot; repeatable
+#   --expect-error the file is expected to be refused: screenshot the error dialog, dismiss it
+#
+# Run it from the directory that holds shaders/. It prints what it does and where the
+# screenshots are, and exits with the program's exit status (or 124 when a window never came).
+# The program's standard error is kept in OUTDIR/stderr.log.
+set -euo pipefail
+
+drags=()
+expect_error=0
+while [[ $# -gt 0 ]]; do
+    case "$1" in
+        --drag) drags+=("$2"); shift 2 ;;
+        --expect-error) expect_error=1; shift ;;
+        -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        *) break ;;
+    esac
+done
+if [[ $# -ne 3 ]]; then
+    echo "usage: $0 [--drag DX,DY]... [--expect-error] PROGRAM FILE OUTDIR" >&2
+    exit 2
+fi
+program=$1
+file=$(realpath "$2")
+outdir=$3
+here=$(cd "$(dirname "$0")" && pwd)
+xclose=${XCLOSE:-$(dirname "$(realpath "$program")")/xclose}
+mkdir -p "$outdir"
+outdir=$(realpath "$outdir")
+
+say() { echo "[drive-viewer] $*"; }
+
+# Qt's own file dialog, whatever desktop integration happens to be installed.
+export QT_QPA_PLATFORMTHEME=generic
+# The camera logs a line per frame; keep the log to what matters.
+export QT_LOGGING_RULES=${QT_LOGGING_RULES:-default.debug=false}
+
+"$program" 2>"$outdir/stderr.log" &
+pid=$!
+finish() { kill "$pid" 2>/dev/null || true; }
+trap finish EXIT
+
+# The first visible window of the program whose name matches, other than those given.
+wait_window() {
+    local name=$1; shift
+    for _ in $(seq 300); do
+        local id
+        for id in $(xdotool search --onlyvisible --pid "$pid" --name "$name" 2>/dev/null); do
+            local skip=0 other
+            for other in "$@"; do [[ $id == "$other" ]] && skip=1; done
+            if [[ $skip == 0 ]]; then echo "$id"; return 0; fi
+        done
+        if ! kill -0 "$pid" 2>/dev/null; then return 1; fi
+        sleep 0.1
+    done
+    return 1
+}
+
+give_up() {
+    say "$1"
+    if ! kill -0 "$pid" 2>/dev/null; then
+        local status=0
+        wait "$pid" || status=$?
+        trap - EXIT
+        say "the program ended with status $status"
+        exit "$status"
+    fi
+    exit 124
+}
+
+screenshot() {
+    local window=$1 name=$2
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$outdir/$name"
+    say "screenshot: $outdir/$name (${WIDTH}x${HEIGHT} at $X,$Y)"
+}
+
+key() {
+    local window=$1; shift
+    xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
+    xdotool key --clearmodifiers "$@"
+}
+
+selector=$(wait_window '.') || give_up "no selector window appeared"
+say "selector window $selector"
+sleep 0.3
+screenshot "$selector" selector.png
+
+key "$selector" alt+b
+dialog=$(wait_window 'Open lightfield file' "$selector") || give_up "no file dialog appeared"
+say "file dialog $dialog; choosing $file"
+sleep 0.5
+xdotool windowfocus --sync "$dialog" 2>/dev/null || true
+xdotool key --clearmodifiers ctrl+a
+xdotool type --delay 2 "$file"
+sleep 0.2
+xdotool key --clearmodifiers Return
+sleep 0.5
+screenshot "$selector" selector-with-file.png
+key "$selector" alt+s
+
+if [[ $expect_error == 1 ]]; then
+    error=$(wait_window 'Lightfield viewer' "$selector") || give_up "no error dialog appeared"
+    sleep 0.5
+    screenshot "$error" error-dialog.png
+    key "$error" Return
+else
+    viewer=$(wait_window '.' "$selector" "$dialog") || give_up "no viewer window appeared"
+    say "viewer window $viewer"
+    # Give the pipeline time to build and a few frames to be shown.
+    sleep "${SETTLE_SECONDS:-2}"
+    screenshot "$viewer" view-0.png
+    count=0
+    eval "$(xdotool getwindowgeometry --shell "$viewer")"
+    for drag in "${drags[@]}"; do
+        count=$((count + 1))
+        dx=${drag%,*}
+        dy=${drag#*,}
+        xdotool mousemove --window "$viewer" $((WIDTH / 2)) $((HEIGHT / 2))
+        sleep 0.2
+        xdotool mousedown 1
+        # In small steps, as a hand moves.
+        steps=10
+        for step in $(seq $steps); do
+            xdotool mousemove_relative -- $((dx * step / steps - dx * (step - 1) / steps)) \
+                $((dy * step / steps - dy * (step - 1) / steps))
+            sleep 0.03
+        done
+        xdotool mouseup 1
+        say "dragged by ($dx, $dy)"
+        sleep "${SETTLE_SECONDS:-2}"
+        screenshot "$viewer" "view-$count.png"
+    done
+    "$xclose" "$viewer"
+    say "closed the viewer"
+fi
+
+status=0
+for _ in $(seq 100); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+done
+if kill -0 "$pid" 2>/dev/null; then
+    give_up "the program did not end"
+fi
+wait "$pid" || status=$?
+trap - EXIT
+say "the program ended with status $status"
+if [[ -s "$outdir/stderr.log" ]]; then
+    say "its standard error ($outdir/stderr.log):"
+    sed 's/^/    /' "$outdir/stderr.log"
+fi
+exit "$status"
