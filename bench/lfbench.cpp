@@ -225,11 +225,10 @@ int warpBenchmark(Offscreen &offscreen, const QCommandLineParser &options)
     int gridWorst = 0;
     for (int column = 0; column < sceneOptions.columns; column += 2) {
         for (int row = 0; row < sceneOptions.rows; row += 2)
-            gridWorst = std::max(gridWorst, largestDifference(synthesise(column, row),
-                                                              stored[column][row]));
+            gridWorst = std::max(gridWorst,
+                                 largestDifference(synthesise(column, row), stored[column][row]));
     }
-    std::printf("At grid positions: largest difference from the stored view %d/255\n\n",
-                gridWorst);
+    std::printf("At grid positions: largest difference from the stored view %d/255\n\n", gridWorst);
 
     // Fractional positions spread over the grid (a Halton sequence), then every kind of cell
     // centre.
@@ -254,10 +253,9 @@ int warpBenchmark(Offscreen &offscreen, const QCommandLineParser &options)
             y = std::floor(y) + 0.5;
         }
         const Bytes exact = exactBytes(scene, x, y);
-        const double figures[3] = {
-            psnr(synthesise(x, y), exact),
-            psnr(stored[int(std::lround(x))][int(std::lround(y))], exact),
-            psnr(bilinearBlend(stored, x, y), exact)};
+        const double figures[3] = {psnr(synthesise(x, y), exact),
+                                   psnr(stored[int(std::lround(x))][int(std::lround(y))], exact),
+                                   psnr(bilinearBlend(stored, x, y), exact)};
         for (int k = 0; k < 3; ++k) {
             sums[k] += figures[k];
             minimum[k] = std::min(minimum[k], figures[k]);
@@ -280,13 +278,14 @@ int warpBenchmark(Offscreen &offscreen, const QCommandLineParser &options)
     // Cost of a synthesised frame at the timing size.
     synth::SceneOptions timingOptions = sceneOptions;
     timingOptions.columns = timingOptions.rows = 3;
-    timingOptions.width = timingOptions.height = options.value(QStringLiteral("timing-size")).toInt();
+    timingOptions.width = timingOptions.height =
+        options.value(QStringLiteral("timing-size")).toInt();
     const synth::SyntheticScene timingScene(timingOptions);
     const QString timingPath = directory.filePath(QStringLiteral("timing.lf2d"));
     synth::writeLightfield(timingScene, timingPath.toStdString());
     std::unique_ptr<LightfieldReader> timingReader;
-    auto timingPlane = loadPlane(timingPath, &timingReader, activeBuildConfiguration(),
-                                 &buildMilliseconds);
+    auto timingPlane =
+        loadPlane(timingPath, &timingReader, activeBuildConfiguration(), &buildMilliseconds);
     SimpleCamera timingCamera(PipelineOptions(), timingPlane.get());
     const int size = timingOptions.width;
     const int frames = options.value(QStringLiteral("frames")).toInt();
@@ -299,8 +298,8 @@ int warpBenchmark(Offscreen &offscreen, const QCommandLineParser &options)
         timingCamera.renderView(size, size, corners, 0.1f + 1.8f * t, 1.7f - 1.4f * t, true);
     }
     const double warpMilliseconds = timer.nsecsElapsed() / 1e6 / frames;
-    const double copy = copyMilliseconds(offscreen, timingPlane->layerAt(0, 0, LdrRgb), size,
-                                         size, frames);
+    const double copy =
+        copyMilliseconds(offscreen, timingPlane->layerAt(0, 0, LdrRgb), size, size, frames);
     std::printf("Frame cost at %dx%d: warp %.2f ms, plain textured-quad copy %.2f ms, ratio "
                 "%.1f\n",
                 size, size, warpMilliseconds, copy, warpMilliseconds / copy);
@@ -355,12 +354,14 @@ int pipelineBenchmark(Offscreen &offscreen, const QCommandLineParser &options)
     const double residentAfter = residentMegabytes();
     const int texturesAfter = liveTextures(offscreen.gl);
     offscreen.gl->glDisable(GL_TEXTURE_2D);
-    const double copy = copyMilliseconds(offscreen, plane->layerAt(0, 0, plane->supportedLayers()[0]),
-                                         width, height, std::min(frames, 200));
+    const double copy =
+        copyMilliseconds(offscreen, plane->layerAt(0, 0, plane->supportedLayers()[0]), width,
+                         height, std::min(frames, 200));
 
     std::printf("%s on %s: %dx%d views, %dx%d grid, %s%s\n", configuration->name.c_str(),
                 qPrintable(arguments[1]), width, height, plane->columns(), plane->rows(),
-                reader->isHdr() ? "RGBE" : "8-bit", reader->hasDisparity() ? " with disparity" : "");
+                reader->isHdr() ? "RGBE" : "8-bit",
+                reader->hasDisparity() ? " with disparity" : "");
     std::printf("plane build        %10.1f ms\n", buildMilliseconds);
     std::printf("frame              %10.3f ms (mean of %d frames while the camera moves)\n",
                 frameMilliseconds, frames);

@@ -25,10 +25,7 @@ class LightfieldPlaneGLTest : public QObject
 
     QString write(const QString &name, const QByteArray &content)
     {
-        const QString path = m_directory.filePath(name);
-        if (!writeBytes(path, content))
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
+        return writeTestFile(m_directory, name, content);
     }
 
     // RGBE disparity images whose texels cover many exponents, as the file stores them.
@@ -45,16 +42,6 @@ class LightfieldPlaneGLTest : public QObject
             decoded->push_back(rgb[0]);
         }
         return bytes;
-    }
-
-    static QString errorOf(const std::function<void()> &action)
-    {
-        try {
-            action();
-        } catch (const std::string &message) {
-            return QString::fromStdString(message);
-        }
-        return QString();
     }
 
 private slots:
@@ -149,12 +136,13 @@ private slots:
     {
         LightfieldPlane plane(KeyList {LdrRgb}, KeyList {}, 2, 2, 2, 2, 10, 0, 16);
         auto texture = std::make_unique<QOpenGLTexture>(QOpenGLTexture::Target2D);
-        QCOMPARE(errorOf([&] { plane.setFeatureLayer(1, 1, TonemappedRgb, texture.get()); }),
+        QCOMPARE(configurationErrorOf(
+                     [&] { plane.setFeatureLayer(1, 1, TonemappedRgb, texture.get()); }),
                  QStringLiteral("LightfieldPlane does not support this FeatureLayer"));
         QVERIFY(!plane.featureLayersAt(1, 1).hasLayer(TonemappedRgb));
-        QCOMPARE(errorOf([&] { plane.setParameter(0, 1, AverageRed, 1.0f); }),
+        QCOMPARE(configurationErrorOf([&] { plane.setParameter(0, 1, AverageRed, 1.0f); }),
                  QStringLiteral("LightfieldPlane does not support this Parameter"));
-        QCOMPARE(errorOf([&] { plane.setParameter(0, 1, 42, 1.0f); }),
+        QCOMPARE(configurationErrorOf([&] { plane.setParameter(0, 1, 42, 1.0f); }),
                  QStringLiteral("LightfieldPlane does not support this Parameter"));
 
         LightfieldPlane withParameters(KeyList {TonemappedRgb}, KeyList {AverageRed, Contrast}, 2,
@@ -216,7 +204,8 @@ private slots:
         LightfieldReader reader(QUrl::fromLocalFile(
             write(QStringLiteral("hdr.lf2d"), "2 2 1 1 10 0 1 0 16\n" + patternBytes(16, 2))));
         const BuildConfiguration &configuration = *findBuildConfiguration("viewer-curve");
-        QCOMPARE(errorOf([&] { createLightfieldPlane(PipelineOptions(), &reader, configuration); }),
+        QCOMPARE(configurationErrorOf(
+                     [&] { createLightfieldPlane(PipelineOptions(), &reader, configuration); }),
                  QStringLiteral("viewer-curve cannot show RGBE light fields yet: \"%1\" holds RGBE "
                                 "views")
                      .arg(m_directory.filePath(QStringLiteral("hdr.lf2d"))));

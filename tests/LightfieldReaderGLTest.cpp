@@ -17,10 +17,7 @@ class LightfieldReaderGLTest : public QObject
 
     QString write(const QString &name, const QByteArray &content)
     {
-        const QString path = m_directory.filePath(name);
-        if (!writeBytes(path, content))
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
+        return writeTestFile(m_directory, name, content);
     }
 
     static QString errorOpening(const QString &path)

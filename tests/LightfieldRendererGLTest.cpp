@@ -46,18 +46,15 @@ class LightfieldRendererGLTest : public QObject
 
     QString write(const QString &name, const QByteArray &content)
     {
-        const QString path = m_directory.filePath(name);
-        if (!writeBytes(path, content))
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
+        return writeTestFile(m_directory, name, content);
     }
 
     // A file whose header names views of width × height, its data zeros.
     QString sizedFile(int width, int height)
     {
-        const QString path
-            = write(QStringLiteral("sized-%1x%2.lf2d").arg(width).arg(height),
-                    QStringLiteral("%1 %2 1 1 20 0 0 0 0\n").arg(width).arg(height).toLatin1());
+        const QString path =
+            write(QStringLiteral("sized-%1x%2.lf2d").arg(width).arg(height),
+                  QStringLiteral("%1 %2 1 1 20 0 0 0 0\n").arg(width).arg(height).toLatin1());
         QFile::resize(path, QFileInfo(path).size() + qint64(width) * height * 4);
         return path;
     }
@@ -95,8 +92,12 @@ class LightfieldRendererGLTest : public QObject
                 const QRgb expected = pictureColour(column, row, x, y);
                 if (screen.pixel(x, y) != expected) {
                     *why = QStringLiteral("pixel (%1, %2) is %3, view (%4, %5) has %6")
-                               .arg(x).arg(y).arg(screen.pixel(x, y), 0, 16)
-                               .arg(column).arg(row).arg(expected, 0, 16);
+                               .arg(x)
+                               .arg(y)
+                               .arg(screen.pixel(x, y), 0, 16)
+                               .arg(column)
+                               .arg(row)
+                               .arg(expected, 0, 16);
                     return false;
                 }
             }
@@ -207,7 +208,7 @@ private slots:
     {
         LightfieldRenderer renderer(QUrl::fromLocalFile(writeGrid()));
         QCOMPARE(renderer.buttonTable(),
-                 (std::map<int, bool>{{1, false}, {2, false}, {4, false}}));
+                 (std::map<int, bool> {{1, false}, {2, false}, {4, false}}));
         // Before the pipeline exists moves reach no camera, but the position is tracked.
         send(&renderer, QEvent::MouseMove, Qt::NoButton, QPoint(15, 7), Qt::NoButton);
         QCOMPARE(QPoint(renderer.lastMouseX(), renderer.lastMouseY()), QPoint(15, 7));
@@ -223,14 +224,17 @@ private slots:
         send(&renderer, QEvent::MouseButtonPress, Qt::LeftButton, QPoint(15, 7), Qt::LeftButton);
         send(&renderer, QEvent::MouseButtonPress, Qt::RightButton, QPoint(15, 7),
              Qt::LeftButton | Qt::RightButton);
-        send(&renderer, QEvent::MouseMove, Qt::NoButton, QPoint(20, 9), Qt::LeftButton | Qt::RightButton);
+        send(&renderer, QEvent::MouseMove, Qt::NoButton, QPoint(20, 9),
+             Qt::LeftButton | Qt::RightButton);
         QCOMPARE(position(), QPoint(6, 3));
         send(&renderer, QEvent::MouseButtonRelease, Qt::LeftButton, QPoint(20, 9), Qt::RightButton);
         send(&renderer, QEvent::MouseButtonPress, Qt::MiddleButton, QPoint(20, 9),
              Qt::RightButton | Qt::MiddleButton);
-        send(&renderer, QEvent::MouseMove, Qt::NoButton, QPoint(30, 19), Qt::RightButton | Qt::MiddleButton);
+        send(&renderer, QEvent::MouseMove, Qt::NoButton, QPoint(30, 19),
+             Qt::RightButton | Qt::MiddleButton);
         QCOMPARE(position(), QPoint(6, 3));
-        send(&renderer, QEvent::MouseButtonRelease, Qt::RightButton, QPoint(30, 19), Qt::MiddleButton);
+        send(&renderer, QEvent::MouseButtonRelease, Qt::RightButton, QPoint(30, 19),
+             Qt::MiddleButton);
         send(&renderer, QEvent::MouseButtonRelease, Qt::MiddleButton, QPoint(30, 19), Qt::NoButton);
 
         // Another button is recorded but never moves the camera.
@@ -243,7 +247,8 @@ private slots:
 
     void badFileThroughTheSelector()
     {
-        const QString path = write(QStringLiteral("short.lf2d"), "4 3 6 3 10 0 0 0 16\n" + patternBytes(200, 1));
+        const QString path =
+            write(QStringLiteral("short.lf2d"), "4 3 6 3 10 0 0 0 16\n" + patternBytes(200, 1));
         QCOMPARE(startThroughSelector(path), nullptr);
         QCOMPARE(m_fatalErrors,
                  QStringList(QStringLiteral("Lightfield file \"%1\" is truncated: 6 views of 48 "
@@ -254,7 +259,8 @@ private slots:
     void errorWhileBuildingThePipelineStopsRendering()
     {
         setActiveBuildConfiguration(*findBuildConfiguration("viewer-bilateral"));
-        const QString path = write(QStringLiteral("rgbe.lf2d"), "2 2 1 1 10 0 1 0 16\n" + patternBytes(16, 2));
+        const QString path =
+            write(QStringLiteral("rgbe.lf2d"), "2 2 1 1 10 0 1 0 16\n" + patternBytes(16, 2));
         auto *renderer = new LightfieldRenderer(QUrl::fromLocalFile(path));
         renderer->show();
         QTRY_COMPARE(m_fatalErrors.size(), 1);

@@ -1,6 +1,7 @@
 #include "deliverables/BuildConfiguration.h"
 #include "postprocessing/PostProcessor.h"
 #include "support/GLTestContext.h"
+#include "support/LightfieldFiles.h"
 
 #include <QOpenGLTexture>
 #include <QtTest>
@@ -35,16 +36,6 @@ class PostProcessorGLTest : public QObject
 
     static QOpenGLTexture *texture() { return new QOpenGLTexture(QOpenGLTexture::Target2D); }
 
-    static QString errorOf(const std::function<void()> &action)
-    {
-        try {
-            action();
-        } catch (const std::string &message) {
-            return QString::fromStdString(message);
-        }
-        return QString();
-    }
-
 private slots:
     void initTestCase() { LF_CREATE_GL_CONTEXT(m_gl); }
     void cleanup() { LF_VERIFY_NO_GL_ERROR(m_gl); }
@@ -70,7 +61,7 @@ private slots:
         m_stored.setLayer(LdrRgb, texture());
         auto neither = emptyView();
         QVERIFY(postProcessor.meetsRequirements(*neither));
-        QCOMPARE(errorOf([&] { postProcessor.process(*neither); }),
+        QCOMPARE(configurationErrorOf([&] { postProcessor.process(*neither); }),
                  QString::fromLatin1(postProcessorRequirementsMessage));
         delete m_stored.takeLayer(LdrRgb);
     }
@@ -110,10 +101,10 @@ private slots:
                 auto forRgbe = createPostProcessor(PipelineOptions(), true, configuration);
                 QVERIFY(dynamic_cast<LDRRGBPostProcessor *>(forRgbe.get()));
             } else {
-                QCOMPARE(
-                    errorOf([&] { createPostProcessor(PipelineOptions(), true, configuration); }),
-                    QString::fromStdString(configuration.name)
-                        + QStringLiteral(" cannot show RGBE light fields yet"));
+                QCOMPARE(configurationErrorOf(
+                             [&] { createPostProcessor(PipelineOptions(), true, configuration); }),
+                         QString::fromStdString(configuration.name)
+                             + QStringLiteral(" cannot show RGBE light fields yet"));
             }
         }
     }

@@ -39,8 +39,10 @@ class ProgramsTest : public QObject
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("SETTLE_SECONDS"), QStringLiteral("1"));
         process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(LF_SOURCE_DIR "/scripts/drive-viewer.sh"),
-                      options + QStringList{QStringLiteral(LF_BINARY_DIR "/") + program, file, run.directory});
+        process.start(
+            QStringLiteral(LF_SOURCE_DIR "/scripts/drive-viewer.sh"),
+            options
+                + QStringList {QStringLiteral(LF_BINARY_DIR "/") + program, file, run.directory});
         if (!process.waitForFinished(120000))
             process.kill();
         run.output = QString::fromLocal8Bit(process.readAll());
@@ -53,10 +55,7 @@ class ProgramsTest : public QObject
 
     QString write(const QString &name, const QByteArray &content)
     {
-        const QString path = m_directory.filePath(name);
-        if (!writeBytes(path, content))
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
+        return writeTestFile(m_directory, name, content);
     }
 
 private slots:
@@ -107,9 +106,9 @@ private slots:
         options.width = options.height = 192;
         const QString file = m_directory.filePath(QStringLiteral("disparity.lf2d"));
         synth::writeLightfield(synth::SyntheticScene(options), file.toStdString());
-        const Run run = drive(QStringLiteral("viewer-interp-reinhard05"), file,
-                              QStringLiteral("drag"),
-                              {QStringLiteral("--drag"), QStringLiteral("30,10")});
+        const Run run =
+            drive(QStringLiteral("viewer-interp-reinhard05"), file, QStringLiteral("drag"),
+                  {QStringLiteral("--drag"), QStringLiteral("30,10")});
         QVERIFY2(run.status == 0, qPrintable(run.output));
         const QImage before(run.directory + QStringLiteral("/view-0.png"));
         const QImage after(run.directory + QStringLiteral("/view-1.png"));
@@ -130,28 +129,36 @@ private slots:
         const QString invalid = QStringLiteral(" is not a valid .lf2d file: ");
         QTest::newRow("text header") << "text.lf2d" << QByteArray("not a light field\n")
                                      << invalid + "header value 'width' is not a 32-bit integer";
-        QTest::newRow("flag as a word") << "flag.lf2d" << "4 3 6 3 10 0 yes 0 16\n" + data
-                                        << invalid + "header flag 'isHdr' must be 0 or 1";
-        QTest::newRow("no columns") << "columns.lf2d" << "4 3 6 0 10 0 0 0 16\n" + data
-                                    << invalid + "'columns' must be at least 1, found 0";
-        QTest::newRow("no row") << "rows.lf2d" << "4 3 2 3 10 0 0 0 16\n" + data
+        QTest::newRow("flag as a word")
+            << "flag.lf2d"
+            << "4 3 6 3 10 0 yes 0 16\n" + data << invalid + "header flag 'isHdr' must be 0 or 1";
+        QTest::newRow("no columns")
+            << "columns.lf2d"
+            << "4 3 6 0 10 0 0 0 16\n" + data << invalid + "'columns' must be at least 1, found 0";
+        QTest::newRow("no row") << "rows.lf2d"
+                                << "4 3 2 3 10 0 0 0 16\n" + data
                                 << invalid
-                                       + "'viewCount' (2) is smaller than 'columns' (3), so the "
-                                         "grid has no row";
-        QTest::newRow("zero spacing") << "spacing.lf2d" << "4 3 6 3 0 0 0 0 16\n" + data
+                + "'viewCount' (2) is smaller than 'columns' (3), so the "
+                  "grid has no row";
+        QTest::newRow("zero spacing") << "spacing.lf2d"
+                                      << "4 3 6 3 0 0 0 0 16\n" + data
                                       << invalid + "'viewSpacing' must be at least 1, found 0";
         QTest::newRow("negative disparity bound")
-            << "bound.lf2d" << "4 3 6 3 10 0 0 0 -4\n" + data
+            << "bound.lf2d"
+            << "4 3 6 3 10 0 0 0 -4\n" + data
             << invalid + "'maxDisparity' must be at least 0, found -4";
-        QTest::newRow("huge views") << "huge.lf2d" << "99999 99999 1 1 10 0 0 0 0\n" + data
+        QTest::newRow("huge views") << "huge.lf2d"
+                                    << "99999 99999 1 1 10 0 0 0 0\n" + data
                                     << invalid
-                                           + "views of 99999 x 99999 pixels are too large (at most "
-                                             "2 GiB per image)";
-        QTest::newRow("truncated") << "truncated.lf2d" << "4 3 6 3 10 0 0 0 16\n" + data.left(200)
+                + "views of 99999 x 99999 pixels are too large (at most "
+                  "2 GiB per image)";
+        QTest::newRow("truncated") << "truncated.lf2d"
+                                   << "4 3 6 3 10 0 0 0 16\n" + data.left(200)
                                    << QStringLiteral(" is truncated: 6 views of 48 bytes expected, "
                                                      "200 bytes found");
         QTest::newRow("RGBE in a build without RGBE stages")
-            << "rgbe.lf2d" << "4 3 1 1 10 0 1 0 16\n" + data.left(48)
+            << "rgbe.lf2d"
+            << "4 3 1 1 10 0 1 0 16\n" + data.left(48)
             << QStringLiteral("viewer-interp-reinhard05 cannot show RGBE light fields yet: ");
     }
 
@@ -168,8 +175,9 @@ private slots:
         const QString expected = message.startsWith(' ')
             ? QStringLiteral("Lightfield file \"%1\"").arg(path) + message
             : message + QStringLiteral("\"%1\" holds RGBE views").arg(path);
-        QVERIFY2(run.stderrText.contains(expected + '\n'),
-                 qPrintable(QStringLiteral("expected on stderr: %1\n%2").arg(expected, run.output)));
+        QVERIFY2(
+            run.stderrText.contains(expected + '\n'),
+            qPrintable(QStringLiteral("expected on stderr: %1\n%2").arg(expected, run.output)));
         QVERIFY(QFile::exists(run.directory + QStringLiteral("/error-dialog.png")));
     }
 };

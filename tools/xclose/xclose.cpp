@@ -27,7 +27,7 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "xclose: not a window id: %s\n", argv[i]);
             return 2;
         }
-        XEvent event{};
+        XEvent event {};
         event.xclient.type = ClientMessage;
         event.xclient.window = window;
         event.xclient.message_type = protocols;
