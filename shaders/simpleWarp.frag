@@ -149,13 +149,20 @@ Sample search(sampler2D colourMap, sampler2D disparityMap, vec2 offset)
 
 void main()
 {
-    // The nearest stored view when there is no disparity: then every sampler names it.
     vec2 fraction = clamp(vec2(searchvectorX, -searchvectorY), 0.0, 1.0);
     float weight[4];
     weight[0] = (1.0 - fraction.x) * (1.0 - fraction.y);
     weight[1] = fraction.x * (1.0 - fraction.y);
     weight[2] = fraction.x * fraction.y;
     weight[3] = (1.0 - fraction.x) * fraction.y;
+
+    // Nothing moves between the views: they blend where they are. Without disparity every
+    // sampler names the nearest view, which this gives unchanged.
+    if (maxDisparity == 0) {
+        colour = weight[0] * texture(input1[0], uv) + weight[1] * texture(input1[1], uv)
+            + weight[2] * texture(input1[2], uv) + weight[3] * texture(input1[3], uv);
+        return;
+    }
 
     // Offsets of the camera from each view: right of base is +x, below base is -t.
     vec2 camera = vec2(searchvectorX, searchvectorY);
