@@ -19,7 +19,7 @@ fi
 
 echo "No display: running $program on a virtual screen and driving it."
 rm -rf screenshots
-xvfb-run -a -s "-screen 0 1920x1080x24" \
+xvfb-run -a -s "-screen 0 1920x1080x24 -noreset" \
     scripts/drive-viewer.sh --drag 60,0 --drag 0,60 --drag -90,40 \
     "$program" samples/layers-8bit.lf2d screenshots
 echo "Screenshots of the selector and of the viewer before and after each drag: $PWD/screenshots"

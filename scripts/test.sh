@@ -9,5 +9,5 @@ ctest_command=(ctest --output-on-failure -j"$(nproc)" "$@")
 if [[ -n "${DISPLAY:-}" ]] && xdotool getdisplaygeometry >/dev/null 2>&1; then
     "${ctest_command[@]}"
 else
-    xvfb-run -a -s "-screen 0 1920x1080x24" "${ctest_command[@]}"
+    xvfb-run -a -s "-screen 0 1920x1080x24 -noreset" "${ctest_command[@]}"
 fi

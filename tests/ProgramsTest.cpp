@@ -89,7 +89,7 @@ private slots:
     {
         QFETCH(QString, program);
         const Run run = drive(program, m_grid, program);
-        QVERIFY2(run.status == 0, qPrintable(run.output));
+        QVERIFY2(run.status == 0, qPrintable(run.output + run.stderrText));
         const QImage shown = QImage(run.directory + QStringLiteral("/view-0.png"))
                                  .convertToFormat(QImage::Format_RGB32);
         if (shown != m_firstView) {
@@ -109,7 +109,7 @@ private slots:
         const Run run =
             drive(QStringLiteral("viewer-interp-reinhard05"), file, QStringLiteral("drag"),
                   {QStringLiteral("--drag"), QStringLiteral("30,10")});
-        QVERIFY2(run.status == 0, qPrintable(run.output));
+        QVERIFY2(run.status == 0, qPrintable(run.output + run.stderrText));
         const QImage before(run.directory + QStringLiteral("/view-0.png"));
         const QImage after(run.directory + QStringLiteral("/view-1.png"));
         QCOMPARE(before.size(), QSize(192, 192));
@@ -171,7 +171,7 @@ private slots:
         const Run run = drive(QStringLiteral("viewer-interp-reinhard05"), path, name + "-run",
                               {QStringLiteral("--expect-error")});
         // Status 1 is the program's own; a crash would end it by a signal.
-        QVERIFY2(run.status == 1, qPrintable(run.output));
+        QVERIFY2(run.status == 1, qPrintable(run.output + run.stderrText));
         const QString expected = message.startsWith(' ')
             ? QStringLiteral("Lightfield file \"%1\"").arg(path) + message
             : message + QStringLiteral("\"%1\" holds RGBE views").arg(path);
@@ -182,5 +182,7 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(ProgramsTest)
+// A GUI application: its connection keeps the X server from resetting between the programs,
+// which would refuse the next one's connection.
+QTEST_MAIN(ProgramsTest)
 #include "ProgramsTest.moc"
