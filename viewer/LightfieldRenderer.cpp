@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <new>
 
 #ifndef GL_CLAMP_VERTEX_COLOR
 #define GL_CLAMP_VERTEX_COLOR 0x891A
@@ -116,6 +117,8 @@ void LightfieldRenderer::initializeGL()
         buildPipeline();
     } catch (const std::string &message) {
         fail(message);
+    } catch (const std::bad_alloc &) {
+        fail("Not enough memory to load the light field");
     }
 }
 
@@ -150,6 +153,8 @@ void LightfieldRenderer::paintGL()
         renderFrame();
     } catch (const std::string &message) {
         fail(message);
+    } catch (const std::bad_alloc &) {
+        fail("Not enough memory to show the light field");
     }
 }
 
