@@ -35,7 +35,7 @@ QOpenGLShaderProgram **programs()
 bool loaded = false;
 
 // Built before main runs, as the programs exist from the start of the program.
-const bool createdAtStart = (programs(), true);
+[[maybe_unused]] const bool createdAtStart = (programs(), true);
 
 } // namespace
 
@@ -54,7 +54,6 @@ void loadShaderPrograms()
     if (loaded)
         return;
     loaded = true;
-    (void)createdAtStart;
 
     // Resolved against the working directory of this moment, not against the executable.
     const QDir shaderDirectory(QDir::current().absoluteFilePath(QStringLiteral("shaders")));
