@@ -1,0 +1,242 @@
+#include "TonemappingCurve.h"
+
+#include "lightfield/Rgbe.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// The display spans 0.3 to 300 cd/m², a contrast of 1000:1.
+const float lnDisplayMinimum = float(std::log(0.3));
+const float lnDisplayMaximum = float(std::log(300.0));
+const float lnDisplayContrast = float(std::log(1000.0));
+constexpr double worldToCandela = 300.0;
+
+// Float-to-integer conversion of a value outside the target's range is undefined, so every
+// truncation goes through here; NaN takes the caller's choice.
+std::int64_t saturatingTruncate(float value, std::int64_t highest, std::int64_t ifNaN)
+{
+    if (std::isnan(value))
+        return ifNaN;
+    if (value <= 0.0f)
+        return 0;
+    if (double(value) >= double(highest))
+        return highest;
+    return std::int64_t(value);
+}
+
+// The part of a ceiling that depends on the bin alone: its world luminance Lw (scaled to cd/m²)
+// and tvi(Lw). Neither changes between passes, so they are computed once.
+struct BinLuminances
+{
+    std::array<float, curveBins> world;
+    std::array<float, curveBins> worldThreshold;
+};
+
+BinLuminances binLuminances(float lnMinimum, float range)
+{
+    BinLuminances bins;
+    for (int j = 0; j < curveBins; ++j) {
+        const double lnWorld = (j + 0.5) / curveBins * double(range) + double(lnMinimum);
+        bins.world[j] = float(std::exp(lnWorld) * worldToCandela);
+        bins.worldThreshold[j] = thresholdVersusIntensity(bins.world[j]);
+    }
+    return bins;
+}
+
+// The display luminance Ld of each curve byte and tvi(Ld).
+struct DisplayLuminances
+{
+    std::array<float, 256> display;
+    std::array<float, 256> displayThreshold;
+};
+
+DisplayLuminances displayLuminances()
+{
+    DisplayLuminances bytes;
+    for (int value = 0; value < 256; ++value) {
+        const double lnDisplay =
+            value / 255.0 * double(lnDisplayMaximum - lnDisplayMinimum) + double(lnDisplayMinimum);
+        bytes.display[value] = float(std::exp(lnDisplay));
+        bytes.displayThreshold[value] = thresholdVersusIntensity(bytes.display[value]);
+    }
+    return bytes;
+}
+
+// One trimming pass: caps each bin at the count beyond which the curve's slope there would make
+// steps visible on the display that are invisible in the world. Returns the counts removed.
+std::int64_t trimPass(LuminanceHistogram &histogram, const ToneCurve &curve,
+                      std::int64_t ceilingBase, const BinLuminances &bins,
+                      const DisplayLuminances &bytes)
+{
+    std::int64_t trimmed = 0;
+    for (int j = 0; j < curveBins; ++j) {
+        const int value = curve[j];
+        const float ceiling = float(ceilingBase) * bytes.displayThreshold[value] * bins.world[j]
+            / (bins.worldThreshold[j] * bytes.display[value]);
+        // A NaN ceiling (∞/∞ at the float range's top) cannot be computed; it imposes no cap
+        // rather than discarding counts on no evidence.
+        const std::int64_t cap =
+            saturatingTruncate(ceiling, std::numeric_limits<std::int32_t>::max(),
+                               std::numeric_limits<std::int32_t>::max());
+        if (histogram[j] > cap) {
+            trimmed += histogram[j] - cap;
+            histogram[j] = std::int32_t(cap);
+        }
+    }
+    return trimmed;
+}
+
+bool isDegenerateRange(float minimumLuminance, float maximumLuminance, float lnMinimum,
+                       float lnMaximum)
+{
+    const float range = lnMaximum - lnMinimum;
+    return !(maximumLuminance > luminanceFloor) || !(minimumLuminance < maximumLuminance)
+        || !std::isfinite(lnMinimum) || !std::isfinite(lnMaximum) || !std::isfinite(range)
+        || !(range > 0.0f);
+}
+
+} // namespace
+
+double log10Threshold(double x)
+{
+    if (x >= 1.9)
+        return x - 1.255;
+    if (x >= -0.0184)
+        return std::pow(0.249 * x + 0.65, 2.7) - 0.72;
+    if (x >= -1.44)
+        return x - 0.395;
+    if (x >= -3.94)
+        return std::pow(0.405 * x + 1.6, 2.18) - 2.86;
+    return -2.86; // also NaN, which fails every comparison above
+}
+
+float thresholdVersusIntensity(float adaptationLuminance)
+{
+    const float x = std::log10(adaptationLuminance);
+    const float exponent = float(log10Threshold(double(x)));
+    return float(std::pow(10.0, double(exponent)));
+}
+
+float texelLuminance(const std::uint8_t texel[4])
+{
+    const float scale = float(rgbeScale(texel[3]));
+    const float red = float(texel[0]) * scale;
+    const float green = float(texel[1]) * scale;
+    const float blue = float(texel[2]) * scale;
+    return float(0.7152 * double(green) + 0.2126 * double(red) + 0.0722 * double(blue));
+}
+
+int luminanceBin(float luminance, float lnMinimum, float range)
+{
+    // A zero range puts every texel at ±∞ or NaN, which all land in bin 0; answering before the
+    // division keeps it out of floating-point exception traps.
+    if (range == 0.0f)
+        return 0;
+    const float position = (std::log(luminance) - lnMinimum) / range * float(curveBins);
+    // A non-finite position has no place on the axis; like black (ln 0 = −∞) it counts as the
+    // darkest bin. Only an unusable range, which gets no trimming, produces one in practice.
+    if (!std::isfinite(position) || position <= 0.0f)
+        return 0;
+    if (position >= float(curveBins - 1))
+        return curveBins - 1;
+    return int(position);
+}
+
+LuminanceHistogram luminanceHistogram(const std::uint8_t *rgbeTexels, std::int64_t texelCount,
+                                      float lnMinimum, float range)
+{
+    LuminanceHistogram histogram {};
+    for (std::int64_t i = 0; i < texelCount; ++i)
+        ++histogram[luminanceBin(texelLuminance(rgbeTexels + 4 * i), lnMinimum, range)];
+    return histogram;
+}
+
+ToneCurve rampCurve()
+{
+    ToneCurve curve;
+    for (int j = 0; j < curveBins; ++j)
+        curve[j] = std::uint8_t(std::round((j + 1) * 255.0 / curveBins));
+    return curve;
+}
+
+ToneCurve curveFromHistogram(const LuminanceHistogram &histogram, std::int64_t total)
+{
+    // Everything trimmed away (or an empty view) leaves no distribution to follow; the flat
+    // histogram's ramp is what trimming tends to anyway, and it keeps the lookup monotonic.
+    if (total <= 0)
+        return rampCurve();
+    ToneCurve curve;
+    const double denominator = double(float(total));
+    std::int64_t cumulative = 0;
+    for (int j = 0; j < curveBins; ++j) {
+        cumulative += histogram[j];
+        const double value = std::round(double(float(cumulative)) * 255.0 / denominator);
+        curve[j] = std::uint8_t(std::clamp(value, 0.0, 255.0));
+    }
+    return curve;
+}
+
+CurveResult computeTonemappingCurve(const std::uint8_t *rgbeTexels, int width, int height,
+                                    float minimumLuminance, float maximumLuminance,
+                                    int trimPassLimit)
+{
+    CurveResult result;
+    const float lnMinimum = std::log(minimumLuminance);
+    const float lnMaximum = std::log(maximumLuminance);
+    const float range = lnMaximum - lnMinimum;
+    const std::int64_t texelCount =
+        (width > 0 && height > 0 && rgbeTexels) ? std::int64_t(width) * height : 0;
+
+    result.histogram = luminanceHistogram(rgbeTexels, texelCount, lnMinimum, range);
+    result.remainingTotal = texelCount;
+    result.tolerance = std::int64_t(double(texelCount) * 0.025);
+
+    if (isDegenerateRange(minimumLuminance, maximumLuminance, lnMinimum, lnMaximum)) {
+        result.degenerate = true;
+        result.stop = CurveStop::DegenerateRange;
+        result.curve.fill(maximumLuminance <= luminanceFloor ? 0 : 128);
+        return result;
+    }
+
+    const bool fixedPasses = trimPassLimit > 0;
+    const int passLimit = fixedPasses ? std::min(trimPassLimit, maxTrimPasses) : maxTrimPasses;
+    const BinLuminances bins = binLuminances(lnMinimum, range);
+    const DisplayLuminances bytes = displayLuminances();
+    const std::int64_t tolerance = result.tolerance;
+    std::int64_t &total = result.remainingTotal;
+
+    for (int pass = 0;; ++pass) {
+        const ToneCurve curve = curveFromHistogram(result.histogram, total);
+        const std::int64_t ceilingBase =
+            saturatingTruncate(float(total) * range / (float(curveBins) * lnDisplayContrast),
+                               std::numeric_limits<std::int32_t>::max(), 0);
+
+        if (pass == passLimit) {
+            result.stop = fixedPasses ? CurveStop::PassLimit : CurveStop::PassCap;
+            break;
+        }
+        if (!fixedPasses && total < tolerance) {
+            result.stop = CurveStop::RemainingBelowTolerance;
+            break;
+        }
+
+        const std::int64_t trimmed = trimPass(result.histogram, curve, ceilingBase, bins, bytes);
+        total -= trimmed;
+        result.trimPasses = pass + 1;
+
+        if (!fixedPasses && trimmed < tolerance) {
+            result.stop = CurveStop::TrimBelowTolerance;
+            break;
+        }
+        if (!fixedPasses && trimmed == 0) {
+            result.stop = CurveStop::NothingTrimmed;
+            break;
+        }
+    }
+
+    result.curve = curveFromHistogram(result.histogram, total);
+    return result;
+}
