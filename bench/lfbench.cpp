@@ -10,18 +10,16 @@
 #include "deliverables/BuildConfiguration.h"
 #include "lightfield/LightfieldCamera.h"
 #include "lightfield/LightfieldReader.h"
+#include "postprocessing/PlaneStages.h"
 #include "postprocessing/PostProcessor.h"
+#include "support/GLTestContext.h"
 #include "viewer/LightfieldRenderer.h"
-#include "viewer/ScreenQuad.h"
-#include "viewer/ShaderLibrary.h"
+#include "viewer/gpu/GpuPass.h"
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
-#include <QOffscreenSurface>
-#include <QOpenGLContext>
-#include <QOpenGLFunctions_3_3_Core>
 #include <QOpenGLShaderProgram>
 #include <QTemporaryDir>
 
@@ -36,55 +34,6 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-struct Offscreen
-{
-    QOffscreenSurface surface;
-    QOpenGLContext context;
-    QOpenGLFunctions_3_3_Core *gl = nullptr;
-
-    bool create()
-    {
-        surface.setFormat(viewerSurfaceFormat());
-        surface.create();
-        context.setFormat(viewerSurfaceFormat());
-        if (!context.create() || !context.makeCurrent(&surface))
-            return false;
-        gl = context.versionFunctions<QOpenGLFunctions_3_3_Core>();
-        return gl && gl->initializeOpenGLFunctions();
-    }
-};
-
-// A framebuffer with one RGBA8 colour texture, standing in for the window.
-struct Target
-{
-    QOpenGLFunctions_3_3_Core *gl;
-    GLuint framebuffer = 0;
-    std::unique_ptr<QOpenGLTexture> texture;
-
-    Target(QOpenGLFunctions_3_3_Core *functions, int width, int height)
-        : gl(functions)
-    {
-        gl->glGenFramebuffers(1, &framebuffer);
-        gl->glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-        const GLenum drawBuffer = GL_COLOR_ATTACHMENT0;
-        gl->glDrawBuffers(1, &drawBuffer);
-        texture.reset(createAttachedTexture(width, height, QOpenGLTexture::RGBA8_UNorm, 0,
-                                            QOpenGLTexture::RGBA, QOpenGLTexture::UInt32_RGBA8));
-    }
-    void bind() { gl->glBindFramebuffer(GL_FRAMEBUFFER, framebuffer); }
-};
-
-Bytes readBytes(QOpenGLFunctions_3_3_Core *gl, QOpenGLTexture *texture, int width, int height)
-{
-    Bytes bytes(size_t(width) * height * 4);
-    gl->glActiveTexture(GL_TEXTURE0);
-    gl->glBindTexture(GL_TEXTURE_2D, texture->textureId());
-    gl->glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    gl->glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, bytes.data());
-    gl->glBindTexture(GL_TEXTURE_2D, 0);
-    return bytes;
-}
 
 // PSNR of the RGB channels, 8-bit scale.
 double psnr(const Bytes &a, const Bytes &b)
@@ -158,21 +107,18 @@ int liveTextures(QOpenGLFunctions_3_3_Core *gl)
 }
 
 // One plain full-screen copy of a texture of width × height, the floor of any frame.
-double copyMilliseconds(Offscreen &offscreen, QOpenGLTexture *source, int width, int height,
+double copyMilliseconds(GLTestContext &offscreen, QOpenGLTexture *source, int width, int height,
                         int repeats)
 {
-    Target target(offscreen.gl, width, height);
-    offscreen.gl->glEnable(GL_TEXTURE_2D);
+    OffscreenTarget target(width, height);
+    target.bind();
+    offscreen.gl()->glEnable(GL_TEXTURE_2D);
     QElapsedTimer timer;
     timer.start();
-    for (int i = 0; i < repeats; ++i) {
-        source->bind(0);
-        drawScreenQuad(width, height);
-        source->release(0);
-    }
+    for (int i = 0; i < repeats; ++i)
+        displayTexture(*source, width, height);
     const double milliseconds = timer.nsecsElapsed() / 1e6 / repeats;
-    offscreen.gl->glDisable(GL_TEXTURE_2D);
-    offscreen.gl->glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    offscreen.gl()->glDisable(GL_TEXTURE_2D);
     return milliseconds;
 }
 
@@ -189,7 +135,7 @@ std::unique_ptr<LightfieldPlane> loadPlane(const QString &path,
     return plane;
 }
 
-int warpBenchmark(Offscreen &offscreen, const QCommandLineParser &options)
+int warpBenchmark(GLTestContext &offscreen, const QCommandLineParser &options)
 {
     synth::SceneOptions sceneOptions;
     sceneOptions.columns = sceneOptions.rows = options.value(QStringLiteral("grid")).toInt();
@@ -213,9 +159,9 @@ int warpBenchmark(Offscreen &offscreen, const QCommandLineParser &options)
             stored[column][row] = exactBytes(scene, column, row);
     }
     auto synthesise = [&](double x, double y) {
-        const float corners[4][2] = {{0, 0}, {0, 1}, {1, 1}, {1, 0}};
+        const QuadCorners corners = {{0, 0}, {0, 1}, {1, 1}, {1, 0}};
         auto view = camera.renderView(width, height, corners, float(x), float(y), true);
-        return readBytes(offscreen.gl, view->getLayer(LdrRgb), width, height);
+        return readTextureBytes(*view->getLayer(LdrRgb), width, height);
     };
 
     std::printf("View synthesis on a %dx%d grid of %dx%d views with disparity (plane built in "
@@ -289,7 +235,7 @@ int warpBenchmark(Offscreen &offscreen, const QCommandLineParser &options)
     SimpleCamera timingCamera(PipelineOptions(), timingPlane.get());
     const int size = timingOptions.width;
     const int frames = options.value(QStringLiteral("frames")).toInt();
-    const float corners[4][2] = {{0, 0}, {0, 1}, {1, 1}, {1, 0}};
+    const QuadCorners corners = {{0, 0}, {0, 1}, {1, 1}, {1, 0}};
     timingCamera.renderView(size, size, corners, 0.5f, 0.5f, true); // warm-up
     QElapsedTimer timer;
     timer.start();
@@ -306,7 +252,7 @@ int warpBenchmark(Offscreen &offscreen, const QCommandLineParser &options)
     return 0;
 }
 
-int pipelineBenchmark(Offscreen &offscreen, const QCommandLineParser &options)
+int pipelineBenchmark(GLTestContext &offscreen, const QCommandLineParser &options)
 {
     const QStringList arguments = options.positionalArguments();
     if (arguments.size() < 2) {
@@ -327,9 +273,9 @@ int pipelineBenchmark(Offscreen &offscreen, const QCommandLineParser &options)
     auto camera = createCamera(PipelineOptions(), plane.get());
     auto postProcessor = createPostProcessor(PipelineOptions(), reader->isHdr(), *configuration);
     const int width = reader->width(), height = reader->height();
-    Target window(offscreen.gl, width, height);
-    offscreen.gl->glEnable(GL_TEXTURE_2D);
-    offscreen.gl->glClearColor(1, 1, 1, 1);
+    OffscreenTarget window(width, height);
+    offscreen.gl()->glEnable(GL_TEXTURE_2D);
+    offscreen.gl()->glClearColor(1, 1, 1, 1);
 
     // The camera sweeps back and forth across the grid, as a dragging user would move it.
     const int span = std::max(1, (plane->columns() - 1) * plane->viewSpacing() - 2);
@@ -345,15 +291,15 @@ int pipelineBenchmark(Offscreen &offscreen, const QCommandLineParser &options)
         frame(i);
 
     const double residentBefore = residentMegabytes();
-    const int texturesBefore = liveTextures(offscreen.gl);
+    const int texturesBefore = liveTextures(offscreen.gl());
     QElapsedTimer timer;
     timer.start();
     for (int i = 0; i < frames; ++i)
         frame(i);
     const double frameMilliseconds = timer.nsecsElapsed() / 1e6 / frames;
     const double residentAfter = residentMegabytes();
-    const int texturesAfter = liveTextures(offscreen.gl);
-    offscreen.gl->glDisable(GL_TEXTURE_2D);
+    const int texturesAfter = liveTextures(offscreen.gl());
+    offscreen.gl()->glDisable(GL_TEXTURE_2D);
     const double copy =
         copyMilliseconds(offscreen, plane->layerAt(0, 0, plane->supportedLayers()[0]), width,
                          height, std::min(frames, 200));
@@ -416,14 +362,15 @@ int main(int argc, char *argv[])
     parser.process(application);
     const QStringList arguments = parser.positionalArguments();
 
-    Offscreen offscreen;
-    if (!offscreen.create()) {
-        std::fprintf(stderr, "lfbench: no OpenGL 3.3 compatibility context\n");
+    GLTestContext offscreen;
+    QString whyNot;
+    if (!offscreen.create(&whyNot, false)) {
+        std::fprintf(stderr, "lfbench: %s\n", qPrintable(whyNot));
         return 1;
     }
     std::printf("OpenGL: %s, %s\n\n",
-                reinterpret_cast<const char *>(offscreen.gl->glGetString(GL_RENDERER)),
-                reinterpret_cast<const char *>(offscreen.gl->glGetString(GL_VERSION)));
+                reinterpret_cast<const char *>(offscreen.gl()->glGetString(GL_RENDERER)),
+                reinterpret_cast<const char *>(offscreen.gl()->glGetString(GL_VERSION)));
     loadShaderPrograms();
     try {
         if (arguments.value(0) == QLatin1String("warp"))

@@ -1,8 +1,5 @@
 #include "BuildConfiguration.h"
 
-#include "lightfield/ConfigurationError.h"
-#include "lightfield/LightfieldReader.h"
-
 namespace {
 
 BuildConfiguration make(std::string name, HdrPlaneStage planeStage, HdrPostProcessor postProcessor)
@@ -88,15 +85,4 @@ const BuildConfiguration &activeBuildConfiguration()
 void setActiveBuildConfiguration(const BuildConfiguration &configuration)
 {
     active = &configuration;
-}
-
-std::unique_ptr<LightfieldPlane> buildHdrPlaneStage(const BuildConfiguration &configuration,
-                                                    PipelineOptions options,
-                                                    LightfieldReader *reader)
-{
-    (void)options;
-    // The RGBE plane stages are not part of this version; say so instead of showing a wrong
-    // picture.
-    raiseConfigurationError(configuration.name + " cannot show RGBE light fields yet: \""
-                            + reader->fileName() + "\" holds RGBE views");
 }

@@ -1,12 +1,7 @@
 #pragma once
 
-#include "lightfield/LightfieldPlane.h"
-
-#include <memory>
 #include <string>
 #include <vector>
-
-class PostProcessor;
 
 // The plane stage that tone-maps the views of an RGBE file while the plane is built.
 enum class HdrPlaneStage
@@ -48,8 +43,3 @@ const BuildConfiguration *findBuildConfiguration(const std::string &name);
 // also pass any configuration to the factories directly.
 const BuildConfiguration &activeBuildConfiguration();
 void setActiveBuildConfiguration(const BuildConfiguration &configuration);
-
-// The configuration's plane stage for an RGBE file.
-std::unique_ptr<LightfieldPlane> buildHdrPlaneStage(const BuildConfiguration &configuration,
-                                                    PipelineOptions options,
-                                                    LightfieldReader *reader);

@@ -2,9 +2,11 @@
 
 #include <QOpenGLTexture>
 
+#include <utility>
+
 FeatureLayers::~FeatureLayers()
 {
-    deleteTextures();
+    destroyTextures();
 }
 
 FeatureLayers::FeatureLayers(FeatureLayers &&other) noexcept
@@ -18,7 +20,7 @@ FeatureLayers::FeatureLayers(FeatureLayers &&other) noexcept
 FeatureLayers &FeatureLayers::operator=(FeatureLayers &&other) noexcept
 {
     if (this != &other) {
-        deleteTextures();
+        destroyTextures();
         m_layers = std::move(other.m_layers);
         m_parameters = std::move(other.m_parameters);
         other.m_layers.clear();
@@ -27,23 +29,13 @@ FeatureLayers &FeatureLayers::operator=(FeatureLayers &&other) noexcept
     return *this;
 }
 
-void FeatureLayers::deleteTextures()
+void FeatureLayers::destroyTextures()
 {
-    // Erase each key before deleting its texture, so that nothing can reach a dangling pointer
-    // through this container while a texture's destructor runs.
-    std::vector<int> keys;
-    keys.reserve(m_layers.size());
-    for (const auto &entry : m_layers)
-        keys.push_back(entry.first);
-    for (int key : keys) {
-        auto found = m_layers.find(key);
-        if (found == m_layers.end())
-            continue;
-        QOpenGLTexture *texture = found->second;
-        m_layers.erase(found);
-        // QOpenGLTexture's destructor releases the GL name only if it still has one, so a texture
-        // whose storage a pass destroyed already is deleted safely.
-        delete texture;
+    // Each key leaves the map before its texture is destroyed, so nothing can reach a texture
+    // through this container while it goes.
+    while (!m_layers.empty()) {
+        OwnedTexture texture = std::move(m_layers.begin()->second);
+        m_layers.erase(m_layers.begin());
     }
     m_parameters.clear();
 }
@@ -56,31 +48,24 @@ bool FeatureLayers::hasLayer(int layer) const
 QOpenGLTexture *FeatureLayers::getLayer(int layer) const
 {
     auto found = m_layers.find(layer);
-    return found == m_layers.end() ? nullptr : found->second;
+    return found == m_layers.end() ? nullptr : found->second.get();
 }
 
-void FeatureLayers::setLayer(int layer, QOpenGLTexture *texture)
+OwnedTexture FeatureLayers::setLayer(int layer, OwnedTexture texture)
 {
-    m_layers[layer] = texture;
+    OwnedTexture &stored = m_layers[layer];
+    std::swap(stored, texture);
+    return texture;
 }
 
-QOpenGLTexture *FeatureLayers::takeLayer(int layer)
+OwnedTexture FeatureLayers::takeLayer(int layer)
 {
     auto found = m_layers.find(layer);
     if (found == m_layers.end())
         return nullptr;
-    QOpenGLTexture *texture = found->second;
+    OwnedTexture texture = std::move(found->second);
     m_layers.erase(found);
     return texture;
-}
-
-bool FeatureLayers::holdsTexture(const QOpenGLTexture *texture) const
-{
-    for (const auto &entry : m_layers) {
-        if (entry.second == texture)
-            return true;
-    }
-    return false;
 }
 
 bool FeatureLayers::hasParameter(int parameter) const

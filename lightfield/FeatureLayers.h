@@ -1,9 +1,9 @@
 #pragma once
 
+#include "viewer/gpu/ScreenQuad.h"
+
 #include <map>
 #include <vector>
-
-class QOpenGLTexture;
 
 // Texture layers a view can carry. Plain integer keys: lists of them are std::vector<int>, and a
 // key outside this table is simply one that no stage uses.
@@ -42,8 +42,8 @@ inline bool listContains(const KeyList &list, int key)
     return false;
 }
 
-// The textures and scalars of one view. It owns its textures: destroying it deletes every texture
-// still stored, also one whose GL storage a pass already destroyed. Move-only, so that no two
+// The textures and scalars of one view. It owns its textures: destroying it destroys every texture
+// still stored, which needs the textures' context to be current. Move-only, so that no two
 // containers can believe they own the same texture.
 class FeatureLayers
 {
@@ -56,24 +56,23 @@ public:
     FeatureLayers &operator=(FeatureLayers &&other) noexcept;
 
     bool hasLayer(int layer) const;
-    QOpenGLTexture *getLayer(int layer) const; // null when absent
-    // Inserts or replaces. A replaced texture is not deleted: whoever replaces it keeps it.
-    void setLayer(int layer, QOpenGLTexture *texture);
-    // Hands a texture over to the caller: the key is removed and the texture is not deleted.
-    QOpenGLTexture *takeLayer(int layer);
-    bool holdsTexture(const QOpenGLTexture *texture) const;
+    QOpenGLTexture *getLayer(int layer) const; // null when absent; the container keeps it
+    // Inserts or replaces. A replaced texture goes back to the caller, to keep or let go.
+    OwnedTexture setLayer(int layer, OwnedTexture texture);
+    // Hands a texture over to the caller and removes its key; null when absent.
+    OwnedTexture takeLayer(int layer);
 
     bool hasParameter(int parameter) const;
     float getParameter(int parameter) const; // 0.0 when absent
     void setParameter(int parameter, float value);
 
-    const std::map<int, QOpenGLTexture *> &layers() const { return m_layers; }
+    const std::map<int, OwnedTexture> &layers() const { return m_layers; }
     const std::map<int, float> &parameters() const { return m_parameters; }
 
 private:
-    void deleteTextures();
+    void destroyTextures();
 
-    std::map<int, QOpenGLTexture *> m_layers;
+    std::map<int, OwnedTexture> m_layers;
     std::map<int, float> m_parameters;
 };
 
@@ -106,7 +105,11 @@ public:
     // These act on the own layers only.
     bool hasLayer(int layer) const { return m_own.hasLayer(layer); }
     bool hasParameter(int parameter) const { return m_own.hasParameter(parameter); }
-    void setLayer(int layer, QOpenGLTexture *texture) { m_own.setLayer(layer, texture); }
+    OwnedTexture setLayer(int layer, OwnedTexture texture)
+    {
+        return m_own.setLayer(layer, std::move(texture));
+    }
+    OwnedTexture takeLayer(int layer) { return m_own.takeLayer(layer); }
     void setParameter(int parameter, float value) { m_own.setParameter(parameter, value); }
 
     const FeatureLayers &own() const { return m_own; }

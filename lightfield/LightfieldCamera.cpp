@@ -1,10 +1,8 @@
 #include "LightfieldCamera.h"
 
-#include "viewer/ScreenQuad.h"
-#include "viewer/ShaderLibrary.h"
-
 #include <QDebug>
 #include <QOpenGLShaderProgram>
+#include <QVector2D>
 
 #include <algorithm>
 #include <cmath>
@@ -18,6 +16,15 @@ int clampPosition(int value, int low, int high)
     return std::max(low, std::min(value, high));
 }
 
+// The shader's search vector: the camera's offset from the base view. Without a neighbour to the
+// right or below (a single column or row) there is nothing to interpolate towards: the offset in
+// that direction would only extrapolate the one view.
+QVector2D searchVector(const SimpleCamera::Cell &cell)
+{
+    return QVector2D(cell.nextColumn == cell.column ? 0.0f : cell.offsetX,
+                     cell.nextRow == cell.row ? 0.0f : cell.offsetY);
+}
+
 } // namespace
 
 SimpleCamera::SimpleCamera(PipelineOptions options, const LightfieldPlane *plane)
@@ -25,15 +32,7 @@ SimpleCamera::SimpleCamera(PipelineOptions options, const LightfieldPlane *plane
 {
     (void)options;
     initializeOpenGLFunctions();
-    glGenFramebuffers(1, &m_framebuffer);
-}
-
-SimpleCamera::~SimpleCamera()
-{
-    // The camera lives as long as its window; without that window's context there is nothing to
-    // release the framebuffer from.
-    if (QOpenGLContext::currentContext())
-        glDeleteFramebuffers(1, &m_framebuffer);
+    m_framebuffer = Framebuffer::generate();
 }
 
 std::unique_ptr<LightfieldCamera> createCamera(PipelineOptions options,
@@ -69,111 +68,118 @@ void SimpleCamera::mouseMoved(int dx, int dy, int button)
     m_positionY = clampPosition(m_positionY + dy, 1, (m_plane->rows() - 1) * spacing - 1);
 }
 
+SimpleCamera::Cell SimpleCamera::pickCell(float x, float y) const
+{
+    const int lastColumn = m_plane->columns() - 1;
+    const int lastRow = m_plane->rows() - 1;
+    // With disparity the cell's base view is the one up and left of the position; without, the
+    // nearest view is shown, kept inside the grid when a single column or row rounds outside it.
+    int column = 0;
+    int row = 0;
+    if (m_plane->supportsLayer(Disparity)) {
+        column = int(std::floor(x));
+        row = int(std::floor(y));
+    } else {
+        column = std::clamp(int(std::lround(x)), 0, lastColumn);
+        row = std::clamp(int(std::lround(y)), 0, lastRow);
+    }
+    Cell cell;
+    cell.offsetX = x - float(column);
+    cell.offsetY = float(row) - y;
+    cell.column = std::min(column, lastColumn);
+    cell.row = std::min(row, lastRow);
+    cell.nextColumn = std::min(column + 1, lastColumn);
+    cell.nextRow = std::min(row + 1, lastRow);
+    return cell;
+}
+
+int SimpleCamera::colourLayer() const
+{
+    return m_plane->supportsLayer(LdrRgb) ? LdrRgb : TonemappedRgb;
+}
+
 std::unique_ptr<CameraView> SimpleCamera::renderView(int width, int height,
-                                                     const float corners[4][2], float x, float y,
+                                                     const QuadCorners &corners, float x, float y,
                                                      bool useDisparity)
 {
     const LightfieldPlane &plane = *m_plane;
-    const bool warp = plane.supportsLayer(Disparity);
-    const int lastColumn = plane.columns() - 1;
-    const int lastRow = plane.rows() - 1;
-
-    // With disparity the cell's base view is the one up and left of the position; without, the
-    // nearest view is shown, kept inside the grid when a single column or row rounds outside it.
-    int ix = 0;
-    int iy = 0;
-    if (warp) {
-        ix = int(std::floor(x));
-        iy = int(std::floor(y));
-    } else {
-        ix = std::clamp(int(std::lround(x)), 0, lastColumn);
-        iy = std::clamp(int(std::lround(y)), 0, lastRow);
-    }
-    const float dx = x - float(ix);
-    const float dy = float(iy) - y;
-
+    const Cell cell = pickCell(x, y);
     qDebug() << "positionX:" << x << " positionY:" << y;
 
-    int disparityRange = 0;
-    glBindFramebuffer(GL_FRAMEBUFFER, m_framebuffer);
+    auto view = std::make_unique<CameraView>(width, height,
+                                             plane.featureLayersAt(cell.nextColumn, cell.row),
+                                             plane.featureLayersAt(cell.column, cell.row),
+                                             plane.featureLayersAt(cell.nextColumn, cell.nextRow),
+                                             plane.featureLayersAt(cell.column, cell.nextRow));
+    view->setParameter(ViewOffsetX, cell.offsetX);
+    view->setParameter(ViewOffsetY, cell.offsetY);
+    interpolateParameters(*view, plane, cell.offsetX, cell.offsetY);
 
-    const int c0 = std::min(ix, lastColumn);
-    const int c1 = std::min(ix + 1, lastColumn);
-    const int r0 = std::min(iy, lastRow);
-    const int r1 = std::min(iy + 1, lastRow);
-    const FeatureLayers *views[4] = {&plane.featureLayersAt(c0, r0), &plane.featureLayersAt(c1, r0),
-                                     &plane.featureLayersAt(c1, r1),
-                                     &plane.featureLayersAt(c0, r1)};
-    auto view =
-        std::make_unique<CameraView>(width, height, *views[1], *views[0], *views[2], *views[3]);
-    view->setParameter(ViewOffsetX, dx);
-    view->setParameter(ViewOffsetY, dy);
-    interpolateParameters(*view, plane, dx, dy);
-
-    const bool eightBit = plane.supportsLayer(LdrRgb);
-    const int colourLayer = eightBit ? LdrRgb : TonemappedRgb;
-    QOpenGLTexture *output = eightBit
-        ? createAttachedTexture(width, height, QOpenGLTexture::RGBA8_UNorm, 0, QOpenGLTexture::RGBA,
-                                QOpenGLTexture::UInt32_RGBA8)
-        : createAttachedTexture(width, height, QOpenGLTexture::RGBA16F, 0, QOpenGLTexture::RGBA,
-                                QOpenGLTexture::Float16);
-
-    QOpenGLTexture *colour[4] = {};
-    QOpenGLTexture *disparity[4] = {};
-    GLint colourUnits[4] = {0, 0, 0, 0};
-    const GLint disparityUnits[4] = {1, 3, 5, 7};
-    if (warp) {
-        if (useDisparity)
-            disparityRange = plane.maxDisparity();
-        for (int i = 0; i < 4; ++i) {
-            colour[i] = views[i]->getLayer(colourLayer);
-            disparity[i] = views[i]->getLayer(Disparity);
-            colourUnits[i] = 2 * i;
-            colour[i]->bind(GLuint(2 * i), QOpenGLTexture::DontResetTextureUnit);
-            disparity[i]->bind(GLuint(2 * i + 1), QOpenGLTexture::DontResetTextureUnit);
-            colour[i]->setMinMagFilters(QOpenGLTexture::Linear, QOpenGLTexture::Linear);
-            disparity[i]->setMinMagFilters(QOpenGLTexture::Linear, QOpenGLTexture::Linear);
+    OwnedTexture output;
+    {
+        FramebufferPasses passes(m_framebuffer);
+        if (plane.supportsLayer(Disparity)) {
+            output = warpCell(*view, cell, width, height, corners,
+                              useDisparity ? plane.maxDisparity() : 0);
+        } else {
+            output = showNearest(*view, cell, width, height, corners);
         }
-    } else {
-        QOpenGLTexture *nearest = plane.layerAt(ix, iy, colourLayer);
-        nearest->bind(0, QOpenGLTexture::DontResetTextureUnit);
-        for (int i = 0; i < 4; ++i)
-            colour[i] = nearest;
     }
-
-    // Without a neighbour to the right or below (a single column or row) there is nothing to
-    // interpolate towards: the offset in that direction would only extrapolate the one view.
-    const float searchX = c1 == c0 ? 0.0f : dx;
-    const float searchY = r1 == r0 ? 0.0f : dy;
-
-    QOpenGLShaderProgram &program = shaderProgram(ShaderProgram::SimpleWarp);
-    program.bind();
-    program.setUniformValueArray("input1[0]", colourUnits, 4);
-    program.setUniformValue("searchvectorX", searchX);
-    program.setUniformValue("searchvectorY", searchY);
-    program.setUniformValue("horizontalResolution", plane.width());
-    program.setUniformValue("verticalResolution", plane.height());
-    program.setUniformValue("maxDisparity", disparityRange);
-    if (warp)
-        program.setUniformValueArray("disparity[0]", disparityUnits, 4);
-
-    const GLenum drawBuffer = GL_COLOR_ATTACHMENT0;
-    glDrawBuffers(1, &drawBuffer);
-    drawTexturedQuad(width, height, corners);
-
-    glFramebufferTexture(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, 0, 0);
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    program.release();
-
-    for (int i = 0; i < 4; ++i) {
-        colour[i]->release(GLuint(warp ? 2 * i : 0), QOpenGLTexture::DontResetTextureUnit);
-        if (warp)
-            disparity[i]->release(GLuint(2 * i + 1), QOpenGLTexture::DontResetTextureUnit);
-    }
-    glActiveTexture(GL_TEXTURE0);
-
-    view->setLayer(colourLayer, output);
+    view->setLayer(colourLayer(), std::move(output));
     return view;
+}
+
+OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, int width, int height,
+                                    const QuadCorners &corners, int disparityRange) const
+{
+    // Each view's colour on an even unit, its disparity on the odd unit after it.
+    const int views[4] = {CameraView::Base, CameraView::Right, CameraView::Diagonal,
+                          CameraView::Below};
+    std::vector<PassInput> inputs;
+    for (int i = 0; i < 4; ++i) {
+        QOpenGLTexture *colour = view.getLayer(colourLayer(), views[i]);
+        QOpenGLTexture *disparity = view.getLayer(Disparity, views[i]);
+        // The search reads between texels; the plane's textures keep these filters.
+        colour->setMinMagFilters(QOpenGLTexture::Linear, QOpenGLTexture::Linear);
+        disparity->setMinMagFilters(QOpenGLTexture::Linear, QOpenGLTexture::Linear);
+        inputs.push_back({colour, 2 * i});
+        inputs.push_back({disparity, 2 * i + 1});
+    }
+
+    const QVector2D search = searchVector(cell);
+    const PassFormat format = colourLayer() == LdrRgb ? PassFormat::Rgba8 : PassFormat::Rgba16F;
+    return runPass({"view synthesis", shaderProgram(ShaderProgram::SimpleWarp), width, height,
+                    format, &corners},
+                   inputs, [&](QOpenGLShaderProgram &program) {
+                       static const GLint colourUnits[4] = {0, 2, 4, 6};
+                       static const GLint disparityUnits[4] = {1, 3, 5, 7};
+                       program.setUniformValueArray("input1[0]", colourUnits, 4);
+                       program.setUniformValue("searchvectorX", search.x());
+                       program.setUniformValue("searchvectorY", search.y());
+                       program.setUniformValue("horizontalResolution", m_plane->width());
+                       program.setUniformValue("verticalResolution", m_plane->height());
+                       program.setUniformValue("maxDisparity", disparityRange);
+                       program.setUniformValueArray("disparity[0]", disparityUnits, 4);
+                   });
+}
+
+OwnedTexture SimpleCamera::showNearest(const CameraView &view, const Cell &cell, int width,
+                                       int height, const QuadCorners &corners) const
+{
+    // The same program with every sampler on the nearest view and nothing to search.
+    const QVector2D search = searchVector(cell);
+    const PassFormat format = colourLayer() == LdrRgb ? PassFormat::Rgba8 : PassFormat::Rgba16F;
+    return runPass(
+        {"nearest view", shaderProgram(ShaderProgram::SimpleWarp), width, height, format, &corners},
+        {{view.getLayer(colourLayer(), CameraView::Base), 0}}, [&](QOpenGLShaderProgram &program) {
+            static const GLint colourUnits[4] = {0, 0, 0, 0};
+            program.setUniformValueArray("input1[0]", colourUnits, 4);
+            program.setUniformValue("searchvectorX", search.x());
+            program.setUniformValue("searchvectorY", search.y());
+            program.setUniformValue("horizontalResolution", m_plane->width());
+            program.setUniformValue("verticalResolution", m_plane->height());
+            program.setUniformValue("maxDisparity", 0);
+        });
 }
 
 void interpolateParameters(CameraView &view, const LightfieldPlane &plane, float dx, float dy)

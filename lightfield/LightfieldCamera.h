@@ -2,6 +2,7 @@
 
 #include "FeatureLayers.h"
 #include "LightfieldPlane.h"
+#include "viewer/gpu/GpuPass.h"
 
 #include <QOpenGLFunctions_3_3_Core>
 
@@ -28,22 +29,40 @@ class SimpleCamera : public LightfieldCamera
 {
 public:
     SimpleCamera(PipelineOptions options, const LightfieldPlane *plane);
-    ~SimpleCamera() override;
 
     std::unique_ptr<CameraView> render(int globalX, int globalY, int width, int height) override;
     void mouseMoved(int dx, int dy, int button) override;
 
     // The warp of the view at position (x, y) in view units, with the texture coordinates of the
     // output's four corners (lower-left, upper-left, upper-right, lower-right).
-    std::unique_ptr<CameraView> renderView(int width, int height, const float corners[4][2],
+    std::unique_ptr<CameraView> renderView(int width, int height, const QuadCorners &corners,
                                            float x, float y, bool useDisparity);
 
     int positionX() const { return m_positionX; }
     int positionY() const { return m_positionY; }
 
+    // The grid cell around a camera position (x, y) in view units: the four stored views a frame is
+    // made from, and the camera's offset from the first of them.
+    struct Cell
+    {
+        int column; // the base view, up and left of the position (nearest without disparity)
+        int row;
+        int nextColumn; // right of the base view, or the base column at the grid's last column
+        int nextRow; // below the base view, or the base row at the grid's last row
+        float offsetX; // how far the position lies right of the base column, in views
+        float offsetY; // the base row minus the position's row, in views
+    };
+    Cell pickCell(float x, float y) const;
+
 private:
+    OwnedTexture warpCell(const CameraView &view, const Cell &cell, int width, int height,
+                          const QuadCorners &corners, int disparityRange) const;
+    OwnedTexture showNearest(const CameraView &view, const Cell &cell, int width, int height,
+                             const QuadCorners &corners) const;
+    int colourLayer() const;
+
     const LightfieldPlane *m_plane;
-    GLuint m_framebuffer = 0;
+    Framebuffer m_framebuffer;
     int m_positionX = 1;
     int m_positionY = 1;
 };

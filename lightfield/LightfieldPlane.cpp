@@ -2,12 +2,7 @@
 
 #include "ConfigurationError.h"
 #include "LightfieldReader.h"
-#include "deliverables/BuildConfiguration.h"
-#include "viewer/ScreenQuad.h"
-#include "viewer/ShaderLibrary.h"
-
-#include <QOpenGLFunctions_3_3_Core>
-#include <QOpenGLShaderProgram>
+#include "viewer/gpu/GpuPass.h"
 
 LightfieldPlane::LightfieldPlane(KeyList supportedLayers, KeyList supportedParameters, int width,
                                  int height, int columns, int rows, int viewSpacing,
@@ -27,7 +22,7 @@ LightfieldPlane::LightfieldPlane(KeyList supportedLayers, KeyList supportedParam
         column.resize(static_cast<size_t>(rows));
 }
 
-void LightfieldPlane::setFeatureLayer(int column, int row, int layer, QOpenGLTexture *texture)
+void LightfieldPlane::setFeatureLayer(int column, int row, int layer, OwnedTexture &&texture)
 {
     if (!supportsLayer(layer))
         raiseConfigurationError("LightfieldPlane does not support this FeatureLayer");
@@ -35,7 +30,8 @@ void LightfieldPlane::setFeatureLayer(int column, int row, int layer, QOpenGLTex
     // must come out transparent black.
     texture->setWrapMode(QOpenGLTexture::ClampToBorder);
     texture->setBorderColor(0.0f, 0.0f, 0.0f, 0.0f);
-    m_views[column][row].setLayer(layer, texture);
+    // A stage stores each layer of a view once; a second one would replace the first.
+    m_views[column][row].setLayer(layer, std::move(texture));
 }
 
 void LightfieldPlane::setParameter(int column, int row, int parameter, float value)
@@ -55,40 +51,25 @@ QOpenGLTexture *LightfieldPlane::layerAt(int column, int row, int layer) const
     return m_views[column][row].getLayer(layer);
 }
 
-std::unique_ptr<LightfieldPlane> createLightfieldPlane(PipelineOptions options,
-                                                       LightfieldReader *reader)
+std::unique_ptr<LightfieldPlane> makePlaneFor(const LightfieldReader &reader, KeyList layers,
+                                              KeyList parameters)
 {
-    return createLightfieldPlane(std::move(options), reader, activeBuildConfiguration());
-}
-
-std::unique_ptr<LightfieldPlane> createLightfieldPlane(PipelineOptions options,
-                                                       LightfieldReader *reader,
-                                                       const BuildConfiguration &configuration)
-{
-    if (!reader->isHdr())
-        return buildLdrPlane(std::move(options), reader);
-    return buildHdrPlaneStage(configuration, std::move(options), reader);
+    return std::make_unique<LightfieldPlane>(
+        std::move(layers), std::move(parameters), reader.width(), reader.height(), reader.columns(),
+        reader.rows(), reader.viewSpacing(), reader.reservedValue(), reader.maxDisparity());
 }
 
 std::unique_ptr<LightfieldPlane> buildLdrPlane(PipelineOptions options, LightfieldReader *reader)
 {
     (void)options;
-    QOpenGLFunctions_3_3_Core gl;
-    gl.initializeOpenGLFunctions();
-
-    GLuint framebuffer = 0;
-    gl.glGenFramebuffers(1, &framebuffer);
-    gl.glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-    const GLenum drawBuffer = GL_COLOR_ATTACHMENT0;
-    gl.glDrawBuffers(1, &drawBuffer);
-
     KeyList layers {LdrRgb};
     if (reader->hasDisparity())
         layers.push_back(Disparity);
-    auto plane = std::make_unique<LightfieldPlane>(
-        layers, KeyList {}, reader->width(), reader->height(), reader->columns(), reader->rows(),
-        reader->viewSpacing(), reader->reservedValue(), reader->maxDisparity());
+    auto plane = makePlaneFor(*reader, layers, KeyList {});
 
+    // The framebuffer serves the construction only.
+    const Framebuffer framebuffer = Framebuffer::generate();
+    FramebufferPasses passes(framebuffer);
     for (int row = 0; row < reader->rows(); ++row) {
         for (int column = 0; column < reader->columns(); ++column) {
             FeatureLayers view = reader->nextView();
@@ -100,25 +81,14 @@ std::unique_ptr<LightfieldPlane> buildLdrPlane(PipelineOptions options, Lightfie
             }
         }
     }
-
-    gl.glFramebufferTexture(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, 0, 0);
-    gl.glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    // The framebuffer served the construction only.
-    gl.glDeleteFramebuffers(1, &framebuffer);
     return plane;
 }
 
-QOpenGLTexture *convertDisparity(QOpenGLTexture *source, int width, int height)
+OwnedTexture convertDisparity(OwnedTexture source, int width, int height)
 {
-    QOpenGLTexture *output = createAttachedTexture(width, height, QOpenGLTexture::R16F, 0,
-                                                   QOpenGLTexture::Red, QOpenGLTexture::Float16);
-    source->bind(0, QOpenGLTexture::DontResetTextureUnit);
-    QOpenGLShaderProgram &program = shaderProgram(ShaderProgram::RgbeToFloat);
-    program.bind();
-    program.setUniformValue("textureImage", 0);
-    drawScreenQuad(width, height);
-    source->release(0, QOpenGLTexture::DontResetTextureUnit);
-    delete source;
-    program.release();
-    return output;
+    return runPass({"disparity conversion", shaderProgram(ShaderProgram::RgbeToFloat), width,
+                    height, PassFormat::R16F},
+                   {{source.get(), 0}}, [](QOpenGLShaderProgram &program) {
+                       program.setUniformValue("textureImage", 0);
+                   });
 }

@@ -1,19 +1,14 @@
 #pragma once
 
 #include "FeatureLayers.h"
+#include "PipelineOptions.h"
 
 #include <QOpenGLTexture>
 
-#include <map>
 #include <memory>
-#include <string>
 #include <vector>
 
 class LightfieldReader;
-struct BuildConfiguration;
-
-// Options handed to every stage factory. The viewer passes empty ones; no stage reads a key yet.
-using PipelineOptions = std::map<std::string, std::string>;
 
 // Stage 1 of the pipeline: the whole light field resident on the GPU, one FeatureLayers per grid
 // position, with the lists of layers and parameters that the plane stage that built it stores.
@@ -24,10 +19,10 @@ public:
     LightfieldPlane(KeyList supportedLayers, KeyList supportedParameters, int width, int height,
                     int columns, int rows, int viewSpacing, int reservedValue, int maxDisparity);
 
-    // Stores a listed layer at (column, row) and takes ownership of the texture, which samples as
+    // Stores a listed layer at (column, row) and takes the texture over, which samples as
     // transparent black outside [0, 1] from then on. An unlisted layer raises "LightfieldPlane
     // does not support this FeatureLayer" and leaves the texture with the caller.
-    void setFeatureLayer(int column, int row, int layer, QOpenGLTexture *texture);
+    void setFeatureLayer(int column, int row, int layer, OwnedTexture &&texture);
     // An unlisted parameter raises "LightfieldPlane does not support this Parameter".
     void setParameter(int column, int row, int parameter, float value);
 
@@ -59,19 +54,15 @@ private:
     std::vector<std::vector<FeatureLayers>> m_views; // [column][row]
 };
 
-// Builds the plane from every view of the reader, with the build's RGBE plane stage for RGBE
-// files and buildLdrPlane otherwise. Needs the viewer's context current and the shader programs
-// loaded.
-std::unique_ptr<LightfieldPlane> createLightfieldPlane(PipelineOptions options,
-                                                       LightfieldReader *reader);
-std::unique_ptr<LightfieldPlane> createLightfieldPlane(PipelineOptions options,
-                                                       LightfieldReader *reader,
-                                                       const BuildConfiguration &configuration);
-
 // The plane of an 8-bit file: each view's colour as LdrRgb, its disparity converted to Disparity.
+// Needs the viewer's context current and the shader programs loaded.
 std::unique_ptr<LightfieldPlane> buildLdrPlane(PipelineOptions options, LightfieldReader *reader);
 
+// The plane every plane stage builds for a reader's file, before any view is stored: the reader's
+// grid and header values with the stage's lists of layers and parameters.
+std::unique_ptr<LightfieldPlane> makePlaneFor(const LightfieldReader &reader, KeyList layers,
+                                              KeyList parameters);
+
 // The pass that turns a stored RGBE disparity image into a GL_R16F disparity map of width ×
-// height ("rgbe2rf.frag"). It destroys the source and returns a new texture owned by the caller.
-// A framebuffer must be bound with GL_COLOR_ATTACHMENT0 as its draw buffer.
-QOpenGLTexture *convertDisparity(QOpenGLTexture *source, int width, int height);
+// height ("rgbe2rf.frag"), consuming the source. Runs inside FramebufferPasses.
+OwnedTexture convertDisparity(OwnedTexture source, int width, int height);

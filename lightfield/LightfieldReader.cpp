@@ -75,7 +75,7 @@ FeatureLayers LightfieldReader::nextView()
     return view;
 }
 
-QOpenGLTexture *LightfieldReader::readImage()
+OwnedTexture LightfieldReader::readImage()
 {
     // The header was checked against the file's size, but the file may have shrunk since: never
     // upload bytes that were not read.
@@ -89,7 +89,7 @@ QOpenGLTexture *LightfieldReader::readImage()
 
     // Pixel rows are stored bottom-up, so the first stored row becomes texture row 0 as it is.
     const QImage image(buffer.data(), m_width, m_height, QImage::Format_RGBA8888);
-    auto *texture = new QOpenGLTexture(image, QOpenGLTexture::DontGenerateMipMaps);
+    auto texture = std::make_unique<QOpenGLTexture>(image, QOpenGLTexture::DontGenerateMipMaps);
     // Without mipmaps the default minification filter would leave the texture incomplete on
     // drivers without immutable storage.
     texture->setMinMagFilters(QOpenGLTexture::Nearest, QOpenGLTexture::Nearest);

@@ -42,7 +42,7 @@ public:
     const std::string &fileName() const { return m_fileName; }
 
 private:
-    QOpenGLTexture *readImage();
+    OwnedTexture readImage();
 
     int m_height = 0;
     int m_width = 0;

@@ -21,12 +21,12 @@ bool PostProcessor::meetsRequirements(const CameraView &view) const
     return true;
 }
 
-QOpenGLTexture *LDRRGBPostProcessor::process(CameraView &view)
+OwnedTexture LDRRGBPostProcessor::process(CameraView &view)
 {
     if (view.hasLayer(LdrRgb))
-        return view.getLayer(LdrRgb);
+        return view.takeLayer(LdrRgb);
     if (view.hasLayer(TonemappedRgb))
-        return view.getLayer(TonemappedRgb);
+        return view.takeLayer(TonemappedRgb);
     raiseConfigurationError(postProcessorRequirementsMessage);
 }
 

@@ -1,13 +1,12 @@
 #pragma once
 
 #include "lightfield/FeatureLayers.h"
-#include "lightfield/LightfieldPlane.h"
+#include "lightfield/PipelineOptions.h"
 
 #include <QOpenGLFunctions_3_3_Core>
 
 #include <memory>
 
-class QOpenGLTexture;
 struct BuildConfiguration;
 
 // The message of a pipeline whose stages do not fit together.
@@ -23,10 +22,9 @@ public:
     // stored views are not looked at.
     bool meetsRequirements(const CameraView &view) const;
 
-    // The texture to show, handed to the caller, which draws it and destroys its GL storage. It
-    // may be one of the view's own layer textures; the caller must then leave deleting the
-    // wrapper to the view.
-    virtual QOpenGLTexture *process(CameraView &view) = 0;
+    // The texture to show, handed to the caller, which draws it and destroys it. It may be one of
+    // the view's own layer textures, taken out of the view.
+    virtual OwnedTexture process(CameraView &view) = 0;
 
     const KeyList &requiredLayers() const { return m_requiredLayers; }
     const KeyList &requiredParameters() const { return m_requiredParameters; }
@@ -41,7 +39,7 @@ class LDRRGBPostProcessor : public PostProcessor
 {
 public:
     LDRRGBPostProcessor() = default;
-    QOpenGLTexture *process(CameraView &view) override;
+    OwnedTexture process(CameraView &view) override;
 };
 
 // The build's post-processor for a file with or without RGBE views.

@@ -5,16 +5,16 @@
 #include <QtTest>
 
 // FeatureLayers and CameraView: the key rules, which slot reads what, and that textures are owned
-// (deleted exactly once, also after a pass destroyed their storage).
+// (destroyed exactly once, also after a pass destroyed their storage).
 class FeatureLayersGLTest : public QObject
 {
     Q_OBJECT
 
     GLTestContext m_gl;
 
-    static QOpenGLTexture *makeTexture()
+    static OwnedTexture makeTexture()
     {
-        auto *texture = new QOpenGLTexture(QOpenGLTexture::Target2D);
+        auto texture = std::make_unique<QOpenGLTexture>(QOpenGLTexture::Target2D);
         texture->setFormat(QOpenGLTexture::RGBA8_UNorm);
         texture->setSize(2, 2);
         texture->allocateStorage();
@@ -48,59 +48,64 @@ private slots:
         layers.setParameter(42, -1.0f);
         QCOMPARE(layers.getParameter(42), -1.0f);
 
-        QOpenGLTexture *first = makeTexture();
-        QOpenGLTexture *second = makeTexture();
+        OwnedTexture first = makeTexture();
+        OwnedTexture second = makeTexture();
+        QOpenGLTexture *const firstTexture = first.get();
+        QOpenGLTexture *const secondTexture = second.get();
         const GLuint firstName = first->textureId();
-        layers.setLayer(LdrRgb, first);
-        layers.setLayer(LdrRgb, second);
-        QCOMPARE(layers.getLayer(LdrRgb), second);
-        // The replaced texture stays with whoever replaced it.
+        QVERIFY(!layers.setLayer(LdrRgb, std::move(first)));
+        OwnedTexture replaced = layers.setLayer(LdrRgb, std::move(second));
+        QCOMPARE(layers.getLayer(LdrRgb), secondTexture);
+        // The replaced texture goes back to whoever replaced it, alive.
+        QCOMPARE(replaced.get(), firstTexture);
         QVERIFY(isTexture(firstName));
-        delete first;
     }
 
-    void destructionDeletesEveryTexture()
+    void destructionDestroysEveryTexture()
     {
-        QOpenGLTexture *kept = makeTexture();
-        QOpenGLTexture *consumed = makeTexture();
+        OwnedTexture kept = makeTexture();
+        OwnedTexture consumed = makeTexture();
         const GLuint keptName = kept->textureId();
         {
             FeatureLayers layers;
-            layers.setLayer(LdrRgb, kept);
-            layers.setLayer(TonemappedRgb, consumed);
-            // A pass that consumed its input destroyed the storage already.
-            consumed->destroy();
-            QVERIFY(layers.holdsTexture(kept));
-            QVERIFY(!layers.holdsTexture(nullptr));
+            layers.setLayer(LdrRgb, std::move(kept));
+            QOpenGLTexture *const consumedTexture = consumed.get();
+            layers.setLayer(TonemappedRgb, std::move(consumed));
+            // A texture whose storage is gone already is let go all the same.
+            consumedTexture->destroy();
+            QVERIFY(isTexture(keptName));
         }
         QVERIFY(!isTexture(keptName));
     }
 
     void takeLayerHandsOwnershipOver()
     {
-        QOpenGLTexture *texture = makeTexture();
+        OwnedTexture texture = makeTexture();
+        QOpenGLTexture *const stored = texture.get();
         const GLuint name = texture->textureId();
+        OwnedTexture taken;
         {
             FeatureLayers layers;
-            layers.setLayer(RgbeImage, texture);
-            QCOMPARE(layers.takeLayer(RgbeImage), texture);
+            layers.setLayer(RgbeImage, std::move(texture));
+            taken = layers.takeLayer(RgbeImage);
+            QCOMPARE(taken.get(), stored);
             QVERIFY(!layers.hasLayer(RgbeImage));
-            QCOMPARE(layers.takeLayer(RgbeImage), nullptr);
+            QVERIFY(!layers.takeLayer(RgbeImage));
         }
         QVERIFY(isTexture(name));
-        delete texture;
     }
 
     void moveTransfersOwnership()
     {
-        QOpenGLTexture *texture = makeTexture();
+        OwnedTexture texture = makeTexture();
+        QOpenGLTexture *const stored = texture.get();
         const GLuint name = texture->textureId();
         FeatureLayers target;
         target.setLayer(Disparity, makeTexture());
         const GLuint replacedName = target.getLayer(Disparity)->textureId();
         {
             FeatureLayers source;
-            source.setLayer(LdrRgb, texture);
+            source.setLayer(LdrRgb, std::move(texture));
             source.setParameter(MaxLuminance, 3.0f);
             target = std::move(source);
             QVERIFY(source.layers().empty());
@@ -109,7 +114,7 @@ private slots:
         QVERIFY(!isTexture(replacedName));
         QCOMPARE(target.getParameter(MaxLuminance), 3.0f);
         FeatureLayers moved(std::move(target));
-        QCOMPARE(moved.getLayer(LdrRgb), texture);
+        QCOMPARE(moved.getLayer(LdrRgb), stored);
     }
 
     void cameraViewSlots()
@@ -119,8 +124,9 @@ private slots:
         base.setParameter(AverageRed, 2.0f);
         diagonal.setParameter(AverageRed, 3.0f);
         below.setParameter(AverageRed, 4.0f);
-        QOpenGLTexture *stored = makeTexture();
-        base.setLayer(TonemappedRgb, stored);
+        OwnedTexture storedTexture = makeTexture();
+        QOpenGLTexture *const stored = storedTexture.get();
+        base.setLayer(TonemappedRgb, std::move(storedTexture));
 
         CameraView view(640, 480, right, base, diagonal, below);
         QCOMPARE(view.width(), 640);
@@ -135,8 +141,9 @@ private slots:
         QVERIFY(!view.hasLayer(TonemappedRgb));
         QCOMPARE(view.getLayer(TonemappedRgb, CameraView::Base), stored);
 
-        QOpenGLTexture *own = makeTexture();
-        view.setLayer(TonemappedRgb, own);
+        OwnedTexture ownTexture = makeTexture();
+        QOpenGLTexture *const own = ownTexture.get();
+        view.setLayer(TonemappedRgb, std::move(ownTexture));
         view.setParameter(ViewOffsetX, 0.25f);
         QVERIFY(view.hasLayer(TonemappedRgb));
         QVERIFY(view.hasParameter(ViewOffsetX));
@@ -150,14 +157,15 @@ private slots:
     void cameraViewOwnsOnlyItsOwnLayers()
     {
         FeatureLayers stored;
-        QOpenGLTexture *storedTexture = makeTexture();
-        stored.setLayer(LdrRgb, storedTexture);
-        const GLuint storedName = storedTexture->textureId();
-        QOpenGLTexture *own = makeTexture();
+        OwnedTexture texture = makeTexture();
+        QOpenGLTexture *const storedTexture = texture.get();
+        const GLuint storedName = texture->textureId();
+        stored.setLayer(LdrRgb, std::move(texture));
+        OwnedTexture own = makeTexture();
         const GLuint ownName = own->textureId();
         {
             CameraView view(2, 2, stored, stored, stored, stored);
-            view.setLayer(LdrRgb, own);
+            view.setLayer(LdrRgb, std::move(own));
         }
         QVERIFY(!isTexture(ownName));
         QVERIFY(isTexture(storedName));

@@ -1,13 +1,15 @@
 #include "support/GLImages.h"
 #include "support/GLTestContext.h"
+#include "support/PlaneBuilder.h"
 #include "support/TestPrograms.h"
-#include "viewer/ScreenQuad.h"
+#include "viewer/gpu/GpuPass.h"
 
 #include <GL/gl.h>
 #include <QtTest>
 
-// createAttachedTexture and drawScreenQuad: what a pass writes, where its first row lands, what
-// sampling outside a texture gives, and the GL state a pass leaves for the next one.
+// The pass toolkit: what a pass writes, where its first row lands, what sampling outside a texture
+// gives, which unit each input reaches, the GL state a pass leaves for the next one, who releases
+// a framebuffer, and which pass a GL error is blamed on.
 class GpuPassesGLTest : public QObject
 {
     Q_OBJECT
@@ -36,11 +38,10 @@ class GpuPassesGLTest : public QObject
     }
 
     // An RGBA8 texture whose texel (x, y) holds (x, y, 7, 255), uploaded in GL row order.
-    QOpenGLTexture *coordinateTexture(int width, int height)
+    OwnedTexture coordinateTexture(int width, int height)
     {
-        QOpenGLTexture *texture =
-            createAttachedTexture(width, height, QOpenGLTexture::RGBA8_UNorm, 0,
-                                  QOpenGLTexture::RGBA, QOpenGLTexture::UInt8);
+        OwnedTexture texture = createAttachedTexture(width, height, QOpenGLTexture::RGBA8_UNorm, 0,
+                                                     QOpenGLTexture::RGBA, QOpenGLTexture::UInt8);
         std::vector<std::uint8_t> texels;
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x)
@@ -95,10 +96,10 @@ private slots:
         QFETCH(int, pixelFormat);
         QFETCH(int, pixelType);
         QFETCH(int, internalFormat);
-        ScopedFramebuffer framebuffer(gl());
-        std::unique_ptr<QOpenGLTexture> texture(createAttachedTexture(
-            5, 3, QOpenGLTexture::TextureFormat(format), 0,
-            QOpenGLTexture::PixelFormat(pixelFormat), QOpenGLTexture::PixelType(pixelType)));
+        ScopedFramebuffer framebuffer;
+        OwnedTexture texture(createAttachedTexture(5, 3, QOpenGLTexture::TextureFormat(format), 0,
+                                                   QOpenGLTexture::PixelFormat(pixelFormat),
+                                                   QOpenGLTexture::PixelType(pixelType)));
 
         GLint attached = 0;
         gl()->glGetFramebufferAttachmentParameteriv(
@@ -126,16 +127,15 @@ private slots:
 
     void onePixelPassWritesItsTexel()
     {
-        ScopedFramebuffer framebuffer(gl());
-        std::unique_ptr<QOpenGLTexture> output(createAttachedTexture(
-            1, 1, QOpenGLTexture::RGBA16F, 0, QOpenGLTexture::RGBA, QOpenGLTexture::Float16));
+        ScopedFramebuffer framebuffer;
+        OwnedTexture output(createAttachedTexture(1, 1, QOpenGLTexture::RGBA16F, 0,
+                                                  QOpenGLTexture::RGBA, QOpenGLTexture::Float16));
         m_constant->bind();
         m_constant->setUniformValue("value", QVector4D(0.25f, 2.5f, -1.0f, 1.0f));
         drawScreenQuad(1, 1);
         m_constant->release();
         // A half-float target keeps values outside 0..1.
-        QCOMPARE(readTextureFloats(gl(), output.get(), 1, 1),
-                 std::vector<float>({0.25f, 2.5f, -1.0f, 1.0f}));
+        QCOMPARE(readTextureFloats(*output, 1, 1), std::vector<float>({0.25f, 2.5f, -1.0f, 1.0f}));
         GLint viewport[4] = {};
         gl()->glGetIntegerv(GL_VIEWPORT, viewport);
         QCOMPARE(QVector<GLint>(viewport, viewport + 4), QVector<GLint>({0, 0, 1, 1}));
@@ -144,16 +144,16 @@ private slots:
     void everyTexelOfASmallTargetIsWritten()
     {
         // The viewport follows the output's size, not a larger window's.
-        ScopedFramebuffer framebuffer(gl());
+        ScopedFramebuffer framebuffer;
         gl()->glViewport(0, 0, 640, 480);
-        std::unique_ptr<QOpenGLTexture> output(
-            createAttachedTexture(7, 5, QOpenGLTexture::RGBA8_UNorm, 0, QOpenGLTexture::RGBA,
-                                  QOpenGLTexture::UInt32_RGBA8));
+        OwnedTexture output(createAttachedTexture(7, 5, QOpenGLTexture::RGBA8_UNorm, 0,
+                                                  QOpenGLTexture::RGBA,
+                                                  QOpenGLTexture::UInt32_RGBA8));
         m_constant->bind();
         m_constant->setUniformValue("value", QVector4D(0.0f, 1.0f, 0.0f, 1.0f));
         drawScreenQuad(7, 5);
         m_constant->release();
-        const auto texels = readTextureBytes(gl(), output.get(), 7, 5);
+        const auto texels = readTextureBytes(*output, 7, 5);
         for (size_t i = 0; i < texels.size(); i += 4)
             QCOMPARE(QVector<int>({texels[i], texels[i + 1], texels[i + 2], texels[i + 3]}),
                      QVector<int>({0, 255, 0, 255}));
@@ -161,11 +161,11 @@ private slots:
 
     void passKeepsRowOrderAndSamplesOutsideAsOpaqueBlack()
     {
-        ScopedFramebuffer framebuffer(gl());
-        std::unique_ptr<QOpenGLTexture> input(coordinateTexture(4, 4));
-        std::unique_ptr<QOpenGLTexture> output(
-            createAttachedTexture(12, 12, QOpenGLTexture::RGBA8_UNorm, 0, QOpenGLTexture::RGBA,
-                                  QOpenGLTexture::UInt32_RGBA8));
+        ScopedFramebuffer framebuffer;
+        OwnedTexture input(coordinateTexture(4, 4));
+        OwnedTexture output(createAttachedTexture(12, 12, QOpenGLTexture::RGBA8_UNorm, 0,
+                                                  QOpenGLTexture::RGBA,
+                                                  QOpenGLTexture::UInt32_RGBA8));
         input->bind(0);
         m_copy->bind();
         m_copy->setUniformValue("textureImage", 0);
@@ -176,7 +176,7 @@ private slots:
         m_copy->release();
         input->release(0);
 
-        const auto texels = readTextureBytes(gl(), output.get(), 12, 12);
+        const auto texels = readTextureBytes(*output, 12, 12);
         for (int y = 0; y < 12; ++y) {
             for (int x = 0; x < 12; ++x) {
                 const std::uint8_t *texel = &texels[(size_t(y) * 12 + x) * 4];
@@ -192,57 +192,98 @@ private slots:
     {
         // The frame's display: no program bound, the fixed-function pipeline draws the texture
         // over the whole target unchanged.
-        std::unique_ptr<QOpenGLTexture> input;
+        OwnedTexture input;
         {
-            ScopedFramebuffer scratch(gl());
-            input.reset(coordinateTexture(6, 4));
+            ScopedFramebuffer scratch;
+            input = coordinateTexture(6, 4);
         }
-        ScopedFramebuffer framebuffer(gl());
-        std::unique_ptr<QOpenGLTexture> target(
-            createAttachedTexture(6, 4, QOpenGLTexture::RGBA8_UNorm, 0, QOpenGLTexture::RGBA,
-                                  QOpenGLTexture::UInt32_RGBA8));
+        OffscreenTarget window(6, 4);
+        window.bind();
         gl()->glEnable(GL_TEXTURE_2D);
-        input->bind(0);
-        drawScreenQuad(6, 4);
-        input->release(0);
+        displayTexture(*input, 6, 4);
         gl()->glDisable(GL_TEXTURE_2D);
 
-        std::vector<std::uint8_t> pixels(6 * 4 * 4);
-        gl()->glReadPixels(0, 0, 6, 4, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+        const auto pixels = readTextureBytes(window.texture(), 6, 4);
         for (int y = 0; y < 4; ++y) {
             for (int x = 0; x < 6; ++x) {
                 QCOMPARE(int(pixels[(size_t(y) * 6 + x) * 4 + 0]), x);
                 QCOMPARE(int(pixels[(size_t(y) * 6 + x) * 4 + 1]), y);
             }
         }
+        QCOMPARE(integer(GL_TEXTURE_BINDING_2D), 0);
+    }
+
+    void passBindsEachInputToItsUnit()
+    {
+        // Three inputs of constant colours on units 0, 3 and 5; the program weights them so
+        // that a mix-up of units shows in the result.
+        auto mix = makeTestProgram("#version 330 compatibility\n"
+                                   "uniform sampler2D first;\n"
+                                   "uniform sampler2D second;\n"
+                                   "uniform sampler2D third;\n"
+                                   "in vec2 uv;\n"
+                                   "layout(location = 0) out vec4 colour;\n"
+                                   "void main() {\n"
+                                   "    colour = texture(first, uv) + 2.0 * texture(second, uv)\n"
+                                   "        + 4.0 * texture(third, uv);\n"
+                                   "}\n");
+        QVERIFY(mix);
+        ScopedFramebuffer framebuffer;
+        OwnedTexture inputs[3];
+        const float values[3] = {0.125f, 0.25f, 0.5f};
+        for (int i = 0; i < 3; ++i)
+            inputs[i] = uploadRgba16F(2, 2, std::vector<float>(16, values[i]));
+        QStringList passes;
+        setPassObserver([&](const char *name) { passes << QString::fromUtf8(name); });
+        OwnedTexture output =
+            runPass({"unit check", *mix, 2, 2, PassFormat::Rgba16F},
+                    {{inputs[0].get(), 0}, {inputs[1].get(), 3}, {inputs[2].get(), 5}},
+                    [](QOpenGLShaderProgram &program) {
+                        program.setUniformValue("first", 0);
+                        program.setUniformValue("second", 3);
+                        program.setUniformValue("third", 5);
+                    });
+        m_gl.installPassCheck();
+        QCOMPARE(passes, QStringList({QStringLiteral("unit check")}));
+        const float expected = 0.125f + 2.0f * 0.25f + 4.0f * 0.5f;
+        QCOMPARE(readTextureFloats(*output, 2, 2), std::vector<float>(16, expected));
+
+        // Every input is released again, unit 0 is active and no program is bound; the
+        // framebuffer stays bound for the next pass.
+        for (int unit : {0, 3, 5}) {
+            gl()->glActiveTexture(GLenum(GL_TEXTURE0 + unit));
+            QCOMPARE(integer(GL_TEXTURE_BINDING_2D), 0);
+        }
+        gl()->glActiveTexture(GL_TEXTURE0);
+        QCOMPARE(integer(GL_CURRENT_PROGRAM), 0);
+        QCOMPARE(GLuint(integer(GL_FRAMEBUFFER_BINDING)), framebuffer.name());
     }
 
     void passDisciplineLeavesTheStateTheNextPassExpects()
     {
-        ScopedFramebuffer scratch(gl());
-        std::unique_ptr<QOpenGLTexture> input(coordinateTexture(8, 8));
-        gl()->glBindFramebuffer(GL_FRAMEBUFFER, 0);
-
-        // One pass the way every stage runs it.
-        GLuint framebuffer = 0;
-        gl()->glGenFramebuffers(1, &framebuffer);
-        gl()->glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-        const GLenum drawBuffer = GL_COLOR_ATTACHMENT0;
-        gl()->glDrawBuffers(1, &drawBuffer);
-        std::unique_ptr<QOpenGLTexture> output(
-            createAttachedTexture(8, 8, QOpenGLTexture::RGBA8_UNorm, 0, QOpenGLTexture::RGBA,
-                                  QOpenGLTexture::UInt32_RGBA8));
-        input->bind(0);
-        m_copy->bind();
-        m_copy->setUniformValue("textureImage", 0);
-        m_copy->setUniformValue("scale", QVector2D(1.0f, 1.0f));
-        m_copy->setUniformValue("shift", QVector2D(0.0f, 0.0f));
-        drawScreenQuad(8, 8);
-        m_copy->release();
-        input->release(0);
-        gl()->glFramebufferTexture(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, 0, 0);
-        gl()->glBindFramebuffer(GL_FRAMEBUFFER, 0);
-
+        OwnedTexture input;
+        {
+            ScopedFramebuffer scratch;
+            input = coordinateTexture(8, 8);
+        }
+        const Framebuffer framebuffer = Framebuffer::generate();
+        OwnedTexture output;
+        {
+            FramebufferPasses passes(framebuffer);
+            QCOMPARE(GLuint(integer(GL_FRAMEBUFFER_BINDING)), framebuffer.name());
+            QCOMPARE(integer(GL_DRAW_BUFFER0), GL_COLOR_ATTACHMENT0);
+            output = runPass({"copy", *m_copy, 8, 8, PassFormat::Rgba8}, {{input.get(), 0}},
+                             [](QOpenGLShaderProgram &program) {
+                                 program.setUniformValue("textureImage", 0);
+                                 program.setUniformValue("scale", QVector2D(1.0f, 1.0f));
+                                 program.setUniformValue("shift", QVector2D(0.0f, 0.0f));
+                             });
+            GLint attached = 0;
+            gl()->glGetFramebufferAttachmentParameteriv(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0,
+                                                        GL_FRAMEBUFFER_ATTACHMENT_OBJECT_NAME,
+                                                        &attached);
+            QCOMPARE(GLuint(attached), output->textureId());
+        }
         QCOMPARE(integer(GL_FRAMEBUFFER_BINDING), 0);
         QCOMPARE(integer(GL_CURRENT_PROGRAM), 0);
         QCOMPARE(integer(GL_ACTIVE_TEXTURE), GL_TEXTURE0);
@@ -251,9 +292,52 @@ private slots:
         GLfloat projection[16] = {};
         gl()->glGetFloatv(GL_PROJECTION_MATRIX, projection);
         QCOMPARE(QMatrix4x4(projection), QMatrix4x4());
-        QCOMPARE(readTextureBytes(gl(), output.get(), 8, 8),
-                 readTextureBytes(gl(), input.get(), 8, 8));
-        gl()->glDeleteFramebuffers(1, &framebuffer);
+        QCOMPARE(readTextureBytes(*output, 8, 8), readTextureBytes(*input, 8, 8));
+
+        // The last pass's target is detached, so nothing writes into it by accident.
+        gl()->glBindFramebuffer(GL_FRAMEBUFFER, framebuffer.name());
+        GLint attached = -1;
+        gl()->glGetFramebufferAttachmentParameteriv(
+            GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_FRAMEBUFFER_ATTACHMENT_OBJECT_NAME, &attached);
+        QCOMPARE(attached, 0);
+        gl()->glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    }
+
+    void framebufferIsOwnedOnce()
+    {
+        Framebuffer first = Framebuffer::generate();
+        const GLuint name = first.name();
+        QVERIFY(gl()->glIsFramebuffer(name) == GL_FALSE); // a name, not yet an object
+        gl()->glBindFramebuffer(GL_FRAMEBUFFER, name);
+        gl()->glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        QVERIFY(gl()->glIsFramebuffer(name) == GL_TRUE);
+
+        Framebuffer second(std::move(first));
+        QCOMPARE(first.name(), GLuint(0));
+        QVERIFY(!first);
+        QCOMPARE(second.name(), name);
+        {
+            Framebuffer third;
+            third = std::move(second);
+            QCOMPARE(second.name(), GLuint(0));
+            QVERIFY(gl()->glIsFramebuffer(name) == GL_TRUE);
+        }
+        // Released once, by the last owner, with its context current.
+        QVERIFY(gl()->glIsFramebuffer(name) == GL_FALSE);
+    }
+
+    void glErrorsNameTheirPass()
+    {
+        ScopedFramebuffer framebuffer;
+        OwnedTexture output = runPass({"faulty pass", *m_constant, 1, 1, PassFormat::Rgba8}, {},
+                                      [this](QOpenGLShaderProgram &program) {
+                                          program.setUniformValue("value", QVector4D());
+                                          gl()->glEnable(GL_INVALID_ENUM); // not a capability
+                                      });
+        const QStringList errors = m_gl.takeErrors();
+        QVERIFY2(!errors.isEmpty(), "the invalid call went unnoticed");
+        for (const QString &error : errors)
+            QVERIFY2(error.contains(QStringLiteral("\"faulty pass\"")), qPrintable(error));
     }
 };
 

@@ -2,12 +2,13 @@
 #include "lightfield/LightfieldPlane.h"
 #include "lightfield/LightfieldReader.h"
 #include "lightfield/Rgbe.h"
+#include "postprocessing/PlaneStages.h"
 #include "support/GLImages.h"
 #include "support/GLTestContext.h"
 #include "support/LightfieldFiles.h"
 #include "support/TestPrograms.h"
-#include "viewer/ScreenQuad.h"
-#include "viewer/ShaderLibrary.h"
+#include "viewer/gpu/GpuPass.h"
+#include "viewer/gpu/ShaderLibrary.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -73,8 +74,7 @@ private slots:
         for (int view = 0; view < 6; ++view) {
             const int column = view % 3;
             const int row = view / 3;
-            const auto bytes =
-                readTextureBytes(m_gl.gl(), plane->layerAt(column, row, LdrRgb), 4, 3);
+            const auto bytes = readTextureBytes(*plane->layerAt(column, row, LdrRgb), 4, 3);
             QCOMPARE(QByteArray(reinterpret_cast<const char *>(bytes.data()), 48),
                      data.mid(view * 48, 48));
             QCOMPARE(plane->layerAt(column, row, Disparity), nullptr);
@@ -104,7 +104,7 @@ private slots:
             QOpenGLTexture *disparity = layers.getLayer(Disparity);
             QVERIFY(disparity);
             QCOMPARE(disparity->format(), QOpenGLTexture::R16F);
-            const auto texels = readTextureFloats(m_gl.gl(), disparity, 5, 4);
+            const auto texels = readTextureFloats(*disparity, 5, 4);
             for (int i = 0; i < 20; ++i) {
                 const float reference = expected[size_t(view) * 20 + i];
                 // Half floats keep 11 significant bits.
@@ -135,11 +135,13 @@ private slots:
     void checkedSetters()
     {
         LightfieldPlane plane(KeyList {LdrRgb}, KeyList {}, 2, 2, 2, 2, 10, 0, 16);
-        auto texture = std::make_unique<QOpenGLTexture>(QOpenGLTexture::Target2D);
+        OwnedTexture texture = std::make_unique<QOpenGLTexture>(QOpenGLTexture::Target2D);
         QCOMPARE(configurationErrorOf(
-                     [&] { plane.setFeatureLayer(1, 1, TonemappedRgb, texture.get()); }),
+                     [&] { plane.setFeatureLayer(1, 1, TonemappedRgb, std::move(texture)); }),
                  QStringLiteral("LightfieldPlane does not support this FeatureLayer"));
         QVERIFY(!plane.featureLayersAt(1, 1).hasLayer(TonemappedRgb));
+        // The refused texture stays with the caller.
+        QVERIFY(texture);
         QCOMPARE(configurationErrorOf([&] { plane.setParameter(0, 1, AverageRed, 1.0f); }),
                  QStringLiteral("LightfieldPlane does not support this Parameter"));
         QCOMPARE(configurationErrorOf([&] { plane.setParameter(0, 1, 42, 1.0f); }),
@@ -164,16 +166,13 @@ private slots:
                             "void main() { colour = texture(textureImage, 3.0 * uv - 1.0); }\n");
         QVERIFY(sampler);
         for (int layer : {int(LdrRgb), int(Disparity)}) {
-            ScopedFramebuffer framebuffer(m_gl.gl());
-            std::unique_ptr<QOpenGLTexture> output(createAttachedTexture(
-                6, 6, QOpenGLTexture::RGBA16F, 0, QOpenGLTexture::RGBA, QOpenGLTexture::Float16));
-            plane->layerAt(0, 0, layer)->bind(0);
-            sampler->bind();
-            sampler->setUniformValue("textureImage", 0);
-            drawScreenQuad(6, 6);
-            sampler->release();
-            plane->layerAt(0, 0, layer)->release(0);
-            const auto texels = readTextureFloats(m_gl.gl(), output.get(), 6, 6);
+            ScopedFramebuffer framebuffer;
+            const OwnedTexture output =
+                runPass({"outside sampling", *sampler, 6, 6, PassFormat::Rgba16F},
+                        {{plane->layerAt(0, 0, layer), 0}}, [](QOpenGLShaderProgram &program) {
+                            program.setUniformValue("textureImage", 0);
+                        });
+            const auto texels = readTextureFloats(*output, 6, 6);
             for (int y = 0; y < 6; ++y) {
                 for (int x = 0; x < 6; ++x) {
                     const bool inside = x >= 2 && x < 4 && y >= 2 && y < 4;

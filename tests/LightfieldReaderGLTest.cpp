@@ -32,7 +32,7 @@ class LightfieldReaderGLTest : public QObject
 
     QByteArray bytesOf(QOpenGLTexture *texture, int width, int height)
     {
-        const auto bytes = readTextureBytes(m_gl.gl(), texture, width, height);
+        const auto bytes = readTextureBytes(*texture, width, height);
         return QByteArray(reinterpret_cast<const char *>(bytes.data()), int(bytes.size()));
     }
 

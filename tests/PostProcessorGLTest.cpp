@@ -26,7 +26,7 @@ class PostProcessorGLTest : public QObject
                                     AverageLuminance, AverageLogLuminance, MinLuminance,
                                     MaxLuminance};
         }
-        QOpenGLTexture *process(CameraView &) override { return nullptr; }
+        OwnedTexture process(CameraView &) override { return nullptr; }
     };
 
     std::unique_ptr<CameraView> emptyView()
@@ -34,7 +34,10 @@ class PostProcessorGLTest : public QObject
         return std::make_unique<CameraView>(4, 4, m_stored, m_stored, m_stored, m_stored);
     }
 
-    static QOpenGLTexture *texture() { return new QOpenGLTexture(QOpenGLTexture::Target2D); }
+    static OwnedTexture texture()
+    {
+        return std::make_unique<QOpenGLTexture>(QOpenGLTexture::Target2D);
+    }
 
 private slots:
     void initTestCase() { LF_CREATE_GL_CONTEXT(m_gl); }
@@ -46,16 +49,21 @@ private slots:
         QVERIFY(postProcessor.requiredLayers().empty());
         QVERIFY(postProcessor.requiredParameters().empty());
 
+        // The texture shown is handed over, out of the view: whoever draws it owns it.
         auto both = emptyView();
-        QOpenGLTexture *ldr = texture();
+        OwnedTexture ldr = texture();
+        QOpenGLTexture *const ldrTexture = ldr.get();
         both->setLayer(TonemappedRgb, texture());
-        both->setLayer(LdrRgb, ldr);
-        QCOMPARE(postProcessor.process(*both), ldr);
+        both->setLayer(LdrRgb, std::move(ldr));
+        QCOMPARE(postProcessor.process(*both).get(), ldrTexture);
+        QVERIFY(!both->hasLayer(LdrRgb));
+        QVERIFY(both->hasLayer(TonemappedRgb));
 
         auto halfFloat = emptyView();
-        QOpenGLTexture *tonemapped = texture();
-        halfFloat->setLayer(TonemappedRgb, tonemapped);
-        QCOMPARE(postProcessor.process(*halfFloat), tonemapped);
+        OwnedTexture tonemapped = texture();
+        QOpenGLTexture *const tonemappedTexture = tonemapped.get();
+        halfFloat->setLayer(TonemappedRgb, std::move(tonemapped));
+        QCOMPARE(postProcessor.process(*halfFloat).get(), tonemappedTexture);
 
         // A stored view's layer is not the camera's output.
         m_stored.setLayer(LdrRgb, texture());
@@ -63,7 +71,7 @@ private slots:
         QVERIFY(postProcessor.meetsRequirements(*neither));
         QCOMPARE(configurationErrorOf([&] { postProcessor.process(*neither); }),
                  QString::fromLatin1(postProcessorRequirementsMessage));
-        delete m_stored.takeLayer(LdrRgb);
+        m_stored.takeLayer(LdrRgb);
     }
 
     void requirementsLookAtTheOwnLayersOnly()
@@ -86,7 +94,7 @@ private slots:
             withoutLayer->setParameter(parameter, 1.0f);
         m_stored.setLayer(TonemappedRgb, texture());
         QVERIFY(!postProcessor.meetsRequirements(*withoutLayer));
-        delete m_stored.takeLayer(TonemappedRgb);
+        m_stored.takeLayer(TonemappedRgb);
     }
 
     void factoryPerBuild()

@@ -2,7 +2,7 @@
 #include "support/GLImages.h"
 #include "support/GLTestContext.h"
 #include "support/PlaneBuilder.h"
-#include "viewer/ShaderLibrary.h"
+#include "viewer/gpu/ShaderLibrary.h"
 
 #include <QtTest>
 
@@ -43,7 +43,7 @@ class SimpleCameraGLTest : public QObject
     {
         QOpenGLTexture *texture = view.getLayer(view.hasLayer(LdrRgb) ? LdrRgb : TonemappedRgb);
         return {view.width(), view.height(),
-                readTextureFloats(m_gl.gl(), texture, view.width(), view.height())};
+                readTextureFloats(*texture, view.width(), view.height())};
     }
 
     static QVector<float> texel(const RgbaImage &image, int x, int y)

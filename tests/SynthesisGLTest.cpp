@@ -4,7 +4,7 @@
 #include "lightfield/LightfieldReader.h"
 #include "support/GLImages.h"
 #include "support/GLTestContext.h"
-#include "viewer/ShaderLibrary.h"
+#include "viewer/gpu/ShaderLibrary.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -68,8 +68,7 @@ class SynthesisGLTest : public QObject
         std::unique_ptr<CameraView> view =
             camera.renderView(m_options.width, m_options.height, corners, x, y, true);
         return {m_options.width, m_options.height,
-                readTextureFloats(m_gl.gl(), view->getLayer(LdrRgb), m_options.width,
-                                  m_options.height)};
+                readTextureFloats(*view->getLayer(LdrRgb), m_options.width, m_options.height)};
     }
 
 private slots:

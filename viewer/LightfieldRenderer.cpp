@@ -1,9 +1,9 @@
 #include "LightfieldRenderer.h"
 
 #include "FatalError.h"
-#include "ScreenQuad.h"
-#include "ShaderLibrary.h"
+#include "gpu/GpuPass.h"
 #include "lightfield/ConfigurationError.h"
+#include "postprocessing/PlaneStages.h"
 
 #include <QMouseEvent>
 #include <QOpenGLContext>
@@ -165,15 +165,8 @@ void renderPipelineFrame(LightfieldCamera &camera, PostProcessor &postProcessor,
     if (!postProcessor.meetsRequirements(*view))
         raiseConfigurationError(postProcessorRequirementsMessage);
 
-    QOpenGLTexture *texture = postProcessor.process(*view);
-    texture->bind(0);
-    drawScreenQuad(width, height);
-    texture->release(0);
-    texture->destroy();
-    // The texture is either one of the view's own layers, which the view deletes with itself, or
-    // a new one of the post-processor's: each is freed exactly once.
-    if (!view->own().holdsTexture(texture))
-        delete texture;
+    const OwnedTexture texture = postProcessor.process(*view);
+    displayTexture(*texture, width, height);
 }
 
 void LightfieldRenderer::renderFrame()

@@ -5,46 +5,10 @@
 #include <algorithm>
 #include <cmath>
 
-ScopedFramebuffer::ScopedFramebuffer(QOpenGLFunctions_3_3_Core *gl)
-    : m_gl(gl)
-{
-    m_gl->glGenFramebuffers(1, &m_name);
-    m_gl->glBindFramebuffer(GL_FRAMEBUFFER, m_name);
-    const GLenum drawBuffer = GL_COLOR_ATTACHMENT0;
-    m_gl->glDrawBuffers(1, &drawBuffer);
-}
-
-ScopedFramebuffer::~ScopedFramebuffer()
-{
-    m_gl->glBindFramebuffer(GL_FRAMEBUFFER, m_name);
-    m_gl->glFramebufferTexture(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, 0, 0);
-    m_gl->glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    m_gl->glDeleteFramebuffers(1, &m_name);
-}
-
-std::vector<float> readTextureFloats(QOpenGLFunctions_3_3_Core *gl, QOpenGLTexture *texture,
-                                     int width, int height)
-{
-    std::vector<float> texels(size_t(width) * height * 4, -1.0f);
-    gl->glActiveTexture(GL_TEXTURE0);
-    gl->glBindTexture(GL_TEXTURE_2D, texture->textureId());
-    gl->glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    gl->glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_FLOAT, texels.data());
-    gl->glBindTexture(GL_TEXTURE_2D, 0);
-    return texels;
-}
-
-std::vector<std::uint8_t> readTextureBytes(QOpenGLFunctions_3_3_Core *gl, QOpenGLTexture *texture,
-                                           int width, int height)
-{
-    std::vector<std::uint8_t> texels(size_t(width) * height * 4, 0xCD);
-    gl->glActiveTexture(GL_TEXTURE0);
-    gl->glBindTexture(GL_TEXTURE_2D, texture->textureId());
-    gl->glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    gl->glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
-    gl->glBindTexture(GL_TEXTURE_2D, 0);
-    return texels;
-}
+ScopedFramebuffer::ScopedFramebuffer()
+    : m_framebuffer(Framebuffer::generate())
+    , m_passes(m_framebuffer)
+{ }
 
 ImageDifference compareRgb(const RgbaImage &actual, const RgbaImage &expected,
                            const std::vector<bool> &mask)

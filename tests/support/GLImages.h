@@ -1,32 +1,25 @@
 #pragma once
 
+#include "viewer/gpu/GpuPass.h"
+
 #include <QImage>
-#include <QOpenGLFunctions_3_3_Core>
-#include <QOpenGLTexture>
 #include <QString>
 
 #include <cstdint>
 #include <vector>
 
-// A framebuffer object bound with GL_COLOR_ATTACHMENT0 as its draw buffer, for the passes under
-// test; detached and unbound again when it goes.
+// A framebuffer of the test's own, bound for passes while the object lives (readTextureBytes and
+// readTextureFloats of the pass toolkit read the results back).
 class ScopedFramebuffer
 {
 public:
-    explicit ScopedFramebuffer(QOpenGLFunctions_3_3_Core *gl);
-    ~ScopedFramebuffer();
-    GLuint name() const { return m_name; }
+    ScopedFramebuffer();
+    GLuint name() const { return m_framebuffer.name(); }
 
 private:
-    QOpenGLFunctions_3_3_Core *m_gl;
-    GLuint m_name = 0;
+    Framebuffer m_framebuffer;
+    FramebufferPasses m_passes;
 };
-
-// Level 0 of a 2D texture, in GL's row order (row 0 at the bottom), 4 values per texel.
-std::vector<float> readTextureFloats(QOpenGLFunctions_3_3_Core *gl, QOpenGLTexture *texture,
-                                     int width, int height);
-std::vector<std::uint8_t> readTextureBytes(QOpenGLFunctions_3_3_Core *gl, QOpenGLTexture *texture,
-                                           int width, int height);
 
 // A float RGBA image in GL row order, for comparisons.
 struct RgbaImage

@@ -1,13 +1,15 @@
 #include "GLTestContext.h"
 
 #include "viewer/LightfieldRenderer.h"
+#include "viewer/gpu/GpuPass.h"
 
 #include <GL/gl.h>
 
-bool GLTestContext::create(QString *why)
+bool GLTestContext::create(QString *why, bool debugOutput)
 {
     QSurfaceFormat format = viewerSurfaceFormat();
-    format.setOption(QSurfaceFormat::DebugContext);
+    if (debugOutput)
+        format.setOption(QSurfaceFormat::DebugContext);
 
     m_surface = std::make_unique<QOffscreenSurface>();
     m_surface->setFormat(format);
@@ -44,14 +46,19 @@ bool GLTestContext::create(QString *why)
         return false;
     }
 
-    if (m_context->hasExtension(QByteArrayLiteral("GL_KHR_debug"))) {
+    if (debugOutput && m_context->hasExtension(QByteArrayLiteral("GL_KHR_debug"))) {
         m_logger = std::make_unique<QOpenGLDebugLogger>();
         if (m_logger->initialize()) {
             QObject::connect(
                 m_logger.get(), &QOpenGLDebugLogger::messageLogged,
                 [this](const QOpenGLDebugMessage &message) {
-                    if (message.type() == QOpenGLDebugMessage::ErrorType)
-                        m_errors << QStringLiteral("debug output: %1").arg(message.message());
+                    if (message.type() != QOpenGLDebugMessage::ErrorType)
+                        return;
+                    const QString pass = QString::fromUtf8(currentPassName());
+                    m_errors << (pass.isEmpty()
+                                     ? QStringLiteral("debug output: %1").arg(message.message())
+                                     : QStringLiteral("debug output during pass \"%1\": %2")
+                                           .arg(pass, message.message()));
                 });
             m_logger->startLogging(QOpenGLDebugLogger::SynchronousLogging);
         }
@@ -66,6 +73,7 @@ bool GLTestContext::create(QString *why)
         return false;
     }
     m_errors.clear();
+    installPassCheck();
 
     qInfo("OpenGL renderer: %s, version %s",
           reinterpret_cast<const char *>(m_functions->glGetString(GL_RENDERER)),
@@ -78,12 +86,31 @@ void GLTestContext::makeCurrent()
     m_context->makeCurrent(m_surface.get());
 }
 
-QStringList GLTestContext::takeErrors()
+GLTestContext::~GLTestContext()
+{
+    if (m_functions)
+        setPassObserver(nullptr);
+}
+
+void GLTestContext::installPassCheck()
+{
+    setPassObserver([this](const char *pass) {
+        collectErrors(QStringLiteral("after pass \"%1\"").arg(QString::fromUtf8(pass)));
+    });
+}
+
+void GLTestContext::collectErrors(const QString &where)
 {
     for (GLenum error = m_functions->glGetError(); error != GL_NO_ERROR;
          error = m_functions->glGetError()) {
-        m_errors << QStringLiteral("glGetError: 0x%1").arg(error, 4, 16, QLatin1Char('0'));
+        m_errors
+            << QStringLiteral("glGetError %1: 0x%2").arg(where).arg(error, 4, 16, QLatin1Char('0'));
     }
+}
+
+QStringList GLTestContext::takeErrors()
+{
+    collectErrors(QStringLiteral("outside the passes"));
     QStringList errors;
     errors.swap(m_errors);
     return errors;

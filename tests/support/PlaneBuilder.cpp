@@ -7,11 +7,11 @@
 
 namespace {
 
-QOpenGLTexture *upload(int width, int height, QOpenGLTexture::TextureFormat format,
-                       QOpenGLTexture::PixelFormat pixelFormat, QOpenGLTexture::PixelType type,
-                       const void *data)
+OwnedTexture upload(int width, int height, QOpenGLTexture::TextureFormat format,
+                    QOpenGLTexture::PixelFormat pixelFormat, QOpenGLTexture::PixelType type,
+                    const void *data)
 {
-    auto *texture = new QOpenGLTexture(QOpenGLTexture::Target2D);
+    auto texture = std::make_unique<QOpenGLTexture>(QOpenGLTexture::Target2D);
     texture->setFormat(format);
     texture->setSize(width, height);
     texture->setMinMagFilters(QOpenGLTexture::Nearest, QOpenGLTexture::Nearest);
@@ -24,19 +24,19 @@ QOpenGLTexture *upload(int width, int height, QOpenGLTexture::TextureFormat form
 
 } // namespace
 
-QOpenGLTexture *uploadRgba8(int width, int height, const std::vector<std::uint8_t> &texels)
+OwnedTexture uploadRgba8(int width, int height, const std::vector<std::uint8_t> &texels)
 {
     return upload(width, height, QOpenGLTexture::RGBA8_UNorm, QOpenGLTexture::RGBA,
                   QOpenGLTexture::UInt8, texels.data());
 }
 
-QOpenGLTexture *uploadRgba16F(int width, int height, const std::vector<float> &texels)
+OwnedTexture uploadRgba16F(int width, int height, const std::vector<float> &texels)
 {
     return upload(width, height, QOpenGLTexture::RGBA16F, QOpenGLTexture::RGBA,
                   QOpenGLTexture::Float32, texels.data());
 }
 
-QOpenGLTexture *uploadR16F(int width, int height, const std::vector<float> &values)
+OwnedTexture uploadR16F(int width, int height, const std::vector<float> &values)
 {
     return upload(width, height, QOpenGLTexture::R16F, QOpenGLTexture::Red, QOpenGLTexture::Float32,
                   values.data());

@@ -10,9 +10,9 @@
 #include <vector>
 
 // Textures with known content, uploaded in GL row order (row 0 at the bottom).
-QOpenGLTexture *uploadRgba8(int width, int height, const std::vector<std::uint8_t> &texels);
-QOpenGLTexture *uploadRgba16F(int width, int height, const std::vector<float> &texels);
-QOpenGLTexture *uploadR16F(int width, int height, const std::vector<float> &values);
+OwnedTexture uploadRgba8(int width, int height, const std::vector<std::uint8_t> &texels);
+OwnedTexture uploadRgba16F(int width, int height, const std::vector<float> &texels);
+OwnedTexture uploadR16F(int width, int height, const std::vector<float> &values);
 
 // A plane whose views are computed by functions of (column, row, x, y), x and y in GL texel
 // coordinates, without a file: colour gives RGBA in 0..1 (stored as 8-bit, or as half floats when

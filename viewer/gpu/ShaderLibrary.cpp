@@ -6,19 +6,6 @@
 
 namespace {
 
-const char *const fragmentFiles[shaderProgramCount] = {
-    "rgbe2rgba8BilateralTonemapping.frag",
-    "rgbe2rgba8LinearTonemapping.frag",
-    "rgbe2rf.frag",
-    "simpleWarp.frag",
-    "ReinhardTonemapping.frag",
-    "TonemappingCurveTonemapping.frag",
-    "DynamicReinhardTonemapping.frag",
-    "MinMaxLuminance.frag",
-    "MinMaxLuminanceLoop.frag",
-    "NormalizeLuminance.frag",
-};
-
 QOpenGLShaderProgram **programs()
 {
     // Made once and never deleted: the programs outlive every window and must not be released
@@ -41,7 +28,7 @@ bool loaded = false;
 
 QString shaderFileName(ShaderProgram program)
 {
-    return QString::fromLatin1(fragmentFiles[static_cast<int>(program)]);
+    return QString::fromLatin1(shaderProgramFiles[static_cast<int>(program)].fragmentFile);
 }
 
 QOpenGLShaderProgram &shaderProgram(ShaderProgram program)
@@ -62,9 +49,10 @@ void loadShaderPrograms()
         QOpenGLShaderProgram *program = programs()[index];
         const bool vertexAdded =
             program->addShaderFromSourceFile(QOpenGLShader::Vertex, vertexPath);
-        const bool fragmentAdded = program->addShaderFromSourceFile(
-            QOpenGLShader::Fragment,
-            shaderDirectory.absoluteFilePath(QString::fromLatin1(fragmentFiles[index])));
+        const bool fragmentAdded =
+            program->addShaderFromSourceFile(QOpenGLShader::Fragment,
+                                             shaderDirectory.absoluteFilePath(QString::fromLatin1(
+                                                 shaderProgramFiles[index].fragmentFile)));
         // A program missing one of its stages would link all the same and quietly draw with the
         // fixed-function pipeline instead; it stays unlinked, as the toolkit's warning says.
         if (vertexAdded && fragmentAdded)

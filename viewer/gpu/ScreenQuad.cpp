@@ -14,13 +14,13 @@ QOpenGLFunctions_3_3_Core *currentFunctions()
 
 } // namespace
 
-QOpenGLTexture *createAttachedTexture(int width, int height, QOpenGLTexture::TextureFormat format,
-                                      int attachmentIndex, QOpenGLTexture::PixelFormat pixelFormat,
-                                      QOpenGLTexture::PixelType pixelType)
+OwnedTexture createAttachedTexture(int width, int height, QOpenGLTexture::TextureFormat format,
+                                   int attachmentIndex, QOpenGLTexture::PixelFormat pixelFormat,
+                                   QOpenGLTexture::PixelType pixelType)
 {
     QOpenGLFunctions_3_3_Core *gl = currentFunctions();
 
-    auto *texture = new QOpenGLTexture(QOpenGLTexture::Target2D);
+    auto texture = std::make_unique<QOpenGLTexture>(QOpenGLTexture::Target2D);
     texture->create();
     texture->bind();
     texture->setFormat(format);
@@ -36,7 +36,7 @@ QOpenGLTexture *createAttachedTexture(int width, int height, QOpenGLTexture::Tex
     return texture;
 }
 
-void drawTexturedQuad(int width, int height, const float corners[4][2])
+void drawTexturedQuad(int width, int height, const QuadCorners &corners)
 {
     QOpenGLFunctions_3_3_Core *gl = currentFunctions();
 
@@ -62,6 +62,6 @@ void drawTexturedQuad(int width, int height, const float corners[4][2])
 
 void drawScreenQuad(int width, int height)
 {
-    static const float unitSquare[4][2] = {{0, 0}, {0, 1}, {1, 1}, {1, 0}};
+    static const QuadCorners unitSquare = {{0, 0}, {0, 1}, {1, 1}, {1, 0}};
     drawTexturedQuad(width, height, unitSquare);
 }

@@ -1,0 +1,23 @@
+#include "PlaneStages.h"
+
+#include "deliverables/BuildConfiguration.h"
+#include "lightfield/ConfigurationError.h"
+#include "lightfield/LightfieldReader.h"
+
+std::unique_ptr<LightfieldPlane> createLightfieldPlane(PipelineOptions options,
+                                                       LightfieldReader *reader)
+{
+    return createLightfieldPlane(std::move(options), reader, activeBuildConfiguration());
+}
+
+std::unique_ptr<LightfieldPlane> createLightfieldPlane(PipelineOptions options,
+                                                       LightfieldReader *reader,
+                                                       const BuildConfiguration &configuration)
+{
+    if (!reader->isHdr())
+        return buildLdrPlane(std::move(options), reader);
+    // The RGBE plane stages are not part of this version; say so instead of showing a wrong
+    // picture.
+    raiseConfigurationError(configuration.name + " cannot show RGBE light fields yet: \""
+                            + reader->fileName() + "\" holds RGBE views");
+}
