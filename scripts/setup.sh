@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     g++ make cmake pkg-config
-    qtbase5-dev libgl-dev libx11-dev
+    qtbase5-dev libgl-dev libx11-dev libopenimageio-dev
     libgl1-mesa-dri xvfb xauth xdotool imagemagick fonts-dejavu-core
 )
 

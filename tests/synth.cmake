@@ -4,3 +4,10 @@ target_link_libraries(SyntheticSceneTest PRIVATE lf2dsynth Qt5::Test)
 target_compile_definitions(SyntheticSceneTest PRIVATE LF2D_PATH="$<TARGET_FILE:lf2d>")
 add_dependencies(SyntheticSceneTest lf2d)
 add_test(NAME SyntheticSceneTest COMMAND SyntheticSceneTest)
+
+# Runs 'lf2d photo' on photographs it writes with OpenImageIO, which the tool's CMake file finds.
+add_executable(PhotoLightfieldTest ${CMAKE_CURRENT_LIST_DIR}/PhotoLightfieldTest.cpp)
+target_link_libraries(PhotoLightfieldTest PRIVATE lfcore Qt5::Test PkgConfig::OpenImageIO)
+target_compile_definitions(PhotoLightfieldTest PRIVATE LF2D_PATH="$<TARGET_FILE:lf2d>")
+add_dependencies(PhotoLightfieldTest lf2d)
+add_test(NAME PhotoLightfieldTest COMMAND PhotoLightfieldTest)

@@ -32,15 +32,14 @@ std::vector<std::uint8_t> bottomUp(int width, int height, const Texel &texel)
     return bytes;
 }
 
-std::string headerText(const SyntheticScene &scene)
+std::string headerText(const LightfieldLayout &layout)
 {
-    const SceneOptions &o = scene.options();
     constexpr int reservedValue = 0;
-    return std::to_string(o.width) + " " + std::to_string(o.height) + " "
-        + std::to_string(o.columns * o.rows) + " " + std::to_string(o.columns) + " "
-        + std::to_string(o.viewSpacing) + " " + std::to_string(reservedValue) + " "
-        + (o.hdr ? "1" : "0") + " " + (o.disparity ? "1" : "0") + " "
-        + std::to_string(scene.maxDisparity()) + "\n";
+    return std::to_string(layout.width) + " " + std::to_string(layout.height) + " "
+        + std::to_string(layout.columns * layout.rows) + " " + std::to_string(layout.columns) + " "
+        + std::to_string(layout.viewSpacing) + " " + std::to_string(reservedValue) + " "
+        + (layout.hdr ? "1" : "0") + " " + (layout.disparity ? "1" : "0") + " "
+        + std::to_string(layout.maxDisparity) + "\n";
 }
 
 } // namespace
@@ -89,7 +88,8 @@ QImage toDisplayImage(const FloatImage &image, bool hdr)
     return picture;
 }
 
-void writeLightfield(const SyntheticScene &scene, const std::string &path)
+void writeLightfield(const std::string &path, const LightfieldLayout &layout,
+                     const ViewSource &view, const DisparitySource &disparity)
 {
     const auto fail = [&path](const std::string &what) {
         std::remove(path.c_str());
@@ -101,29 +101,50 @@ void writeLightfield(const SyntheticScene &scene, const std::string &path)
         throw std::runtime_error("Cannot write light field \"" + path
                                  + "\": " + std::strerror(errno));
 
-    const SceneOptions &o = scene.options();
     const auto put = [&](const void *bytes, std::size_t size) {
         out.write(static_cast<const char *>(bytes), std::streamsize(size));
         if (!out)
             fail(std::strerror(errno));
     };
-    const std::string header = headerText(scene);
+    const std::string header = headerText(layout);
     put(header.data(), header.size());
-    for (int row = 0; row < o.rows; ++row) {
-        for (int column = 0; column < o.columns; ++column) {
-            const FloatImage view = scene.renderView(column, row);
-            const std::vector<std::uint8_t> colour = o.hdr ? toFileRgbe(view) : toFileRgba8(view);
+    for (int row = 0; row < layout.rows; ++row) {
+        for (int column = 0; column < layout.columns; ++column) {
+            const FloatImage image = view(column, row);
+            if (image.width != layout.width || image.height != layout.height)
+                fail("a view is " + std::to_string(image.width) + " x "
+                     + std::to_string(image.height) + " pixels, the header says "
+                     + std::to_string(layout.width) + " x " + std::to_string(layout.height));
+            const std::vector<std::uint8_t> colour =
+                layout.hdr ? toFileRgbe(image) : toFileRgba8(image);
             put(colour.data(), colour.size());
-            if (o.disparity) {
-                const std::vector<std::uint8_t> disparity =
-                    disparityToFileRgbe(scene.disparityMap(column, row), o.width, o.height);
-                put(disparity.data(), disparity.size());
+            if (layout.disparity) {
+                const std::vector<std::uint8_t> bytes =
+                    disparityToFileRgbe(disparity(column, row), layout.width, layout.height);
+                put(bytes.data(), bytes.size());
             }
         }
     }
     out.close();
     if (!out)
         fail(std::strerror(errno));
+}
+
+void writeLightfield(const SyntheticScene &scene, const std::string &path)
+{
+    const SceneOptions &o = scene.options();
+    LightfieldLayout layout;
+    layout.width = o.width;
+    layout.height = o.height;
+    layout.columns = o.columns;
+    layout.rows = o.rows;
+    layout.viewSpacing = o.viewSpacing;
+    layout.hdr = o.hdr;
+    layout.disparity = o.disparity;
+    layout.maxDisparity = scene.maxDisparity();
+    writeLightfield(
+        path, layout, [&scene](int column, int row) { return scene.renderView(column, row); },
+        [&scene](int column, int row) { return scene.disparityMap(column, row); });
 }
 
 } // namespace synth

@@ -1,7 +1,9 @@
 // lf2d: writes synthetic light fields whose views and disparities are known exactly, together
-// with exact views at any camera position between the stored ones.
+// with exact views at any camera position between the stored ones, and light fields cut from
+// photographs.
 
 #include "Lf2dWriter.h"
+#include "PhotoLightfield.h"
 #include "SyntheticScene.h"
 
 #include <QCommandLineParser>
@@ -21,13 +23,15 @@ constexpr int exitFailure = 1;
 constexpr int maxViewSide = 8192;
 constexpr int maxGridSide = 1024;
 constexpr int maxViewSpacing = 100000;
+constexpr int maxStep = 1024;
 
 const char generalUsage[] = "Usage: lf2d COMMAND [options]\n"
                             "\n"
                             "Commands:\n"
                             "  synth    Write a synthetic light field and/or exact views of it.\n"
+                            "  photo    Write a light field of crops of a photograph.\n"
                             "\n"
-                            "Run 'lf2d synth --help' for the options of a command.\n";
+                            "Run 'lf2d COMMAND --help' for the options of a command.\n";
 
 const char synthDescription[] =
     "Writes a synthetic .lf2d light field: a textured background plane (disparity 1) behind a\n"
@@ -47,6 +51,27 @@ const char synthDescription[] =
     "\n"
     "OUTPUT may be left out when --exact-view is given: then only the PNGs are written.\n"
     "Exit status: 0 on success, 2 for invalid arguments, 1 when a file cannot be written.";
+
+const char photoDescription[] =
+    "Writes a .lf2d light field whose views are crops of one photograph: the view at column c,\n"
+    "row r (row 0 at the top) starts c x STEP pixels right of and r x STEP pixels below the view\n"
+    "at column 0, row 0. The grid looks like a flat scene at disparity STEP, and every view sees "
+    "a\n"
+    "slightly different part of the photograph. Disparity maps hold STEP everywhere; the\n"
+    "header's maxDisparity is STEP.\n"
+    "\n"
+    "The grid spans (W + (columns - 1) x STEP) x (H + (rows - 1) x STEP) pixels. A photograph\n"
+    "more than a quarter larger than that is first shrunk, keeping its aspect ratio, until the\n"
+    "grid spans it along one side; otherwise the grid is centred on it. Photographs are never\n"
+    "enlarged. A view side left out is the largest that fits, at most 512.\n"
+    "\n"
+    "Photographs with floating-point pixels (OpenEXR, Radiance .hdr, ...) give RGBE light fields\n"
+    "of their linear values, negative values read as 0. Others (PNG, JPEG, ...) give 8-bit light\n"
+    "fields of their colours. The first three channels are red, green and blue; a photograph\n"
+    "with fewer channels is grey.\n"
+    "\n"
+    "Exit status: 0 on success, 2 for invalid arguments, 1 when the photograph cannot be read or\n"
+    "is too small, or the light field cannot be written.";
 
 void print(std::FILE *stream, const QString &text)
 {
@@ -76,6 +101,14 @@ int parseInt(const QCommandLineParser &parser, const QCommandLineOption &option,
                               .arg(value)};
     }
     return value;
+}
+
+// Qt names the program by its path in the first line of the help; the subcommand belongs there.
+void printHelp(const QCommandLineParser &parser, const QString &usage)
+{
+    QString text = parser.helpText();
+    text.replace(0, text.indexOf('\n'), usage);
+    print(stdout, text);
 }
 
 struct ExactView
@@ -146,10 +179,7 @@ int runSynth(const QStringList &arguments)
     if (!parser.parse(QStringList {"lf2d synth"} + arguments))
         throw UsageError {parser.errorText()};
     if (parser.isSet(help)) {
-        // Qt names the program by its path in the first line; the subcommand belongs there.
-        QString text = parser.helpText();
-        text.replace(0, text.indexOf('\n'), "Usage: lf2d synth [options] [OUTPUT.lf2d]");
-        print(stdout, text);
+        printHelp(parser, "Usage: lf2d synth [options] [OUTPUT.lf2d]");
         return 0;
     }
 
@@ -199,6 +229,85 @@ int runSynth(const QStringList &arguments)
     return 0;
 }
 
+int runPhoto(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(photoDescription);
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({"h", "help"}, "Show this help and exit.");
+    const QCommandLineOption columnsOption("columns", "Views per grid row, 1 to 1024 (default 5).",
+                                           "N", "5");
+    const QCommandLineOption rowsOption("rows", "Grid rows of views, 1 to 1024 (default 5).", "N",
+                                        "5");
+    const QCommandLineOption widthOption(
+        "width", "Pixels per view row, 1 to 8192 (default: the largest that fits, at most 512).",
+        "W");
+    const QCommandLineOption heightOption(
+        "height", "Pixel rows per view, 1 to 8192 (default: the largest that fits, at most 512).",
+        "H");
+    const QCommandLineOption stepOption(
+        "step",
+        "Pixels the crop moves per view step, the disparity of every pixel, 0 to 1024 (default 8).",
+        "STEP", "8");
+    const QCommandLineOption spacingOption("view-spacing",
+                                           "Window pixels of drag between neighbouring views, for "
+                                           "the header, 1 to 100000 (default 20).",
+                                           "S", "20");
+    const QCommandLineOption noDisparityOption("no-disparity", "Store no disparity maps.");
+    parser.addOptions({help, columnsOption, rowsOption, widthOption, heightOption, stepOption,
+                       spacingOption, noDisparityOption});
+    parser.addPositionalArgument("IMAGE", "The photograph to read.");
+    parser.addPositionalArgument("OUTPUT", "The .lf2d file to write.", "OUTPUT.lf2d");
+
+    if (!parser.parse(QStringList {"lf2d photo"} + arguments))
+        throw UsageError {parser.errorText()};
+    if (parser.isSet(help)) {
+        printHelp(parser, "Usage: lf2d photo [options] IMAGE OUTPUT.lf2d");
+        return 0;
+    }
+
+    photo::PhotoOptions options;
+    options.columns = parseInt(parser, columnsOption, 1, maxGridSide);
+    options.rows = parseInt(parser, rowsOption, 1, maxGridSide);
+    if (parser.isSet(widthOption))
+        options.width = parseInt(parser, widthOption, 1, maxViewSide);
+    if (parser.isSet(heightOption))
+        options.height = parseInt(parser, heightOption, 1, maxViewSide);
+    options.step = parseInt(parser, stepOption, 0, maxStep);
+    options.viewSpacing = parseInt(parser, spacingOption, 1, maxViewSpacing);
+    options.disparity = !parser.isSet(noDisparityOption);
+
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 2) {
+        throw UsageError {QString("expected IMAGE and OUTPUT.lf2d, found %1 argument(s)%2")
+                              .arg(positional.size())
+                              .arg(positional.isEmpty() ? "" : ": " + positional.join(' '))};
+    }
+    const QString image = positional.at(0);
+    const QString output = positional.at(1);
+    const photo::PhotoSummary summary =
+        photo::writePhotoLightfield(image.toStdString(), output.toStdString(), options);
+    const photo::PhotoPlan &plan = summary.plan;
+    const bool shrunk =
+        plan.scaledWidth != summary.photoWidth || plan.scaledHeight != summary.photoHeight;
+    print(stdout,
+          QString("Wrote %1: %2 x %3 views of %4 x %5 pixels, %6%7, from %8 (%9 x %10%11)\n")
+              .arg(output)
+              .arg(options.columns)
+              .arg(options.rows)
+              .arg(plan.viewWidth)
+              .arg(plan.viewHeight)
+              .arg(summary.hdr ? "RGBE" : "8-bit")
+              .arg(options.disparity ? QString(", disparity %1").arg(options.step) : QString())
+              .arg(image)
+              .arg(summary.photoWidth)
+              .arg(summary.photoHeight)
+              .arg(shrunk
+                       ? QString(", shrunk to %1 x %2").arg(plan.scaledWidth).arg(plan.scaledHeight)
+                       : QString()));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -216,19 +325,20 @@ int main(int argc, char **argv)
         print(stdout, generalUsage);
         return 0;
     }
-    if (command != "synth") {
+    if (command != "synth" && command != "photo") {
         print(stderr, "lf2d: unknown command '" + command + "'\n\n" + generalUsage);
         return exitUsage;
     }
 
+    const QString prefix = "lf2d " + command + ": ";
     try {
-        return runSynth(arguments.mid(2));
+        return command == "synth" ? runSynth(arguments.mid(2)) : runPhoto(arguments.mid(2));
     } catch (const UsageError &error) {
         print(stderr,
-              "lf2d synth: " + error.message + "\nRun 'lf2d synth --help' for the options.\n");
+              prefix + error.message + "\nRun 'lf2d " + command + " --help' for the options.\n");
         return exitUsage;
     } catch (const std::exception &error) {
-        print(stderr, QString("lf2d synth: ") + error.what() + "\n");
+        print(stderr, prefix + error.what() + "\n");
         return exitFailure;
     }
 }
