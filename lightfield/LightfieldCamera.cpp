@@ -182,18 +182,18 @@ OwnedTexture SimpleCamera::showNearest(const CameraView &view, const Cell &cell,
         });
 }
 
+std::array<float, 4> cellWeights(float offsetX, float offsetY)
+{
+    const double u = std::clamp(double(offsetX), 0.0, 1.0);
+    const double v = std::clamp(-double(offsetY), 0.0, 1.0);
+    return {float((1.0 - u) * (1.0 - v)), float(u * (1.0 - v)), float(u * v), float((1.0 - u) * v)};
+}
+
 void interpolateParameters(CameraView &view, const LightfieldPlane &plane, float dx, float dy)
 {
-    const double ax = std::abs(double(dx));
-    const double ay = std::abs(double(dy));
-    const float weightBase = float((1.0 - ay) * (1.0 - ax));
-    const float weightRight = float((1.0 - ay) * (1.0 - std::abs(double(dx) - 1.0)));
-    const float weightDiagonal =
-        float((1.0 - std::abs(double(dy) + 1.0)) * (1.0 - std::abs(double(dx) - 1.0)));
-    const float weightBelow = float((1.0 - std::abs(double(dy) + 1.0)) * (1.0 - ax));
-
+    const std::array<float, 4> cell = cellWeights(dx, dy);
     // Summed in the order right, base, diagonal, below.
-    const float weights[4] = {weightRight, weightBase, weightDiagonal, weightBelow};
+    const float weights[4] = {cell[1], cell[0], cell[2], cell[3]};
     const int sources[4] = {CameraView::Right, CameraView::Base, CameraView::Diagonal,
                             CameraView::Below};
 

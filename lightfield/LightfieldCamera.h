@@ -6,6 +6,7 @@
 
 #include <QOpenGLFunctions_3_3_Core>
 
+#include <array>
 #include <memory>
 
 // Stage 2 of the pipeline: every frame it synthesises the view that the window shows.
@@ -70,7 +71,13 @@ private:
 std::unique_ptr<LightfieldCamera> createCamera(PipelineOptions options,
                                                const LightfieldPlane *plane);
 
-// Blends every parameter the plane supports from the four views with the bilinear weights of
-// the offset (dx, dy) (dy negated downward, as the camera stores it) into the view's own layers.
-// Contrast, an exponent, is blended geometrically.
+// The bilinear weights of a cell's four views, in the order base, right, diagonal, below, for the
+// camera's offset from the base view (offsetX to the right, offsetY the negated offset downward,
+// as the camera stores them). A nearest-view cell (no disparity) can lie right of or below the
+// camera; an offset pointing out of the cell is held at its edge, so only views on the camera's
+// side of the base view take part: no weight is negative, and they sum to 1.
+std::array<float, 4> cellWeights(float offsetX, float offsetY);
+
+// Blends every parameter the plane supports from the four views with the cell weights of the
+// offset (dx, dy) into the view's own layers. Contrast, an exponent, is blended geometrically.
 void interpolateParameters(CameraView &view, const LightfieldPlane &plane, float dx, float dy);

@@ -1,5 +1,7 @@
 #include "PlaneStages.h"
 
+#include "LinearPlaneStage.h"
+
 #include "deliverables/BuildConfiguration.h"
 #include "lightfield/ConfigurationError.h"
 #include "lightfield/LightfieldReader.h"
@@ -16,8 +18,16 @@ std::unique_ptr<LightfieldPlane> createLightfieldPlane(PipelineOptions options,
 {
     if (!reader->isHdr())
         return buildLdrPlane(std::move(options), reader);
-    // The RGBE plane stages are not part of this version; say so instead of showing a wrong
-    // picture.
+    switch (configuration.planeStage) {
+    case HdrPlaneStage::Linear:
+        return buildHdrPlane(std::move(options), reader);
+    case HdrPlaneStage::Reinhard:
+    case HdrPlaneStage::Curve:
+    case HdrPlaneStage::Bilateral:
+        break;
+    }
+    // The plane stages that tone-map at load time are not part of this version; say so instead
+    // of showing a wrong picture.
     raiseConfigurationError(configuration.name + " cannot show RGBE light fields yet: \""
                             + reader->fileName() + "\" holds RGBE views");
 }

@@ -1,5 +1,7 @@
 #include "PostProcessor.h"
 
+#include "Reinhard05PostProcessors.h"
+
 #include "deliverables/BuildConfiguration.h"
 #include "lightfield/ConfigurationError.h"
 
@@ -38,9 +40,17 @@ std::unique_ptr<PostProcessor> createPostProcessor(PipelineOptions options, bool
 std::unique_ptr<PostProcessor> createPostProcessor(PipelineOptions options, bool isHdr,
                                                    const BuildConfiguration &configuration)
 {
-    (void)options;
-    if (!isHdr || configuration.postProcessor == HdrPostProcessor::LdrRgb)
-        return std::make_unique<LDRRGBPostProcessor>();
-    // The Reinhard post-processors are not part of this version.
-    raiseConfigurationError(configuration.name + " cannot show RGBE light fields yet");
+    if (isHdr) {
+        switch (configuration.postProcessor) {
+        case HdrPostProcessor::InterpolatingReinhard05:
+            return std::make_unique<TonemappingInterpolatingReinhard05PostProcessor>(
+                std::move(options), configuration.postProcessorBrightness);
+        case HdrPostProcessor::Reinhard05:
+            return std::make_unique<Reinhard05PostProcessor>(std::move(options),
+                                                             configuration.postProcessorBrightness);
+        case HdrPostProcessor::LdrRgb:
+            break;
+        }
+    }
+    return std::make_unique<LDRRGBPostProcessor>();
 }

@@ -1,5 +1,6 @@
 #include "deliverables/BuildConfiguration.h"
 #include "postprocessing/PostProcessor.h"
+#include "postprocessing/Reinhard05PostProcessors.h"
 #include "support/GLTestContext.h"
 #include "support/LightfieldFiles.h"
 
@@ -105,14 +106,29 @@ private slots:
             auto forEightBit = createPostProcessor(PipelineOptions(), false, configuration);
             QVERIFY(dynamic_cast<LDRRGBPostProcessor *>(forEightBit.get()));
 
-            if (configuration.postProcessor == HdrPostProcessor::LdrRgb) {
-                auto forRgbe = createPostProcessor(PipelineOptions(), true, configuration);
+            auto forRgbe = createPostProcessor(PipelineOptions(), true, configuration);
+            switch (configuration.postProcessor) {
+            case HdrPostProcessor::LdrRgb:
                 QVERIFY(dynamic_cast<LDRRGBPostProcessor *>(forRgbe.get()));
-            } else {
-                QCOMPARE(configurationErrorOf(
-                             [&] { createPostProcessor(PipelineOptions(), true, configuration); }),
-                         QString::fromStdString(configuration.name)
-                             + QStringLiteral(" cannot show RGBE light fields yet"));
+                break;
+            case HdrPostProcessor::InterpolatingReinhard05: {
+                auto *made =
+                    dynamic_cast<TonemappingInterpolatingReinhard05PostProcessor *>(forRgbe.get());
+                QVERIFY(made);
+                QCOMPARE(made->settings().brightness, configuration.postProcessorBrightness);
+                break;
+            }
+            case HdrPostProcessor::Reinhard05:
+                QVERIFY(dynamic_cast<Reinhard05PostProcessor *>(forRgbe.get()));
+                break;
+            }
+            // The tone-mapping post-processors need the linear stage's layer and statistics.
+            if (configuration.postProcessor != HdrPostProcessor::LdrRgb) {
+                QCOMPARE(forRgbe->requiredLayers(), KeyList({TonemappedRgb}));
+                QCOMPARE(forRgbe->requiredParameters(),
+                         KeyList({AverageRed, AverageGreen, AverageBlue, AverageLuminance,
+                                  AverageLogLuminance, MinLuminance, MaxLuminance}));
+                QCOMPARE(configuration.planeStage, HdrPlaneStage::Linear);
             }
         }
     }

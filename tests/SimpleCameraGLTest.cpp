@@ -6,6 +6,7 @@
 
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
 
 // The camera: where it is, how drags move it, which views it picks, how the window is cropped
@@ -260,8 +261,10 @@ private slots:
         QTest::newRow("a quarter right, half down") << 0.25f << -0.5f;
         QTest::newRow("cell centre") << 0.5f << -0.5f;
         QTest::newRow("nearly the diagonal view") << 0.99f << -0.99f;
-        // Without disparity the position is rounded to nearest, so offsets may be negative.
-        QTest::newRow("rounded up, left of the base view") << -0.3f << 0.2f;
+        // Without disparity the position is rounded to nearest, so offsets may point away from
+        // the cell: only the views on the camera's side count, here the base view alone.
+        QTest::newRow("rounded up, left of and above the base view") << -0.3f << 0.2f;
+        QTest::newRow("rounded up, left of the base view, half down") << -0.4f << -0.5f;
     }
 
     void parameterBlending()
@@ -283,8 +286,8 @@ private slots:
                         plane->featureLayersAt(1, 1), plane->featureLayersAt(0, 1));
         interpolateParameters(view, *plane, dx, dy);
 
-        // The bilinear weights of the offset right (dx) and down (-dy).
-        const double u = dx, v = -dy;
+        // The bilinear weights of the offset right (dx) and down (-dy), within the cell.
+        const double u = std::clamp(double(dx), 0.0, 1.0), v = std::clamp(-double(dy), 0.0, 1.0);
         const double weight[4] = {(1 - std::abs(v)) * (1 - std::abs(u)),
                                   (1 - std::abs(v)) * (1 - std::abs(u - 1)),
                                   (1 - std::abs(v - 1)) * (1 - std::abs(u - 1)),
@@ -294,6 +297,7 @@ private slots:
             linear += weight[i] * red[i];
             logarithmic += weight[i] * std::log(double(contrast[i]));
         }
+        QVERIFY(view.getParameter(AverageRed) >= red[0] && view.getParameter(AverageRed) <= red[3]);
         QVERIFY(std::abs(view.getParameter(AverageRed) - linear) < 1e-5);
         QVERIFY(std::abs(view.getParameter(Contrast) - std::exp(logarithmic)) < 1e-5);
         // Only the plane's parameters are blended.

@@ -1,0 +1,106 @@
+#include "LuminanceStatistics.h"
+
+#include "viewer/gpu/GpuPass.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+LuminanceStatistics luminanceStatisticsOf(const std::uint8_t *rgbeTexels, std::int64_t count)
+{
+    double sums[5] = {};
+    float minimum = 100000.0f;
+    float maximum = 0.0f;
+    for (std::int64_t i = 0; i < count; ++i) {
+        const std::uint8_t *texel = rgbeTexels + i * 4;
+        const float scale = float(std::ldexp(1.0, int(texel[3]) - 136));
+        const float r = float(texel[0]) * scale;
+        const float g = float(texel[1]) * scale;
+        const float b = float(texel[2]) * scale;
+        const float luminance = float(0.7152 * double(g) + 0.2126 * double(r) + 0.0722 * double(b));
+        maximum = std::max(luminance, maximum);
+        minimum = std::min(luminance, minimum);
+        sums[0] += r;
+        sums[1] += g;
+        sums[2] += b;
+        sums[3] += luminance;
+        sums[4] += std::log(luminance + 0.00001f);
+    }
+
+    LuminanceStatistics statistics;
+    const double n = double(count);
+    for (int i = 0; i < 5; ++i)
+        statistics.values[size_t(i)] = count > 0 ? sums[i] / n : 0.0;
+    statistics.values[5] = minimum;
+    statistics.values[6] = maximum;
+    statistics.values[7] = contrastExponent(statistics.values[4], minimum, maximum);
+    return statistics;
+}
+
+double contrastExponent(double averageLogLuminance, double minLuminance, double maxLuminance)
+{
+    const double logMax = std::log(maxLuminance);
+    double key = (logMax - averageLogLuminance) / (logMax - std::log(minLuminance));
+    if (!std::isfinite(key))
+        key = 0.0;
+    key = std::clamp(key, 0.0, 1.0);
+    return 0.3 + 0.7 * std::pow(key, 1.4);
+}
+
+LuminanceStatistics computeLuminanceStatistics(QOpenGLTexture &rgbe, int width, int height)
+{
+    const std::vector<std::uint8_t> texels = readTextureBytes(rgbe, width, height);
+    return luminanceStatisticsOf(texels.data(), std::int64_t(width) * std::int64_t(height));
+}
+
+namespace {
+
+// Reduction levels sample their neighbours with a mirrored read at odd sizes.
+OwnedTexture mirrored(OwnedTexture level)
+{
+    level->setWrapMode(QOpenGLTexture::MirroredRepeat);
+    return level;
+}
+
+} // namespace
+
+std::pair<int, int> reduceMinMaxLuminance(QOpenGLTexture &image, int width, int height)
+{
+    OwnedTexture level =
+        mirrored(runPass({"luminance range", shaderProgram(ShaderProgram::MinMaxLuminance), width,
+                          height, PassFormat::Rgba8},
+                         {{&image, 0}}, [](QOpenGLShaderProgram &program) {
+                             program.setUniformValue("textureImage", 0);
+                         }));
+
+    int levelWidth = width;
+    int levelHeight = height;
+    while (levelWidth > 1 || levelHeight > 1) {
+        const int nextWidth = (levelWidth + 1) / 2;
+        const int nextHeight = (levelHeight + 1) / 2;
+        level = mirrored(
+            runPass({"luminance range halving", shaderProgram(ShaderProgram::MinMaxLuminanceLoop),
+                     nextWidth, nextHeight, PassFormat::Rgba8},
+                    {{level.get(), 0}}, [&](QOpenGLShaderProgram &program) {
+                        program.setUniformValue("textureImage", 0);
+                        program.setUniformValue("hRes", levelWidth);
+                        program.setUniformValue("vRes", levelHeight);
+                    }));
+        levelWidth = nextWidth;
+        levelHeight = nextHeight;
+    }
+
+    const std::vector<std::uint8_t> texel = readTextureBytes(*level, 1, 1);
+    return {texel[0], texel[1]};
+}
+
+OwnedTexture normalizeLuminance(OwnedTexture image, int width, int height, int minimum, int maximum)
+{
+    return runPass({"luminance normalisation", shaderProgram(ShaderProgram::NormalizeLuminance),
+                    width, height, PassFormat::Rgba8},
+                   {{image.get(), 0}}, [&](QOpenGLShaderProgram &program) {
+                       program.setUniformValue("textureImage", 0);
+                       program.setUniformValue("minLuminance", minimum);
+                       program.setUniformValue("maxLuminance", maximum);
+                   });
+}

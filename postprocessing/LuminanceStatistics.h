@@ -1,0 +1,50 @@
+#pragma once
+
+#include "viewer/gpu/ScreenQuad.h"
+
+#include <array>
+#include <cstdint>
+#include <utility>
+
+// Per-view statistics of an RGBE view, in the order of the TonemappingParameter values 0 to 7
+// they become: average red, green, blue and luminance, the mean of ln(L + 0.00001), the smallest
+// and largest luminance, and the contrast exponent m of the photoreceptor operator.
+struct LuminanceStatistics
+{
+    std::array<double, 8> values {};
+
+    double averageRed() const { return values[0]; }
+    double averageGreen() const { return values[1]; }
+    double averageBlue() const { return values[2]; }
+    double averageLuminance() const { return values[3]; }
+    double averageLogLuminance() const { return values[4]; }
+    double minLuminance() const { return values[5]; }
+    double maxLuminance() const { return values[6]; }
+    double contrast() const { return values[7]; }
+};
+
+// The statistics of count RGBE texels (R, G, B, E bytes each; a channel is mantissa ×
+// 2^(E − 136)), with the precision the viewer has always used: scale and products in single
+// precision, luminance summed in double and rounded to single, sums in double, the logarithm in
+// single precision. The minimum starts at 100000 and the maximum at 0.
+LuminanceStatistics luminanceStatisticsOf(const std::uint8_t *rgbeTexels, std::int64_t count);
+
+// m = 0.3 + 0.7·k^1.4 with the key k = (ln max − avgLog) / (ln max − ln min). The key is kept in
+// [0, 1] and is 0 where it is not a number: a dim view makes it negative (only the log average is
+// offset by 0.00001), a flat or black one 0/0, and a view with a black texel −∞ in the
+// denominator. The contrast is therefore always in [0.3, 1].
+double contrastExponent(double averageLogLuminance, double minLuminance, double maxLuminance);
+
+// The statistics of an RGBE texture of width × height texels, read back from the GPU.
+LuminanceStatistics computeLuminanceStatistics(QOpenGLTexture &rgbe, int width, int height);
+
+// The smallest and largest luminance of an 8-bit image, as bytes 0 to 255, measured by a pyramid
+// of passes that halve the image (rounding up) down to one texel, whose 4 bytes are read back.
+// Runs inside FramebufferPasses; the image is left as it is.
+std::pair<int, int> reduceMinMaxLuminance(QOpenGLTexture &image, int width, int height);
+
+// Stretches the luminance range [minimum, maximum] (bytes) of an 8-bit image onto the full 8-bit
+// range, consuming the image. A range that is empty or reversed (a flat or black picture) leaves
+// the image as it is. Runs inside FramebufferPasses.
+OwnedTexture normalizeLuminance(OwnedTexture image, int width, int height, int minimum,
+                                int maximum);

@@ -1,0 +1,188 @@
+#include "Reinhard05PostProcessors.h"
+
+#include "LinearPlaneStage.h"
+#include "LuminanceStatistics.h"
+#include "lightfield/LightfieldCamera.h"
+
+#include <QElapsedTimer>
+
+#include <cmath>
+
+namespace {
+
+const KeyList statisticsParameters = {AverageRed,       AverageGreen,        AverageBlue,
+                                      AverageLuminance, AverageLogLuminance, MinLuminance,
+                                      MaxLuminance};
+
+// The operator's constants, common to both passes.
+void setOperatorUniforms(QOpenGLShaderProgram &program, const PhotoreceptorSettings &settings)
+{
+    program.setUniformValue("textureImage", 0);
+    program.setUniformValue("brightness", settings.brightness);
+    program.setUniformValue("chromaticAdaptation", settings.chromaticAdaptation);
+    program.setUniformValue("lightAdaptation", settings.lightAdaptation);
+    program.setUniformValue("preGamma", linearStageGamma);
+}
+
+// The measured luminance range of the tone-mapped picture stretched to the full 8-bit range.
+OwnedTexture stretched(OwnedTexture mapped, int width, int height)
+{
+    const auto [minimum, maximum] = reduceMinMaxLuminance(*mapped, width, height);
+    return normalizeLuminance(std::move(mapped), width, height, minimum, maximum);
+}
+
+} // namespace
+
+TonemappingInterpolatingReinhard05PostProcessor::TonemappingInterpolatingReinhard05PostProcessor(
+    PipelineOptions options, float brightness)
+{
+    (void)options;
+    m_requiredLayers = {TonemappedRgb};
+    m_requiredParameters = statisticsParameters;
+    m_settings.brightness = brightness;
+    initializeOpenGLFunctions();
+    m_framebuffer = Framebuffer::generate();
+}
+
+void TonemappingInterpolatingReinhard05PostProcessor::gatherStatistics(const CameraView &view)
+{
+    const int sources[4] = {CameraView::Base, CameraView::Right, CameraView::Diagonal,
+                            CameraView::Below};
+    for (size_t i = 0; i < 4; ++i) {
+        const int slot = sources[i];
+        m_averageRed[i] = view.getParameter(AverageRed, slot);
+        m_averageGreen[i] = view.getParameter(AverageGreen, slot);
+        m_averageBlue[i] = view.getParameter(AverageBlue, slot);
+        m_averageLuminance[i] = view.getParameter(AverageLuminance, slot);
+        m_averageLogLuminance[i] = view.getParameter(AverageLogLuminance, slot);
+        m_minLuminance[i] = view.getParameter(MinLuminance, slot);
+        m_maxLuminance[i] = view.getParameter(MaxLuminance, slot);
+        m_contrast[i] = view.getParameter(Contrast, slot);
+    }
+    // The camera's own weights, so the tone mapping blends the same views the statistics do.
+    m_weight = cellWeights(view.getParameter(ViewOffsetX), view.getParameter(ViewOffsetY));
+}
+
+OwnedTexture TonemappingInterpolatingReinhard05PostProcessor::process(CameraView &view)
+{
+    const int width = view.width();
+    const int height = view.height();
+    FramebufferPasses passes(m_framebuffer);
+    gatherStatistics(view);
+    OwnedTexture input = view.takeLayer(TonemappedRgb);
+    OwnedTexture mapped = runPass(
+        {"photoreceptor tone mapping of four views",
+         shaderProgram(ShaderProgram::DynamicReinhardTonemapping), width, height,
+         PassFormat::Rgba8},
+        {{input.get(), 0}}, [&](QOpenGLShaderProgram &program) {
+            setOperatorUniforms(program, m_settings);
+            program.setUniformValueArray("m[0]", m_contrast.data(), 4, 1);
+            program.setUniformValueArray("weight[0]", m_weight.data(), 4, 1);
+            program.setUniformValueArray("averageRed[0]", m_averageRed.data(), 4, 1);
+            program.setUniformValueArray("averageGreen[0]", m_averageGreen.data(), 4, 1);
+            program.setUniformValueArray("averageBlue[0]", m_averageBlue.data(), 4, 1);
+            program.setUniformValueArray("averageLuminance[0]", m_averageLuminance.data(), 4, 1);
+            program.setUniformValueArray("averageLogLuminance[0]", m_averageLogLuminance.data(), 4,
+                                         1);
+            program.setUniformValueArray("minLuminance[0]", m_minLuminance.data(), 4, 1);
+            program.setUniformValueArray("maxLuminance[0]", m_maxLuminance.data(), 4, 1);
+        });
+    input.reset();
+    return stretched(std::move(mapped), width, height);
+}
+
+Reinhard05PostProcessor::Reinhard05PostProcessor(PipelineOptions options, float brightness,
+                                                 Clock clock)
+    : m_clock(std::move(clock))
+{
+    (void)options;
+    m_requiredLayers = {TonemappedRgb};
+    m_requiredParameters = statisticsParameters;
+    m_settings.brightness = brightness;
+    if (!m_clock) {
+        auto timer = std::make_shared<QElapsedTimer>();
+        timer->start();
+        m_clock = [timer] {
+            return std::int64_t(timer->elapsed());
+        };
+    }
+    initializeOpenGLFunctions();
+    m_framebuffer = Framebuffer::generate();
+}
+
+void Reinhard05PostProcessor::adapt(const CameraView &view)
+{
+    Smoothed current;
+    current.averageRed = view.getParameter(AverageRed);
+    current.averageGreen = view.getParameter(AverageGreen);
+    current.averageBlue = view.getParameter(AverageBlue);
+    current.averageLuminance = view.getParameter(AverageLuminance);
+    current.averageLogLuminance = view.getParameter(AverageLogLuminance);
+    current.minLuminance = view.getParameter(MinLuminance);
+    current.maxLuminance = view.getParameter(MaxLuminance);
+    if (!m_initialised) {
+        m_statistics = current;
+        m_lastClock = m_clock();
+        m_initialised = true;
+    }
+
+    const std::int64_t now = m_clock();
+    const double elapsed = double(now - m_lastClock);
+    m_lastClock = now;
+    m_adaptationFactor = float(std::exp(elapsed / -adaptationTimeConstant));
+
+    const float alpha = m_adaptationFactor;
+    auto blend = [alpha](float &smoothed, float value) {
+        smoothed = (1.0f - alpha) * value + alpha * smoothed;
+    };
+    blend(m_statistics.averageRed, current.averageRed);
+    blend(m_statistics.averageGreen, current.averageGreen);
+    blend(m_statistics.averageBlue, current.averageBlue);
+    blend(m_statistics.averageLuminance, current.averageLuminance);
+    blend(m_statistics.maxLuminance, current.maxLuminance);
+    blend(m_statistics.averageLogLuminance, current.averageLogLuminance);
+    blend(m_statistics.minLuminance, current.minLuminance);
+}
+
+void Reinhard05PostProcessor::adaptRange(int minimum, int maximum)
+{
+    // A black first picture measures no range; the next one seeds it again.
+    if (m_smoothedMaxLuminance == 0.0f) {
+        m_smoothedMinLuminance = float(minimum);
+        m_smoothedMaxLuminance = float(maximum);
+        return;
+    }
+    const float alpha = m_adaptationFactor;
+    m_smoothedMinLuminance = (1.0f - alpha) * float(minimum) + alpha * m_smoothedMinLuminance;
+    m_smoothedMaxLuminance = (1.0f - alpha) * float(maximum) + alpha * m_smoothedMaxLuminance;
+}
+
+OwnedTexture Reinhard05PostProcessor::process(CameraView &view)
+{
+    const int width = view.width();
+    const int height = view.height();
+    FramebufferPasses passes(m_framebuffer);
+    adapt(view);
+    OwnedTexture input = view.takeLayer(TonemappedRgb);
+    OwnedTexture mapped = runPass(
+        {"photoreceptor tone mapping", shaderProgram(ShaderProgram::ReinhardTonemapping), width,
+         height, PassFormat::Rgba8},
+        {{input.get(), 0}}, [&](QOpenGLShaderProgram &program) {
+            setOperatorUniforms(program, m_settings);
+            // 0 lets the shader derive the contrast from the smoothed statistics.
+            program.setUniformValue("m", 0.0f);
+            program.setUniformValue("averageRed", m_statistics.averageRed);
+            program.setUniformValue("averageGreen", m_statistics.averageGreen);
+            program.setUniformValue("averageBlue", m_statistics.averageBlue);
+            program.setUniformValue("averageLuminance", m_statistics.averageLuminance);
+            program.setUniformValue("averageLogLuminance", m_statistics.averageLogLuminance);
+            program.setUniformValue("minLuminance", m_statistics.minLuminance);
+            program.setUniformValue("maxLuminance", m_statistics.maxLuminance);
+        });
+    input.reset();
+
+    const auto [minimum, maximum] = reduceMinMaxLuminance(*mapped, width, height);
+    adaptRange(minimum, maximum);
+    return normalizeLuminance(std::move(mapped), width, height, int(m_smoothedMinLuminance),
+                              int(m_smoothedMaxLuminance));
+}

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "PostProcessor.h"
+#include "viewer/gpu/GpuPass.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+
+// The photoreceptor operator of Reinhard and Devlin (2005) applied every frame to the camera's
+// half-float view (the linear plane stage's TonemappedRgb, gamma 2.2), followed by a stretch of
+// the result's luminance range to the full 8-bit range. Both consume the view's TonemappedRgb
+// and return a new RGBA8 texture of the view's size.
+
+// Operator constants shared by the two post-processors.
+struct PhotoreceptorSettings
+{
+    float brightness = 0.0f; // f = exp(-brightness)
+    float chromaticAdaptation = 0.5f; // c
+    float lightAdaptation = 0.7f; // a
+};
+
+// Tone-maps with the statistics of each of the four stored views the camera's view was made from
+// and blends the four results with the cell's bilinear weights. Keeps nothing between frames.
+class TonemappingInterpolatingReinhard05PostProcessor : public PostProcessor
+{
+public:
+    TonemappingInterpolatingReinhard05PostProcessor(PipelineOptions options, float brightness);
+    OwnedTexture process(CameraView &view) override;
+
+    const PhotoreceptorSettings &settings() const { return m_settings; }
+    // The weights of the last frame, in the order base, right, diagonal, below.
+    const std::array<float, 4> &weights() const { return m_weight; }
+
+private:
+    void gatherStatistics(const CameraView &view);
+
+    PhotoreceptorSettings m_settings;
+    // Per view, in the order base, right, diagonal, below.
+    std::array<float, 4> m_averageRed {};
+    std::array<float, 4> m_averageGreen {};
+    std::array<float, 4> m_averageBlue {};
+    std::array<float, 4> m_averageLuminance {};
+    std::array<float, 4> m_averageLogLuminance {};
+    std::array<float, 4> m_minLuminance {};
+    std::array<float, 4> m_maxLuminance {};
+    std::array<float, 4> m_weight {};
+    std::array<float, 4> m_contrast {};
+    Framebuffer m_framebuffer;
+};
+
+// Tone-maps with the camera's blended statistics, smoothed over time with a time constant of
+// 150 ms, so the picture adapts to a new part of the light field the way an eye would; the
+// measured output range is smoothed the same way.
+class Reinhard05PostProcessor : public PostProcessor
+{
+public:
+    // Milliseconds of a monotonic clock.
+    using Clock = std::function<std::int64_t()>;
+
+    // Without a clock, the process's monotonic clock.
+    explicit Reinhard05PostProcessor(PipelineOptions options, float brightness = 0.0f,
+                                     Clock clock = {});
+    OwnedTexture process(CameraView &view) override;
+
+    // The smoothed statistics, in the order AverageRed … MaxLuminance.
+    struct Smoothed
+    {
+        float averageRed = 0.0f;
+        float averageGreen = 0.0f;
+        float averageBlue = 0.0f;
+        float averageLuminance = 0.0f;
+        float averageLogLuminance = 0.0f;
+        float minLuminance = 0.0f;
+        float maxLuminance = 0.0f;
+    };
+    const Smoothed &statistics() const { return m_statistics; }
+    float adaptationFactor() const { return m_adaptationFactor; }
+    float smoothedMinLuminance() const { return m_smoothedMinLuminance; }
+    float smoothedMaxLuminance() const { return m_smoothedMaxLuminance; }
+    const PhotoreceptorSettings &settings() const { return m_settings; }
+
+private:
+    void adapt(const CameraView &view);
+    void adaptRange(int minimum, int maximum);
+
+    PhotoreceptorSettings m_settings;
+    bool m_initialised = false;
+    Smoothed m_statistics;
+    float m_adaptationFactor = 1.0f; // weight the old statistics keep this frame
+    float m_smoothedMinLuminance = 0.0f; // output range, bytes
+    float m_smoothedMaxLuminance = 0.0f;
+    Framebuffer m_framebuffer;
+    Clock m_clock;
+    std::int64_t m_lastClock = 0;
+};
+
+// The time constant of the Reinhard05PostProcessor's adaptation, in milliseconds.
+constexpr double adaptationTimeConstant = 150.0;
