@@ -115,6 +115,9 @@ void Framebuffer::release() noexcept
 FramebufferPasses::FramebufferPasses(const Framebuffer &framebuffer)
     : m_gl(currentFunctions())
 {
+    GLint previous = 0;
+    m_gl->glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &previous);
+    m_previous = GLuint(previous);
     m_gl->glBindFramebuffer(GL_FRAMEBUFFER, framebuffer.name());
     const GLenum drawBuffer = GL_COLOR_ATTACHMENT0;
     m_gl->glDrawBuffers(1, &drawBuffer);
@@ -123,7 +126,7 @@ FramebufferPasses::FramebufferPasses(const Framebuffer &framebuffer)
 FramebufferPasses::~FramebufferPasses()
 {
     m_gl->glFramebufferTexture(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, 0, 0);
-    m_gl->glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    m_gl->glBindFramebuffer(GL_FRAMEBUFFER, m_previous);
 }
 
 TextureUnitBinding::TextureUnitBinding(QOpenGLTexture &texture, int unit)

@@ -30,8 +30,9 @@ class QOpenGLContext;
 // runPass keeps the order every pass follows: make and attach the output, bind the inputs to
 // their units, bind the program and set its uniforms, draw, release the program, release the
 // inputs. A texture the pass consumes is passed in as an OwnedTexture and so is destroyed right
-// after it. When the scope of the passes ends the colour attachment is detached and framebuffer 0
-// bound again, which is the state the next stage and the window's own drawing expect.
+// after it. When the scope of the passes ends the colour attachment is detached and the
+// framebuffer that was bound before is bound again: the window's (framebuffer 0) while the viewer
+// paints, which is what the next stage and the window's own drawing expect.
 
 // The formats the passes render to.
 enum class PassFormat
@@ -66,7 +67,8 @@ private:
 };
 
 // A sequence of passes into one framebuffer: binds it to GL_FRAMEBUFFER with GL_COLOR_ATTACHMENT0
-// as the only draw buffer; on scope exit detaches the colour attachment and binds framebuffer 0.
+// as the only draw buffer; on scope exit detaches the colour attachment and binds the framebuffer
+// that was bound before.
 class FramebufferPasses
 {
 public:
@@ -77,6 +79,7 @@ public:
 
 private:
     QOpenGLFunctions_3_3_Core *m_gl;
+    GLuint m_previous = 0;
 };
 
 // A texture bound to a texture unit for the life of the object. Binding makes the unit active and

@@ -1,0 +1,592 @@
+#include "lightfield/LightfieldCamera.h"
+#include "lightfield/LightfieldReader.h"
+#include "lightfield/Rgbe.h"
+#include "postprocessing/LinearPlaneStage.h"
+#include "postprocessing/LuminanceStatistics.h"
+#include "postprocessing/Reinhard05PostProcessors.h"
+#include "support/GLImages.h"
+#include "support/GLTestContext.h"
+#include "support/LightfieldFiles.h"
+#include "support/PlaneBuilder.h"
+#include "viewer/LightfieldRenderer.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+#include <functional>
+
+namespace {
+
+// The photoreceptor operator for one channel value x of a pixel of luminance L, with the
+// adaptation constants c and a: x / (x + (f·Ia)^m).
+double photoreceptor(double x, double luminance, double average, double averageLuminance, double f,
+                     double m, double c = 0.5, double a = double(0.7f))
+{
+    const double local = c * x + (1 - c) * luminance;
+    const double global = c * average + (1 - c) * averageLuminance;
+    const double adaptation = a * local + (1 - a) * global;
+    const double denominator = x + std::pow(f * adaptation, m);
+    return denominator > 0 ? x / denominator : 0.0;
+}
+
+struct ViewStatistics
+{
+    double red, green, blue, luminance, logLuminance, minimum, maximum, contrast;
+};
+
+// A table row of statistics.
+struct ViewStatisticsRow
+{
+    ViewStatistics values;
+};
+
+// The operator on a linear colour (gamma already undone) with one view's statistics.
+std::array<double, 3> tonemap(const double rgb[3], const ViewStatistics &view, double brightness)
+{
+    const double luminance = 0.2126 * rgb[0] + 0.7152 * rgb[1] + 0.0722 * rgb[2];
+    const double averages[3] = {view.red, view.green, view.blue};
+    std::array<double, 3> mapped {};
+    for (int channel = 0; channel < 3; ++channel)
+        mapped[size_t(channel)] =
+            photoreceptor(rgb[channel], luminance, averages[channel], view.luminance,
+                          std::exp(-brightness), view.contrast);
+    return mapped;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(ViewStatisticsRow)
+
+// The per-frame tone mapping of RGBE light fields: the linear plane stage, the photoreceptor
+// operator of both post-processors against a CPU reference, their statistics and weights, the
+// temporal smoothing, and whole frames of degenerate views.
+class HdrTonemappingGLTest : public QObject
+{
+    Q_OBJECT
+
+    GLTestContext m_gl;
+    QTemporaryDir m_directory;
+
+    // An RGBE file of columns × rows views of width × height, without disparity; texel(column,
+    // row, x, y) gives linear RGB (x, y in file order, bottom row first).
+    QString writeRgbeFile(const QString &name, int columns, int rows, int width, int height,
+                          const std::function<void(int, int, int, int, float *)> &texel)
+    {
+        QByteArray content = QStringLiteral("%1 %2 %3 %4 20 0 1 0 0\n")
+                                 .arg(width)
+                                 .arg(height)
+                                 .arg(columns * rows)
+                                 .arg(columns)
+                                 .toLatin1();
+        for (int row = 0; row < rows; ++row) {
+            for (int column = 0; column < columns; ++column) {
+                for (int y = 0; y < height; ++y) {
+                    for (int x = 0; x < width; ++x) {
+                        float rgb[3];
+                        texel(column, row, x, y, rgb);
+                        std::uint8_t rgbe[4];
+                        encodeRgbe(rgb[0], rgb[1], rgb[2], rgbe);
+                        content.append(reinterpret_cast<const char *>(rgbe), 4);
+                    }
+                }
+            }
+        }
+        return writeTestFile(m_directory, name, content);
+    }
+
+    // One frame of the whole pipeline for a file: linear plane, camera at its start, the
+    // post-processor, drawn into a window-sized target and read back.
+    std::vector<std::uint8_t> renderFile(const QString &path, PostProcessor &postProcessor)
+    {
+        LightfieldReader reader(QUrl::fromLocalFile(path));
+        const auto plane = buildHdrPlane(PipelineOptions(), &reader);
+        SimpleCamera camera(PipelineOptions(), plane.get());
+        OffscreenTarget window(reader.width(), reader.height());
+        window.bind();
+        m_gl.gl()->glEnable(GL_TEXTURE_2D);
+        renderPipelineFrame(camera, postProcessor, QPoint(), reader.width(), reader.height());
+        m_gl.gl()->glDisable(GL_TEXTURE_2D);
+        m_gl.gl()->glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        return readTextureBytes(window.texture(), reader.width(), reader.height());
+    }
+
+    // A CameraView whose own layers hold a half-float picture and the given statistics, with
+    // four stored views that hold their own.
+    struct Frame
+    {
+        FeatureLayers stored[4]; // base, right, diagonal, below
+        std::unique_ptr<CameraView> view;
+    };
+
+    static void setStatistics(FeatureLayers &layers, const ViewStatistics &statistics)
+    {
+        const double values[8] = {statistics.red,       statistics.green,        statistics.blue,
+                                  statistics.luminance, statistics.logLuminance, statistics.minimum,
+                                  statistics.maximum,   statistics.contrast};
+        for (int parameter = AverageRed; parameter <= Contrast; ++parameter)
+            layers.setParameter(parameter, float(values[parameter]));
+    }
+
+    static std::unique_ptr<Frame> makeFrame(int width, int height, const std::vector<float> &rgba,
+                                            const ViewStatistics views[4], float offsetX,
+                                            float offsetY)
+    {
+        auto frame = std::make_unique<Frame>();
+        for (int i = 0; i < 4; ++i)
+            setStatistics(frame->stored[i], views[i]);
+        frame->view = std::make_unique<CameraView>(
+            width, height, frame->stored[1], frame->stored[0], frame->stored[2], frame->stored[3]);
+        frame->view->setLayer(TonemappedRgb, uploadRgba16F(width, height, rgba));
+        const std::array<float, 4> w = cellWeights(offsetX, offsetY);
+        for (int parameter = AverageRed; parameter <= Contrast; ++parameter) {
+            float blended = 0.0f;
+            for (int i = 0; i < 4; ++i)
+                blended += w[size_t(i)] * frame->stored[i].getParameter(parameter);
+            frame->view->setParameter(parameter, blended);
+        }
+        frame->view->setParameter(ViewOffsetX, offsetX);
+        frame->view->setParameter(ViewOffsetY, offsetY);
+        return frame;
+    }
+
+    // A half-float picture in gamma 2.2 (as the linear stage stores it) of linear values that
+    // span four decades, and those linear values.
+    static void testPicture(int width, int height, std::vector<float> *stored,
+                            std::vector<double> *linear)
+    {
+        for (int i = 0; i < width * height; ++i) {
+            const double value = std::pow(10.0, -2.0 + 4.0 * i / double(width * height - 1));
+            const double rgb[3] = {value, value * 0.6, value * 0.3 + 0.01};
+            for (int channel = 0; channel < 3; ++channel) {
+                linear->push_back(rgb[channel]);
+                stored->push_back(float(std::pow(rgb[channel], 1.0 / 2.2)));
+            }
+            stored->push_back(1.0f);
+        }
+    }
+
+    static void stretchReference(std::vector<double> *bytes)
+    {
+        // Quantised as the RGBA8 target does, measured by luminance, stretched to 0..255.
+        int minimum = 255, maximum = 0;
+        for (double &byte : *bytes)
+            byte = std::lround(std::clamp(byte, 0.0, 1.0) * 255.0);
+        for (size_t i = 0; i < bytes->size(); i += 3) {
+            const int luminance = int(std::lround(0.2126 * (*bytes)[i] + 0.7152 * (*bytes)[i + 1]
+                                                  + 0.0722 * (*bytes)[i + 2]));
+            minimum = std::min(minimum, luminance);
+            maximum = std::max(maximum, luminance);
+        }
+        for (double &byte : *bytes)
+            byte = std::clamp((byte - minimum) / (maximum - minimum), 0.0, 1.0) * 255.0;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        LF_CREATE_GL_CONTEXT(m_gl);
+        QVERIFY(m_directory.isValid());
+        loadShaderPrograms();
+        for (ShaderProgram program :
+             {ShaderProgram::LinearTonemapping, ShaderProgram::ReinhardTonemapping,
+              ShaderProgram::DynamicReinhardTonemapping, ShaderProgram::SimpleWarp})
+            QVERIFY2(isShaderProgramLinked(program), qPrintable(shaderFileName(program)));
+    }
+
+    void cleanup() { LF_VERIFY_NO_GL_ERROR(m_gl); }
+
+    void linearPass_data()
+    {
+        QTest::addColumn<QVector<int>>("rgbe");
+        QTest::addColumn<float>("whitePoint");
+        QTest::addColumn<float>("gamma");
+        QTest::addColumn<QVector<float>>("expected");
+        const float tone = float(std::pow(128.0, 1.0 / 2.2)); // ≈ 9.07: above 1, kept
+        QTest::newRow("128 with gamma 2.2") << QVector<int>({128, 128, 128, 136}) << 1.0f << 2.2f
+                                            << QVector<float>({tone, tone, tone});
+        QTest::newRow("decode only") << QVector<int>({1, 0, 200, 137}) << 1.0f << 1.0f
+                                     << QVector<float>({2.0f, 0.0f, 400.0f});
+        QTest::newRow("white point") << QVector<int>({64, 32, 16, 136}) << 4.0f << 1.0f
+                                     << QVector<float>({16.0f, 8.0f, 4.0f});
+        // Beyond the largest half float the value is held there, not turned into infinity.
+        QTest::newRow("beyond half floats") << QVector<int>({255, 1, 0, 200}) << 1.0f << 1.0f
+                                            << QVector<float>({65504.0f, 65504.0f, 0.0f});
+    }
+
+    void linearPass()
+    {
+        QFETCH(QVector<int>, rgbe);
+        QFETCH(float, whitePoint);
+        QFETCH(float, gamma);
+        QFETCH(QVector<float>, expected);
+        const std::vector<std::uint8_t> texel(rgbe.begin(), rgbe.end());
+        ScopedFramebuffer framebuffer;
+        const OwnedTexture out = linearTonemap(uploadRgba8(1, 1, texel), 1, 1, whitePoint, gamma);
+        const std::vector<float> result = readTextureFloats(*out, 1, 1);
+        for (int channel = 0; channel < 3; ++channel) {
+            // Half floats keep 11 significant bits.
+            QVERIFY2(std::abs(result[size_t(channel)] - expected[channel])
+                         <= 1e-3f * std::max(1.0f, expected[channel]),
+                     qPrintable(QStringLiteral("channel %1: %2, expected %3")
+                                    .arg(channel)
+                                    .arg(result[size_t(channel)])
+                                    .arg(expected[channel])));
+        }
+    }
+
+    void linearPlaneStoresEveryViewWithItsStatistics()
+    {
+        // 2 columns, 3 rows; view k is uniformly lit at 2^k.
+        const QString path = writeRgbeFile(QStringLiteral("grid.lf2d"), 2, 3, 3, 2,
+                                           [](int column, int row, int x, int, float *rgb) {
+                                               const float level =
+                                                   std::ldexp(1.0f, row * 2 + column);
+                                               rgb[0] = rgb[1] = rgb[2] = level * (1 + x);
+                                           });
+        LightfieldReader reader(QUrl::fromLocalFile(path));
+        const auto plane = buildHdrPlane(PipelineOptions(), &reader);
+        QCOMPARE(plane->supportedLayers(), KeyList({TonemappedRgb}));
+        QCOMPARE(plane->supportedParameters(),
+                 KeyList({AverageRed, AverageGreen, AverageBlue, AverageLuminance,
+                          AverageLogLuminance, MinLuminance, MaxLuminance, Contrast}));
+        for (int row = 0; row < 3; ++row) {
+            for (int column = 0; column < 2; ++column) {
+                const FeatureLayers &view = plane->featureLayersAt(column, row);
+                const float level = std::ldexp(1.0f, row * 2 + column);
+                QCOMPARE(view.getParameter(MinLuminance), level);
+                QCOMPARE(view.getParameter(MaxLuminance), 3 * level);
+                QCOMPARE(view.getParameter(AverageRed), 2 * level);
+                for (int parameter = AverageRed; parameter <= Contrast; ++parameter)
+                    QVERIFY(view.hasParameter(parameter));
+                QVERIFY(!view.hasLayer(RgbeImage));
+                const std::vector<float> stored =
+                    readTextureFloats(*view.getLayer(TonemappedRgb), 3, 2);
+                QVERIFY(std::abs(stored[4] - std::pow(2 * level, 1 / 2.2f)) < 0.01f);
+            }
+        }
+    }
+
+    void operatorOfOneView()
+    {
+        // The plain operator, "m" 0: the contrast comes from the statistics.
+        const int width = 16, height = 8;
+        std::vector<float> stored;
+        std::vector<double> linear;
+        testPicture(width, height, &stored, &linear);
+        const ViewStatistics view = {0.8, 0.5, 0.3, 0.55, std::log(0.2), 0.01, 100.0, 0.0};
+        ScopedFramebuffer framebuffer;
+        const OwnedTexture input = uploadRgba16F(width, height, stored);
+        const OwnedTexture out =
+            runPass({"operator", shaderProgram(ShaderProgram::ReinhardTonemapping), width, height,
+                     PassFormat::Rgba16F},
+                    {{input.get(), 0}}, [&](QOpenGLShaderProgram &program) {
+                        program.setUniformValue("textureImage", 0);
+                        program.setUniformValue("brightness", 1.0f);
+                        program.setUniformValue("chromaticAdaptation", 0.5f);
+                        program.setUniformValue("lightAdaptation", 0.7f);
+                        program.setUniformValue("preGamma", 2.2f);
+                        program.setUniformValue("m", 0.0f);
+                        program.setUniformValue("averageRed", float(view.red));
+                        program.setUniformValue("averageGreen", float(view.green));
+                        program.setUniformValue("averageBlue", float(view.blue));
+                        program.setUniformValue("averageLuminance", float(view.luminance));
+                        program.setUniformValue("averageLogLuminance", float(view.logLuminance));
+                        program.setUniformValue("minLuminance", float(view.minimum));
+                        program.setUniformValue("maxLuminance", float(view.maximum));
+                    });
+        ViewStatistics derived = view;
+        derived.contrast = contrastExponent(view.logLuminance, view.minimum, view.maximum);
+        const std::vector<float> result = readTextureFloats(*out, width, height);
+        for (int i = 0; i < width * height; ++i) {
+            const std::array<double, 3> expected = tonemap(&linear[size_t(i) * 3], derived, 1.0);
+            for (int channel = 0; channel < 3; ++channel)
+                QVERIFY2(std::abs(result[size_t(i) * 4 + channel] - expected[size_t(channel)])
+                             < 3e-3,
+                         qPrintable(QStringLiteral("texel %1 channel %2: %3, expected %4")
+                                        .arg(i)
+                                        .arg(channel)
+                                        .arg(result[size_t(i) * 4 + channel])
+                                        .arg(expected[size_t(channel)])));
+        }
+    }
+
+    void operatorIsFiniteWhateverTheStatistics_data()
+    {
+        QTest::addColumn<ViewStatisticsRow>("view");
+        QTest::newRow("all zero") << ViewStatisticsRow {{0, 0, 0, 0, std::log(1e-5), 0, 0, 0}};
+        QTest::newRow("flat") << ViewStatisticsRow {
+            {0.5, 0.5, 0.5, 0.5, std::log(0.5), 0.5, 0.5, 0}};
+        QTest::newRow("black texel") << ViewStatisticsRow {{1, 1, 1, 1, -2, 0, 10, 0}};
+        QTest::newRow("dim") << ViewStatisticsRow {
+            {2e-7, 2e-7, 2e-7, 2e-7, std::log(1.02e-5), 1e-7, 3e-7, 0}};
+    }
+
+    void operatorIsFiniteWhateverTheStatistics()
+    {
+        QFETCH(ViewStatisticsRow, view);
+        // Black texels under black averages are 0/0 for the operator; bright ones test the
+        // other end.
+        const std::vector<float> picture = {0, 0, 0, 1, 1e-4f, 0, 0, 1, 3, 3, 3, 1, 200, 0, 50, 1};
+        ScopedFramebuffer framebuffer;
+        const OwnedTexture input = uploadRgba16F(4, 1, picture);
+        const float zero[4] = {}, one[4] = {1, 0, 0, 0};
+        const float values[8] = {float(view.values.red),          float(view.values.green),
+                                 float(view.values.blue),         float(view.values.luminance),
+                                 float(view.values.logLuminance), float(view.values.minimum),
+                                 float(view.values.maximum),      float(view.values.contrast)};
+        for (ShaderProgram program :
+             {ShaderProgram::ReinhardTonemapping, ShaderProgram::DynamicReinhardTonemapping}) {
+            const OwnedTexture out = runPass(
+                {"operator", shaderProgram(program), 4, 1, PassFormat::Rgba16F}, {{input.get(), 0}},
+                [&](QOpenGLShaderProgram &shader) {
+                    shader.setUniformValue("textureImage", 0);
+                    shader.setUniformValue("brightness", 0.0f);
+                    shader.setUniformValue("chromaticAdaptation", 0.5f);
+                    shader.setUniformValue("lightAdaptation", 0.7f);
+                    shader.setUniformValue("preGamma", 2.2f);
+                    shader.setUniformValue("m", 0.0f);
+                    const char *names[7] = {
+                        "averageRed",          "averageGreen", "averageBlue", "averageLuminance",
+                        "averageLogLuminance", "minLuminance", "maxLuminance"};
+                    const bool perView = program == ShaderProgram::DynamicReinhardTonemapping;
+                    for (int i = 0; i < 7; ++i) {
+                        const float repeated[4] = {values[i], values[i], values[i], values[i]};
+                        if (perView)
+                            shader.setUniformValueArray((QByteArray(names[i]) + "[0]").constData(),
+                                                        repeated, 4, 1);
+                        else
+                            shader.setUniformValue(names[i], values[i]);
+                    }
+                    if (perView) {
+                        // A view lacking Contrast reads 0.
+                        shader.setUniformValueArray("m[0]", zero, 4, 1);
+                        shader.setUniformValueArray("weight[0]", one, 4, 1);
+                    }
+                });
+            const std::vector<float> result = readTextureFloats(*out, 4, 1);
+            for (float value : result)
+                QVERIFY2(std::isfinite(value) && value >= 0.0f && value <= 1.0f,
+                         qPrintable(shaderFileName(program)));
+            QCOMPARE(result[0], 0.0f);
+        }
+    }
+
+    void interpolatingPostProcessor_data()
+    {
+        QTest::addColumn<float>("offsetX");
+        QTest::addColumn<float>("offsetY");
+        QTest::addColumn<QVector<float>>("weights");
+        QTest::newRow("on the base view") << 0.0f << 0.0f << QVector<float>({1, 0, 0, 0});
+        QTest::newRow("cell centre")
+            << 0.5f << -0.5f << QVector<float>({0.25f, 0.25f, 0.25f, 0.25f});
+        QTest::newRow("a quarter right") << 0.25f << 0.0f << QVector<float>({0.75f, 0.25f, 0, 0});
+        // A nearest-view cell left of and above its view: the views beyond the base view are
+        // on the other side of the camera and get no weight.
+        QTest::newRow("left of the base view") << -0.3f << 0.4f << QVector<float>({1, 0, 0, 0});
+    }
+
+    void interpolatingPostProcessor()
+    {
+        QFETCH(float, offsetX);
+        QFETCH(float, offsetY);
+        QFETCH(QVector<float>, weights);
+        const int width = 16, height = 8;
+        std::vector<float> stored;
+        std::vector<double> linear;
+        testPicture(width, height, &stored, &linear);
+        const ViewStatistics views[4] = {{0.8, 0.5, 0.3, 0.55, -1.5, 0.01, 100.0, 0.4},
+                                         {2.0, 1.5, 1.0, 1.5, 0.2, 0.1, 200.0, 0.7},
+                                         {0.1, 0.1, 0.1, 0.1, -3.0, 0.001, 10.0, 0.9},
+                                         {5.0, 4.0, 3.0, 4.2, 1.0, 0.5, 50.0, 0.3}};
+        auto frame = makeFrame(width, height, stored, views, offsetX, offsetY);
+        TonemappingInterpolatingReinhard05PostProcessor postProcessor(PipelineOptions(), 5.0f);
+        QVERIFY(postProcessor.meetsRequirements(*frame->view));
+        const OwnedTexture out = postProcessor.process(*frame->view);
+        QVERIFY(!frame->view->hasLayer(TonemappedRgb));
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(postProcessor.weights()[size_t(i)], weights[i]);
+
+        std::vector<double> expected;
+        for (int i = 0; i < width * height; ++i) {
+            double mixed[3] = {};
+            for (int v = 0; v < 4; ++v) {
+                const std::array<double, 3> mapped = tonemap(&linear[size_t(i) * 3], views[v], 5.0);
+                for (int channel = 0; channel < 3; ++channel)
+                    mixed[channel] += weights[v] * mapped[size_t(channel)];
+            }
+            expected.insert(expected.end(), mixed, mixed + 3);
+        }
+        stretchReference(&expected);
+        const std::vector<std::uint8_t> result = readTextureBytes(*out, width, height);
+        for (int i = 0; i < width * height; ++i) {
+            for (int channel = 0; channel < 3; ++channel) {
+                const double want = expected[size_t(i) * 3 + channel];
+                const int got = result[size_t(i) * 4 + channel];
+                QVERIFY2(std::abs(got - want) <= 3.0,
+                         qPrintable(QStringLiteral("texel %1 channel %2: %3, expected %4")
+                                        .arg(i)
+                                        .arg(channel)
+                                        .arg(got)
+                                        .arg(want)));
+            }
+        }
+    }
+
+    void smoothedStatisticsFollowAFakeClock()
+    {
+        std::int64_t now = 1000;
+        Reinhard05PostProcessor postProcessor(PipelineOptions(), 0.0f, [&now] { return now; });
+        const int width = 4, height = 4;
+        std::vector<float> stored(size_t(width) * height * 4, 0.5f);
+        for (size_t i = 0; i < stored.size(); i += 8)
+            stored[i] = 0.9f;
+        ViewStatistics views[4];
+        std::fill(views, views + 4, ViewStatistics {1, 1, 1, 1, 0, 0.5, 2, 0});
+
+        // The first frame seeds the statistics: no time has passed and they are used as they
+        // are.
+        auto first = makeFrame(width, height, stored, views, 0, 0);
+        postProcessor.process(*first->view);
+        QCOMPARE(postProcessor.adaptationFactor(), 1.0f);
+        QCOMPARE(postProcessor.statistics().averageLuminance, 1.0f);
+        const float seededMaximum = postProcessor.smoothedMaxLuminance();
+        QVERIFY(seededMaximum > 0.0f);
+
+        // 150 ms later the view's average is 2: α = e^-1 and 1 becomes (1 − α)·2 + α·1.
+        now += 150;
+        std::fill(views, views + 4, ViewStatistics {2, 2, 2, 2, 0.5, 0.5, 4, 0});
+        auto second = makeFrame(width, height, stored, views, 0, 0);
+        postProcessor.process(*second->view);
+        QVERIFY(std::abs(postProcessor.adaptationFactor() - std::exp(-1.0)) < 1e-6);
+        QVERIFY(std::abs(postProcessor.statistics().averageLuminance - 1.632) < 1e-3);
+        QVERIFY(std::abs(postProcessor.statistics().maxLuminance - (2 + 2 * (1 - std::exp(-1.0))))
+                < 1e-3);
+        // A long pause adapts fully.
+        now += 10000;
+        auto third = makeFrame(width, height, stored, views, 0, 0);
+        postProcessor.process(*third->view);
+        QVERIFY(std::abs(postProcessor.statistics().averageLuminance - 2.0f) < 1e-4);
+    }
+
+    void blackFirstPictureSeedsTheRangeAgain()
+    {
+        std::int64_t now = 0;
+        Reinhard05PostProcessor postProcessor(PipelineOptions(), 0.0f, [&now] { return now; });
+        ViewStatistics views[4];
+        std::fill(views, views + 4, ViewStatistics {0, 0, 0, 0, std::log(1e-5), 0, 0, 0});
+        auto black = makeFrame(2, 2, std::vector<float>(16, 0.0f), views, 0, 0);
+        const OwnedTexture blackOut = postProcessor.process(*black->view);
+        QCOMPARE(postProcessor.smoothedMaxLuminance(), 0.0f);
+        QCOMPARE(
+            readTextureBytes(*blackOut, 2, 2),
+            std::vector<std::uint8_t>({0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255}));
+
+        now += 16;
+        std::fill(views, views + 4, ViewStatistics {1, 1, 1, 1, 0, 0.25, 4, 0});
+        std::vector<float> lit = {0.5f, 0.5f, 0.5f, 1, 1,    1,    1,    1,
+                                  0.8f, 0.8f, 0.8f, 1, 0.2f, 0.2f, 0.2f, 1};
+        auto next = makeFrame(2, 2, lit, views, 0, 0);
+        postProcessor.process(*next->view);
+        // Seeded from its own measurement, not blended with the black frame's nothing.
+        QVERIFY(postProcessor.smoothedMaxLuminance() > 100.0f);
+        QVERIFY(postProcessor.smoothedMinLuminance() < postProcessor.smoothedMaxLuminance());
+    }
+
+    void degenerateViewsGiveSensiblePictures_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("all black") << 0;
+        QTest::newRow("flat grey") << 1;
+        QTest::newRow("one black texel") << 2;
+        QTest::newRow("a single bright pixel") << 3;
+        QTest::newRow("luminances near 1e-5") << 4;
+    }
+
+    void degenerateViewsGiveSensiblePictures()
+    {
+        QFETCH(int, kind);
+        const int width = 8, height = 6;
+        auto texel = [kind](int, int, int x, int y, float *rgb) {
+            float value = 0.0f;
+            switch (kind) {
+            case 0:
+                break;
+            case 1:
+                value = 0.5f;
+                break;
+            case 2:
+                value = (x == 0 && y == 0) ? 0.0f : 0.1f + 0.3f * x;
+                break;
+            case 3:
+                value = (x == 5 && y == 4) ? 5000.0f : 0.001f;
+                break;
+            case 4:
+                value = 1e-5f * (1.0f + 0.2f * x);
+                break;
+            }
+            rgb[0] = rgb[1] = rgb[2] = value;
+        };
+        const QString path = writeRgbeFile(QStringLiteral("degenerate%1.lf2d").arg(kind), 2, 2,
+                                           width, height, texel);
+
+        // The statistics the stage stores are finite, whatever the view.
+        {
+            LightfieldReader reader(QUrl::fromLocalFile(path));
+            const auto plane = buildHdrPlane(PipelineOptions(), &reader);
+            for (int parameter = AverageRed; parameter <= Contrast; ++parameter)
+                QVERIFY(std::isfinite(plane->featureLayersAt(0, 0).getParameter(parameter)));
+        }
+
+        TonemappingInterpolatingReinhard05PostProcessor interpolating(PipelineOptions(), 5.0f);
+        Reinhard05PostProcessor smoothed(PipelineOptions(), 0.0f);
+        for (PostProcessor *postProcessor : {static_cast<PostProcessor *>(&interpolating),
+                                             static_cast<PostProcessor *>(&smoothed)}) {
+            const std::vector<std::uint8_t> shown = renderFile(path, *postProcessor);
+            auto at = [&](int x, int y) {
+                // The window shows the picture upright; GL rows count from the bottom, as the
+                // file's do.
+                return int(shown[(size_t(y) * width + x) * 4]);
+            };
+            int darkest = 255, brightest = 0;
+            for (int y = 0; y < height; ++y) {
+                for (int x = 0; x < width; ++x) {
+                    darkest = std::min(darkest, at(x, y));
+                    brightest = std::max(brightest, at(x, y));
+                }
+            }
+            switch (kind) {
+            case 0:
+                QCOMPARE(brightest, 0); // black stays black, not a NaN of any colour
+                break;
+            case 1:
+                QCOMPARE(darkest, brightest); // flat stays flat
+                QVERIFY(brightest > 0);
+                break;
+            case 2:
+                QCOMPARE(at(0, 0), 0);
+                QVERIFY(brightest > 200); // the stretch uses the range
+                for (int x = 1; x + 1 < width; ++x)
+                    QVERIFY(at(x + 1, 3) >= at(x, 3));
+                break;
+            case 3:
+                QCOMPARE(at(5, 4), brightest);
+                QVERIFY(brightest > 200);
+                QVERIFY(at(0, 0) < brightest);
+                break;
+            case 4:
+                // The operator adapts to absolute luminance: at brightness 0 a scene this dim
+                // maps below one 8-bit step and stays dark, at brightness 5 it is a picture
+                // whose gradient survives the stretch. Either way it is ordered, not noise.
+                for (int x = 0; x + 1 < width; ++x)
+                    QVERIFY(at(x + 1, 2) >= at(x, 2));
+                if (postProcessor == &interpolating)
+                    QVERIFY(brightest - darkest > 100);
+                break;
+            }
+        }
+    }
+};
+
+QTEST_MAIN(HdrTonemappingGLTest)
+#include "HdrTonemappingGLTest.moc"
