@@ -1,6 +1,7 @@
 #include "PlaneStages.h"
 
 #include "LinearPlaneStage.h"
+#include "ReinhardPlaneStage.h"
 
 #include "deliverables/BuildConfiguration.h"
 #include "lightfield/ConfigurationError.h"
@@ -22,6 +23,8 @@ std::unique_ptr<LightfieldPlane> createLightfieldPlane(PipelineOptions options,
     case HdrPlaneStage::Linear:
         return buildHdrPlane(std::move(options), reader);
     case HdrPlaneStage::Reinhard:
+        return buildReinhardPlane(std::move(options), reader,
+                                  {configuration.sharedStatistics, configuration.planeBrightness});
     case HdrPlaneStage::Curve:
     case HdrPlaneStage::Bilateral:
         break;

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "lightfield/LightfieldPlane.h"
+#include "lightfield/PipelineOptions.h"
+
+#include <cstdint>
+#include <memory>
+
+class LightfieldReader;
+
+// The photoreceptor operator of Reinhard and Devlin (2005) applied once per view while the plane
+// is built, so frames only warp finished 8-bit views.
+struct ReinhardPlaneSettings
+{
+    // Shared: one set of statistics pooled over all views drives every view, and the result is
+    // stretched with the fixed byte range 0 to 230, so the whole light field keeps one exposure.
+    // Per view: each view's own statistics and contrast, stretched to its own measured range.
+    bool sharedStatistics = false;
+    float brightness = 0.0f; // f = exp(-brightness)
+};
+
+// The plane stage: LdrRgb (and Disparity) per view, no parameters. The shared flavour holds
+// every view's half-float linear texture between its two sweeps (rows × columns × width × height
+// × 8 bytes); when the GPU says it cannot hold them, a configuration error says so. Needs the
+// viewer's context current and the shader programs loaded.
+std::unique_ptr<LightfieldPlane> buildReinhardPlane(PipelineOptions options,
+                                                    LightfieldReader *reader,
+                                                    const ReinhardPlaneSettings &settings);
+
+// Texture memory the GPU reports free, in bytes, or -1 where the driver does not say. An option
+// "textureMemoryBytes" in the pipeline options stands in for the driver's figure, so the refusal
+// can be tried on any machine.
+std::int64_t availableTextureMemory(const PipelineOptions &options);
