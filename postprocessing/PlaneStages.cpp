@@ -1,5 +1,6 @@
 #include "PlaneStages.h"
 
+#include "CurvePlaneStage.h"
 #include "LinearPlaneStage.h"
 #include "ReinhardPlaneStage.h"
 
@@ -26,6 +27,7 @@ std::unique_ptr<LightfieldPlane> createLightfieldPlane(PipelineOptions options,
         return buildReinhardPlane(std::move(options), reader,
                                   {configuration.sharedStatistics, configuration.planeBrightness});
     case HdrPlaneStage::Curve:
+        return buildCurvePlane(std::move(options), reader, configuration.trimPassLimit);
     case HdrPlaneStage::Bilateral:
         break;
     }

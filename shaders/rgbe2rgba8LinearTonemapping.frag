@@ -17,5 +17,7 @@ void main()
 {
     vec4 rgbe = floor(texture(textureImage, uv) * 255.0 + 0.5);
     vec3 linear = rgbe.rgb * exp2(rgbe.a - 136.0) / whitePoint;
-    colour = vec4(min(pow(linear, vec3(1.0 / gamma)), vec3(largestHalf)), 1.0);
+    // A gamma of 1 is a plain decode; pow would cost it a few units in the last place.
+    vec3 curved = gamma == 1.0 ? linear : pow(linear, vec3(1.0 / gamma));
+    colour = vec4(min(curved, vec3(largestHalf)), 1.0);
 }

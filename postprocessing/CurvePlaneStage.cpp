@@ -1,0 +1,92 @@
+#include "CurvePlaneStage.h"
+
+#include "LinearPlaneStage.h"
+#include "LuminanceStatistics.h"
+#include "lightfield/LightfieldReader.h"
+#include "viewer/gpu/GpuPass.h"
+
+#include <QOpenGLPixelTransferOptions>
+
+#include <vector>
+
+std::unique_ptr<LightfieldPlane> buildCurvePlane(PipelineOptions options, LightfieldReader *reader,
+                                                 int trimPassLimit)
+{
+    (void)options;
+    KeyList layers {LdrRgb};
+    if (reader->hasDisparity())
+        layers.push_back(Disparity);
+    auto plane = makePlaneFor(*reader, layers, {});
+    const int width = reader->width();
+    const int height = reader->height();
+
+    const Framebuffer framebuffer = Framebuffer::generate();
+    FramebufferPasses passes(framebuffer);
+    for (int row = 0; row < reader->rows(); ++row) {
+        for (int column = 0; column < reader->columns(); ++column) {
+            FeatureLayers view = reader->nextView();
+            QOpenGLTexture &rgbe = *view.getLayer(RgbeImage);
+            const LuminanceStatistics statistics = computeLuminanceStatistics(rgbe, width, height);
+            // A black texel makes the minimum 0, whose logarithm would put the curve's axis at
+            // −∞; the floor keeps it finite, and darker texels read the curve's first bin.
+            double minimum = statistics.minLuminance();
+            if (minimum < double(luminanceFloor))
+                minimum = double(luminanceFloor);
+            const float minimumLuminance = float(minimum);
+            const float maximumLuminance = float(statistics.maxLuminance());
+            OwnedTexture curve = computeTonemappingCurve(rgbe, width, height, minimumLuminance,
+                                                         maximumLuminance, trimPassLimit);
+            OwnedTexture linear =
+                linearTonemap(view.takeLayer(RgbeImage), width, height, 1.0f, 1.0f);
+            plane->setFeatureLayer(column, row, LdrRgb,
+                                   tonemapWithCurve(std::move(linear), std::move(curve), width,
+                                                    height, minimumLuminance, maximumLuminance));
+            if (reader->hasDisparity()) {
+                plane->setFeatureLayer(
+                    column, row, Disparity,
+                    convertDisparity(view.takeLayer(RgbeDisparity), width, height));
+            }
+        }
+    }
+    return plane;
+}
+
+OwnedTexture computeTonemappingCurve(QOpenGLTexture &rgbe, int width, int height,
+                                     float minimumLuminance, float maximumLuminance,
+                                     int trimPassLimit)
+{
+    const std::vector<std::uint8_t> texels = readTextureBytes(rgbe, width, height);
+    const CurveResult result = computeTonemappingCurve(
+        texels.data(), width, height, minimumLuminance, maximumLuminance, trimPassLimit);
+    return uploadToneCurve(result.curve);
+}
+
+OwnedTexture uploadToneCurve(const ToneCurve &curve)
+{
+    auto texture = std::make_unique<QOpenGLTexture>(QOpenGLTexture::Target2D);
+    texture->setFormat(QOpenGLTexture::R8_UNorm);
+    texture->setSize(curveBins, 1);
+    texture->setMipLevels(1);
+    texture->setMinMagFilters(QOpenGLTexture::Linear, QOpenGLTexture::Linear);
+    texture->setWrapMode(QOpenGLTexture::MirroredRepeat);
+    texture->allocateStorage(QOpenGLTexture::Red, QOpenGLTexture::UInt8);
+    // Rows of one byte per texel are not 4-byte aligned.
+    QOpenGLPixelTransferOptions transfer;
+    transfer.setAlignment(1);
+    texture->setData(QOpenGLTexture::Red, QOpenGLTexture::UInt8, curve.data(), &transfer);
+    return texture;
+}
+
+OwnedTexture tonemapWithCurve(OwnedTexture linear, OwnedTexture curve, int width, int height,
+                              float minimumLuminance, float maximumLuminance)
+{
+    return runPass({"histogram adjustment", shaderProgram(ShaderProgram::TonemappingCurve), width,
+                    height, PassFormat::Rgba8},
+                   {{linear.get(), 0}, {curve.get(), 1}}, [&](QOpenGLShaderProgram &program) {
+                       program.setUniformValue("textureImage", 0);
+                       program.setUniformValue("tonemappingCurve", 1);
+                       program.setUniformValue("minimumLuminance", minimumLuminance);
+                       program.setUniformValue("maximumLuminance", maximumLuminance);
+                       program.setUniformValue("colourCorrection", curveColourCorrection);
+                   });
+}

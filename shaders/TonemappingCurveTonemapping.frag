@@ -1,0 +1,81 @@
+#version 330 compatibility
+
+// Histogram adjustment (Ward Larson, Rushmeier and Piatko 1997): the view's tone curve, built on
+// the CPU, gives each world luminance a position P (0 to 1) on the display's log-luminance scale
+// from 0.3 to 300 cd/m². The colour is then restored around the new luminance with the
+// saturation exponent: channel_out = (channel_in / L_in)^colourCorrection · L_out.
+
+uniform sampler2D textureImage; // linear colour, decoded from RGBE
+uniform sampler2D tonemappingCurve; // 4096 × 1: the display position of each log-luminance bin
+uniform float minimumLuminance; // the ends of the curve's axis, in the view's units
+uniform float maximumLuminance;
+uniform float colourCorrection;
+
+in vec2 uv;
+layout(location = 0) out vec4 colour;
+
+const vec3 luminanceWeights = vec3(0.2126, 0.7152, 0.0722);
+const float curveBins = 4096.0;
+const float lnDisplayContrast = log(1000.0);
+const float displayGamma = 2.2;
+
+// Where a luminance sits on the curve's axis, kept in [0, 1]: luminances outside the view's range
+// take the curve's ends rather than the texture's wrap, which would mirror them back onto the
+// curve. A range that is empty or not finite (a black or flat view) gets a constant curve, which
+// any position reads alike; 0 keeps the lookup itself finite.
+float curvePosition(float luminance)
+{
+    float lnMinimum = log(minimumLuminance);
+    float range = log(maximumLuminance) - lnMinimum;
+    if (!(range > 0.0) || isinf(range))
+        return 0.0;
+    float position = (log(luminance) - lnMinimum) / range;
+    return isnan(position) ? 0.0 : clamp(position, 0.0, 1.0);
+}
+
+// The curve between bin centres, so that position 0 reads bin 0 and position 1 the last bin
+// exactly, and the 256 display steps are interpolated smoothly in between.
+float displayPosition(float position)
+{
+    float coordinate = (position * (curveBins - 1.0) + 0.5) / curveBins;
+    return texture(tonemappingCurve, vec2(coordinate, 0.5)).r;
+}
+
+// What the display is asked for. The curve was trimmed for a display that shows position P at
+// Ld = exp(ln 0.3 + P·ln 1000) cd/m²: its ceilings compare visible steps at exactly those
+// luminances. So P is turned into that luminance and then into the value that makes a display of
+// 0.3 to 300 cd/m² with gamma 2.2 show it: Ld = 0.3 + 299.7·v^2.2. This keeps the scene's depth:
+// dusk stays dusk, a lamp-lit room stays dark around its lamps, with both ends readable. Writing P
+// itself as the 8-bit value instead lifts the middle of the range about sevenfold (a hazy, flat
+// picture) and, with the colour restored on encoded values, oversaturates (s·2.2 > 1). Subtracting
+// the display's own black level makes P = 0 the value 0, so the darkest lit texels meet black
+// texels instead of sitting on a pedestal of 11.
+const float displayBlack = 0.001; // 0.3 / 300, the display's black relative to its white
+
+// Linear display luminance of a position, relative to the display's white (0.001 to 1).
+float relativeDisplayLuminance(float position)
+{
+    return exp((position - 1.0) * lnDisplayContrast);
+}
+
+vec3 displayValue(vec3 relative)
+{
+    vec3 aboveBlack = max((relative - displayBlack) / (1.0 - displayBlack), 0.0);
+    return pow(aboveBlack, vec3(1.0 / displayGamma));
+}
+
+void main()
+{
+    vec3 linear = max(texture(textureImage, uv).rgb, 0.0);
+    float luminance = dot(linear, luminanceWeights);
+    // Black has no position on a log axis and no hue to restore: it stays black.
+    if (!(luminance > 0.0)) {
+        colour = vec4(0.0, 0.0, 0.0, 1.0);
+        return;
+    }
+    float displayed = relativeDisplayLuminance(displayPosition(curvePosition(luminance)));
+    // The colour is restored in linear light, where the saturation exponent has its meaning; the
+    // 8-bit target clamps what it pushes past white.
+    vec3 restored = pow(linear / luminance, vec3(colourCorrection)) * displayed;
+    colour = vec4(displayValue(restored), 1.0);
+}
