@@ -91,6 +91,11 @@ OwnedTexture TonemappingInterpolatingReinhard05PostProcessor::process(CameraView
     return stretched(std::move(mapped), width, height);
 }
 
+int smoothedRangeByte(float smoothed)
+{
+    return int(smoothed + 1e-3f);
+}
+
 Reinhard05PostProcessor::Reinhard05PostProcessor(PipelineOptions options, float brightness,
                                                  Clock clock)
     : m_clock(std::move(clock))
@@ -183,6 +188,7 @@ OwnedTexture Reinhard05PostProcessor::process(CameraView &view)
 
     const auto [minimum, maximum] = reduceMinMaxLuminance(*mapped, width, height);
     adaptRange(minimum, maximum);
-    return normalizeLuminance(std::move(mapped), width, height, int(m_smoothedMinLuminance),
-                              int(m_smoothedMaxLuminance));
+    return normalizeLuminance(std::move(mapped), width, height,
+                              smoothedRangeByte(m_smoothedMinLuminance),
+                              smoothedRangeByte(m_smoothedMaxLuminance));
 }

@@ -95,5 +95,11 @@ private:
     std::int64_t m_lastClock = 0;
 };
 
+// A smoothed range value as the whole byte the stretch takes, truncated (12.9 is 12). Blending a
+// steady value with itself in floats can land a hair below it (199.99998 for 200), and plain
+// truncation would then make the whole picture flicker by one level; a thousandth of a byte of
+// slack absorbs that rounding.
+int smoothedRangeByte(float smoothed);
+
 // The time constant of the Reinhard05PostProcessor's adaptation, in milliseconds.
 constexpr double adaptationTimeConstant = 150.0;

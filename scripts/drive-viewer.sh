@@ -8,6 +8,8 @@
 #   --drag DX,DY   after the first screenshot, drag with the left button by (DX, DY) window
 #                  pixels and take another screenshot; repeatable
 #   --expect-error the file is expected to be refused: screenshot the error dialog, dismiss it
+#   --again S      after the last screenshot, leave the camera where it is for S more seconds and
+#                  take view-again.png, to see whether the picture still changes on its own
 #
 # Run it from the directory that holds shaders/. It prints what it does and where the
 # screenshots are, and exits with the program's exit status (or 124 when a window never came).
@@ -16,16 +18,18 @@ set -euo pipefail
 
 drags=()
 expect_error=0
+again=
 while [[ $# -gt 0 ]]; do
     case "$1" in
         --drag) drags+=("$2"); shift 2 ;;
         --expect-error) expect_error=1; shift ;;
+        --again) again=$2; shift 2 ;;
         -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) break ;;
     esac
 done
 if [[ $# -ne 3 ]]; then
-    echo "usage: $0 [--drag DX,DY]... [--expect-error] PROGRAM FILE OUTDIR" >&2
+    echo "usage: $0 [--drag DX,DY]... [--again S] [--expect-error] PROGRAM FILE OUTDIR" >&2
     exit 2
 fi
 program=$1
@@ -139,6 +143,10 @@ else
         sleep "${SETTLE_SECONDS:-2}"
         screenshot "$viewer" "view-$count.png"
     done
+    if [[ -n $again ]]; then
+        sleep "$again"
+        screenshot "$viewer" view-again.png
+    fi
     "$xclose" "$viewer"
     say "closed the viewer"
 fi

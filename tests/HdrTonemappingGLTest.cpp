@@ -440,6 +440,20 @@ private slots:
         QVERIFY(std::abs(postProcessor.statistics().averageLuminance - 2.0f) < 1e-4);
     }
 
+    void smoothedRangeIsTruncatedWithoutFlicker()
+    {
+        QCOMPARE(smoothedRangeByte(12.9f), 12);
+        QCOMPARE(smoothedRangeByte(200.7f), 200);
+        // A steady range blended with itself at any adaptation factor stays what it is.
+        for (int step = 0; step <= 1000; ++step) {
+            const float alpha = float(std::exp(-step / 100.0));
+            for (int value : {3, 57, 200, 254}) {
+                const float blended = (1.0f - alpha) * float(value) + alpha * float(value);
+                QCOMPARE(smoothedRangeByte(blended), value);
+            }
+        }
+    }
+
     void blackFirstPictureSeedsTheRangeAgain()
     {
         std::int64_t now = 0;
