@@ -31,7 +31,9 @@ struct BuildConfiguration
     float planeBrightness = 0.0f; // brightness f of the Reinhard plane stage
     bool sharedStatistics = false; // Reinhard plane stage: one set of statistics for all views
     int trimPassLimit = 0; // curve plane stage: 0 trims to tolerance, otherwise this many passes
-    bool bilateralDisparitySampler = false; // bilateral plane stage sets "disparityImage" to 1
+    // Bilateral plane stage: the disparity map weighs in the filter and marks edges ("disparityImage"
+    // is unit 1). Without it the filter sees luminance only, whatever the file holds.
+    bool bilateralDisparitySampler = false;
 };
 
 // The eleven deliverables, in the order of the product's table.

@@ -1,11 +1,11 @@
 #include "PlaneStages.h"
 
+#include "BilateralPlaneStage.h"
 #include "CurvePlaneStage.h"
 #include "LinearPlaneStage.h"
 #include "ReinhardPlaneStage.h"
 
 #include "deliverables/BuildConfiguration.h"
-#include "lightfield/ConfigurationError.h"
 #include "lightfield/LightfieldReader.h"
 
 std::unique_ptr<LightfieldPlane> createLightfieldPlane(PipelineOptions options,
@@ -31,8 +31,5 @@ std::unique_ptr<LightfieldPlane> createLightfieldPlane(PipelineOptions options,
     case HdrPlaneStage::Bilateral:
         break;
     }
-    // The plane stages that tone-map at load time are not part of this version; say so instead
-    // of showing a wrong picture.
-    raiseConfigurationError(configuration.name + " cannot show RGBE light fields yet: \""
-                            + reader->fileName() + "\" holds RGBE views");
+    return buildBilateralPlane(std::move(options), reader, configuration.bilateralDisparitySampler);
 }

@@ -67,23 +67,19 @@ private slots:
     void everyShaderOfTheProjectLinks()
     {
         // Run from the source root: every fragment shader the project has must compile and link
-        // with "UV.vert"; the build's passes bind those that exist.
+        // with "UV.vert", without a word from the driver.
         QVERIFY(QFile::exists(QStringLiteral("shaders/UV.vert")));
         qInstallMessageHandler(collectWarnings);
         loadShaderPrograms();
         qInstallMessageHandler(nullptr);
-        int present = 0;
-        for (int index = 0; index < shaderProgramCount; ++index) {
-            const ShaderProgram program = ShaderProgram(index);
-            if (!QFile::exists(QStringLiteral("shaders/") + shaderFileName(program)))
-                continue;
-            ++present;
-            QVERIFY2(isShaderProgramLinked(program),
-                     qPrintable(shaderFileName(program) + ": " + shaderProgram(program).log()));
+        for (const ShaderProgramFile &entry : shaderProgramFiles) {
+            QVERIFY2(QFile::exists(QStringLiteral("shaders/") + entry.fragmentFile),
+                     entry.fragmentFile);
+            QVERIFY2(isShaderProgramLinked(entry.program),
+                     qPrintable(QString::fromLatin1(entry.fragmentFile) + ": "
+                                + shaderProgram(entry.program).log()));
         }
-        QVERIFY(present >= 2);
-        for (const QString &warning : qAsConst(m_warnings))
-            QVERIFY2(warning.contains(QStringLiteral("Unable to open file")), qPrintable(warning));
+        QVERIFY2(m_warnings.isEmpty(), qPrintable(m_warnings.join('\n')));
     }
 
     void missingShaderDirectoryStopsNothing()
