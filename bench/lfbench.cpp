@@ -2,6 +2,7 @@
 //
 //   lfbench warp      quality of view synthesis against exact views, and its cost per frame
 //   lfbench pipeline  the whole per-frame pipeline of any build on any .lf2d file
+//   lfbench hdr       what tone-mapping RGBE light fields costs each build, at load and per frame
 //
 // Figures are printed, never judged: speed depends on the machine.
 
@@ -20,7 +21,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
+#include <QLoggingCategory>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
 #include <QOpenGLShaderProgram>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <unistd.h>
@@ -28,7 +33,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <exception>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace {
@@ -106,6 +115,13 @@ int liveTextures(QOpenGLFunctions_3_3_Core *gl)
     return live;
 }
 
+// Timings wait for the GL: a driver may queue the commands and only run them at the next
+// synchronisation, which would leave the work out of the time.
+void finishGl()
+{
+    QOpenGLContext::currentContext()->functions()->glFinish();
+}
+
 // One plain full-screen copy of a texture of width × height, the floor of any frame.
 double copyMilliseconds(GLTestContext &offscreen, QOpenGLTexture *source, int width, int height,
                         int repeats)
@@ -113,12 +129,17 @@ double copyMilliseconds(GLTestContext &offscreen, QOpenGLTexture *source, int wi
     OffscreenTarget target(width, height);
     target.bind();
     offscreen.gl()->glEnable(GL_TEXTURE_2D);
+    // The first draw of a kind compiles the driver's shader for it.
+    displayTexture(*source, width, height);
+    finishGl();
     QElapsedTimer timer;
     timer.start();
     for (int i = 0; i < repeats; ++i)
         displayTexture(*source, width, height);
+    finishGl();
     const double milliseconds = timer.nsecsElapsed() / 1e6 / repeats;
     offscreen.gl()->glDisable(GL_TEXTURE_2D);
+    offscreen.gl()->glBindFramebuffer(GL_FRAMEBUFFER, 0);
     return milliseconds;
 }
 
@@ -131,15 +152,111 @@ std::unique_ptr<LightfieldPlane> loadPlane(const QString &path,
     QElapsedTimer timer;
     timer.start();
     auto plane = createLightfieldPlane(PipelineOptions(), reader->get(), configuration);
+    finishGl();
     *milliseconds = timer.nsecsElapsed() / 1e6;
     return plane;
+}
+
+// Reading every view of a file and uploading it, with nothing else done: the floor of any plane
+// build of that file.
+double readAndUploadMilliseconds(const QString &path)
+{
+    LightfieldReader reader(QUrl::fromLocalFile(path));
+    QElapsedTimer timer;
+    timer.start();
+    for (int view = 0; view < reader.rows() * reader.columns(); ++view)
+        reader.nextView();
+    finishGl();
+    return timer.nsecsElapsed() / 1e6;
+}
+
+// One build configuration's pipeline on one file, built as the viewer builds it.
+struct Pipeline
+{
+    std::unique_ptr<LightfieldReader> reader;
+    std::unique_ptr<LightfieldPlane> plane;
+    std::unique_ptr<LightfieldCamera> camera;
+    std::unique_ptr<PostProcessor> postProcessor;
+    double buildMilliseconds = 0.0; // of the plane
+    int framesShown = 0; // how far the camera has moved, so that each run of frames goes on
+};
+
+Pipeline buildPipeline(const QString &path, const BuildConfiguration &configuration)
+{
+    Pipeline pipeline;
+    pipeline.plane = loadPlane(path, &pipeline.reader, configuration, &pipeline.buildMilliseconds);
+    pipeline.camera = createCamera(PipelineOptions(), pipeline.plane.get());
+    pipeline.postProcessor =
+        createPostProcessor(PipelineOptions(), pipeline.reader->isHdr(), configuration);
+    return pipeline;
+}
+
+struct FrameFigures
+{
+    double milliseconds = 0.0; // mean per timed frame
+    double residentBefore = 0.0; // MiB, before and after the timed frames
+    double residentAfter = 0.0;
+    int texturesBefore = 0; // live GL textures, before and after the timed frames
+    int texturesAfter = 0;
+};
+
+// Frames of the pipeline in a window of width × height while the camera sweeps back and forth
+// across the grid, one window pixel a frame, as a dragging user would move it. A few frames first
+// let the driver compile and allocate what it defers to first use; they are few because a large
+// window's frame can take seconds on a software driver.
+FrameFigures timeFrames(GLTestContext &offscreen, Pipeline &pipeline, int width, int height,
+                        int frames)
+{
+    // The stages' passes leave bound whatever framebuffer was bound before them, as the window's
+    // is in the viewer; the target stands in for the window.
+    OffscreenTarget window(width, height);
+    window.bind();
+    PostProcessor &postProcessor = *pipeline.postProcessor;
+    const LightfieldPlane &plane = *pipeline.plane;
+    // The camera starts at the grid's first column and the sweep reaches its last.
+    const int span = std::max(1, (plane.columns() - 1) * plane.viewSpacing() - 2);
+    auto frame = [&] {
+        const bool back = (pipeline.framesShown++ / span) % 2 == 1;
+        pipeline.camera->mouseMoved(back ? -1 : 1, back ? 1 : -1, 1);
+        renderPipelineFrame(*pipeline.camera, postProcessor, QPoint(0, 0), width, height);
+    };
+    offscreen.gl()->glEnable(GL_TEXTURE_2D);
+    for (int i = 0; i < 5; ++i)
+        frame();
+    finishGl();
+
+    FrameFigures figures;
+    figures.residentBefore = residentMegabytes();
+    figures.texturesBefore = liveTextures(offscreen.gl());
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < frames; ++i)
+        frame();
+    finishGl();
+    figures.milliseconds = timer.nsecsElapsed() / 1e6 / frames;
+    figures.residentAfter = residentMegabytes();
+    figures.texturesAfter = liveTextures(offscreen.gl());
+    offscreen.gl()->glDisable(GL_TEXTURE_2D);
+    offscreen.gl()->glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    // A frame that never reached the window would make every figure meaningless.
+    const Bytes shown = readTextureBytes(window.texture(), width, height);
+    if (std::all_of(shown.begin(), shown.end(), [](std::uint8_t byte) { return byte == 0; }))
+        std::fprintf(stderr, "lfbench: the frames left the window empty; the figures are void\n");
+    return figures;
+}
+
+// A texture of the plane to copy for the copy floor.
+QOpenGLTexture *anyPlaneTexture(const LightfieldPlane &plane)
+{
+    return plane.layerAt(0, 0, plane.supportedLayers()[0]);
 }
 
 int warpBenchmark(GLTestContext &offscreen, const QCommandLineParser &options)
 {
     synth::SceneOptions sceneOptions;
     sceneOptions.columns = sceneOptions.rows = options.value(QStringLiteral("grid")).toInt();
-    sceneOptions.width = sceneOptions.height = options.value(QStringLiteral("size")).toInt();
+    sceneOptions.width = sceneOptions.height =
+        options.isSet(QStringLiteral("size")) ? options.value(QStringLiteral("size")).toInt() : 256;
     const int positionCount = options.value(QStringLiteral("positions")).toInt();
     const synth::SyntheticScene scene(sceneOptions);
 
@@ -252,6 +369,19 @@ int warpBenchmark(GLTestContext &offscreen, const QCommandLineParser &options)
     return 0;
 }
 
+// "WxH" as a size; nothing when it is not one.
+std::optional<QSize> parseSize(const QString &text)
+{
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("^(\\d+)x(\\d+)$")).match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const QSize size(match.captured(1).toInt(), match.captured(2).toInt());
+    if (size.width() < 1 || size.height() < 1 || size.width() > 16384 || size.height() > 16384)
+        return std::nullopt;
+    return size;
+}
+
 int pipelineBenchmark(GLTestContext &offscreen, const QCommandLineParser &options)
 {
     const QStringList arguments = options.positionalArguments();
@@ -267,63 +397,255 @@ int pipelineBenchmark(GLTestContext &offscreen, const QCommandLineParser &option
     }
     const int frames = options.value(QStringLiteral("frames")).toInt();
 
-    std::unique_ptr<LightfieldReader> reader;
-    double buildMilliseconds = 0.0;
-    auto plane = loadPlane(arguments[1], &reader, *configuration, &buildMilliseconds);
-    auto camera = createCamera(PipelineOptions(), plane.get());
-    auto postProcessor = createPostProcessor(PipelineOptions(), reader->isHdr(), *configuration);
-    const int width = reader->width(), height = reader->height();
-    OffscreenTarget window(width, height);
-    offscreen.gl()->glEnable(GL_TEXTURE_2D);
-    offscreen.gl()->glClearColor(1, 1, 1, 1);
+    std::optional<QSize> window;
+    if (options.isSet(QStringLiteral("window"))) {
+        window = parseSize(options.value(QStringLiteral("window")));
+        if (!window) {
+            std::fprintf(stderr, "lfbench: --window takes a size such as 1920x1080\n");
+            return 2;
+        }
+    }
 
-    // The camera sweeps back and forth across the grid, as a dragging user would move it.
-    const int span = std::max(1, (plane->columns() - 1) * plane->viewSpacing() - 2);
-    int direction = 1;
-    auto frame = [&](int index) {
-        if (index % span == 0)
-            direction = -direction;
-        camera->mouseMoved(direction, (index / span) % 2 ? 1 : -1, 1);
-        window.bind();
-        renderPipelineFrame(*camera, *postProcessor, QPoint(0, 0), width, height);
-    };
-    for (int i = 0; i < 10; ++i)
-        frame(i);
+    Pipeline pipeline = buildPipeline(arguments[1], *configuration);
+    const LightfieldReader &reader = *pipeline.reader;
+    if (!window)
+        window = QSize(reader.width(), reader.height());
+    const int width = window->width(), height = window->height();
+    const FrameFigures figures = timeFrames(offscreen, pipeline, width, height, frames);
+    const double copy = copyMilliseconds(offscreen, anyPlaneTexture(*pipeline.plane), width, height,
+                                         std::min(frames, 200));
 
-    const double residentBefore = residentMegabytes();
-    const int texturesBefore = liveTextures(offscreen.gl());
-    QElapsedTimer timer;
-    timer.start();
-    for (int i = 0; i < frames; ++i)
-        frame(i);
-    const double frameMilliseconds = timer.nsecsElapsed() / 1e6 / frames;
-    const double residentAfter = residentMegabytes();
-    const int texturesAfter = liveTextures(offscreen.gl());
-    offscreen.gl()->glDisable(GL_TEXTURE_2D);
-    const double copy =
-        copyMilliseconds(offscreen, plane->layerAt(0, 0, plane->supportedLayers()[0]), width,
-                         height, std::min(frames, 200));
-
-    std::printf("%s on %s: %dx%d views, %dx%d grid, %s%s\n", configuration->name.c_str(),
-                qPrintable(arguments[1]), width, height, plane->columns(), plane->rows(),
-                reader->isHdr() ? "RGBE" : "8-bit",
-                reader->hasDisparity() ? " with disparity" : "");
-    std::printf("plane build        %10.1f ms\n", buildMilliseconds);
+    std::printf("%s on %s: %dx%d views, %dx%d grid, %s%s, %dx%d window\n",
+                configuration->name.c_str(), qPrintable(arguments[1]), reader.width(),
+                reader.height(), reader.columns(), reader.rows(), reader.isHdr() ? "RGBE" : "8-bit",
+                reader.hasDisparity() ? " with disparity" : "", width, height);
+    std::printf("plane build        %10.1f ms\n", pipeline.buildMilliseconds);
     std::printf("frame              %10.3f ms (mean of %d frames while the camera moves)\n",
-                frameMilliseconds, frames);
+                figures.milliseconds, frames);
     std::printf("copy floor         %10.3f ms (one plain textured quad of %dx%d)\n", copy, width,
                 height);
-    std::printf("frame / floor      %10.1f\n", frameMilliseconds / copy);
-    std::printf("resident memory    %10.1f MiB before, %.1f MiB after\n", residentBefore,
-                residentAfter);
-    std::printf("live GL textures   %10d before, %d after\n", texturesBefore, texturesAfter);
+    std::printf("frame / floor      %10.1f\n", figures.milliseconds / copy);
+    std::printf("resident memory    %10.1f MiB before, %.1f MiB after\n", figures.residentBefore,
+                figures.residentAfter);
+    std::printf("live GL textures   %10d before, %d after\n", figures.texturesBefore,
+                figures.texturesAfter);
     return 0;
+}
+
+// The light fields of the hdr benchmark: one synthetic scene, RGBE and 8-bit, with and without
+// disparity.
+struct HdrFiles
+{
+    QString rgbe;
+    QString rgbeFlat; // no disparity
+    QString ldr;
+    QString ldrFlat;
+};
+
+HdrFiles writeHdrFiles(const QTemporaryDir &directory, const synth::SceneOptions &base)
+{
+    auto write = [&](const char *name, bool hdr, bool disparity) {
+        synth::SceneOptions sceneOptions = base;
+        sceneOptions.hdr = hdr;
+        sceneOptions.disparity = disparity;
+        const QString path = directory.filePath(QString::fromLatin1(name));
+        synth::writeLightfield(synth::SyntheticScene(sceneOptions), path.toStdString());
+        return path;
+    };
+    return {write("rgbe.lf2d", true, true), write("rgbe-flat.lf2d", true, false),
+            write("ldr.lf2d", false, true), write("ldr-flat.lf2d", false, false)};
+}
+
+// Frame times at the three sizes the table shows, in its order.
+struct HdrFrames
+{
+    double view = 0.0; // window of the view size, with disparity
+    double large = 0.0; // 1920 × 1080 window, with disparity
+    double flat = 0.0; // window of the view size, file without disparity
+};
+
+// One line of the table: a build configuration's figures on the RGBE files.
+struct HdrRow
+{
+    const BuildConfiguration *configuration;
+    std::string problem; // the configuration error that ended the row; empty while it has none
+    double buildMilliseconds = 0.0; // plane of the file with disparity
+    HdrFrames frames;
+};
+
+const QSize largeWindow(1920, 1080);
+
+// Whether a configuration error says the build's plane stage does not exist yet.
+bool notAvailableYet(const std::string &problem)
+{
+    return problem.find("cannot show RGBE light fields yet") != std::string::npos;
+}
+
+// The configurations that --configs names, all of them without it; empty after a message when a
+// name is unknown or none is given.
+std::vector<const BuildConfiguration *> chosenConfigurations(const QCommandLineParser &options)
+{
+    std::vector<const BuildConfiguration *> configurations;
+    if (!options.isSet(QStringLiteral("configs"))) {
+        for (const BuildConfiguration &configuration : buildConfigurations())
+            configurations.push_back(&configuration);
+        return configurations;
+    }
+    const QStringList names =
+        options.value(QStringLiteral("configs")).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    for (const QString &name : names) {
+        const BuildConfiguration *configuration = findBuildConfiguration(name.toStdString());
+        if (!configuration) {
+            std::fprintf(stderr, "lfbench: no build configuration is named %s\n", qPrintable(name));
+            return {};
+        }
+        configurations.push_back(configuration);
+    }
+    if (configurations.empty())
+        std::fprintf(stderr, "lfbench hdr: --configs names no build configuration\n");
+    return configurations;
+}
+
+void printHdrTable(const std::vector<HdrRow> &rows, const HdrFrames &ldr, double floor,
+                   double copyView, double copyLarge, int size)
+{
+    const QByteArray viewHeading = QStringLiteral("%1x%1 frame").arg(size).toLatin1();
+    const QByteArray largeHeading =
+        QStringLiteral("%1x%2 frame").arg(largeWindow.width()).arg(largeWindow.height()).toLatin1();
+    const QByteArray flatHeading = QStringLiteral("%1x%1 no disparity").arg(size).toLatin1();
+    std::printf("%-32s %16s   %-22s %-22s %s\n", "", "plane build", viewHeading.constData(),
+                largeHeading.constData(), flatHeading.constData());
+    std::printf("%-32s %9s %6s   %8s %6s %6s %8s %6s %6s %8s %6s %6s\n", "configuration", "ms",
+                "/floor", "ms", "/copy", "/8-bit", "ms", "/copy", "/8-bit", "ms", "/copy",
+                "/8-bit");
+    for (const HdrRow &row : rows) {
+        std::printf("%-32s ", row.configuration->name.c_str());
+        if (notAvailableYet(row.problem)) {
+            // The builds that tone-map while the plane is built, until their stage exists.
+            std::printf("not available yet\n");
+        } else if (!row.problem.empty()) {
+            std::printf("failed: %s\n", row.problem.c_str());
+        } else {
+            const HdrFrames &rgbe = row.frames;
+            std::printf("%9.1f %6.2f   %8.3f %6.1f %6.2f %8.3f %6.1f %6.2f %8.3f %6.1f %6.2f\n",
+                        row.buildMilliseconds, row.buildMilliseconds / floor, rgbe.view,
+                        rgbe.view / copyView, rgbe.view / ldr.view, rgbe.large,
+                        rgbe.large / copyLarge, rgbe.large / ldr.large, rgbe.flat,
+                        rgbe.flat / copyView, rgbe.flat / ldr.flat);
+        }
+    }
+}
+
+int hdrBenchmark(GLTestContext &offscreen, const QCommandLineParser &options)
+{
+    const std::vector<const BuildConfiguration *> configurations = chosenConfigurations(options);
+    if (configurations.empty())
+        return 2;
+    synth::SceneOptions sceneOptions;
+    sceneOptions.columns = sceneOptions.rows = options.value(QStringLiteral("grid")).toInt();
+    sceneOptions.width = sceneOptions.height =
+        options.isSet(QStringLiteral("size")) ? options.value(QStringLiteral("size")).toInt() : 512;
+    const int frames = options.value(QStringLiteral("frames")).toInt();
+    const int size = sceneOptions.width;
+
+    QTemporaryDir directory;
+    const HdrFiles files = writeHdrFiles(directory, sceneOptions);
+    const double floor = readAndUploadMilliseconds(files.rgbe);
+
+    // Cheap frames are measured before seconds-long ones, all builds at one size before the next:
+    // a software driver runs frames measurably slower for a while after seconds-long frames.
+    // Every build shows 8-bit files the same way, so their frames are measured once, on the first
+    // configuration's pipeline.
+    const BuildConfiguration &first = *configurations.front();
+    std::vector<HdrRow> rows;
+    for (const BuildConfiguration *configuration : configurations)
+        rows.push_back({configuration, {}, 0.0, {}});
+    auto measure = [&](const QString &path, const std::function<void(HdrRow &, Pipeline &)> &run) {
+        for (HdrRow &row : rows) {
+            if (!row.problem.empty())
+                continue;
+            try {
+                Pipeline pipeline = buildPipeline(path, *row.configuration);
+                run(row, pipeline);
+            } catch (const std::string &message) {
+                row.problem = message;
+            }
+        }
+    };
+
+    HdrFrames ldr;
+    double copyView = 0.0, copyLarge = 0.0;
+    {
+        Pipeline pipeline = buildPipeline(files.ldrFlat, first);
+        QOpenGLTexture *texture = anyPlaneTexture(*pipeline.plane);
+        copyView = copyMilliseconds(offscreen, texture, size, size, std::min(frames, 200));
+        copyLarge = copyMilliseconds(offscreen, texture, largeWindow.width(), largeWindow.height(),
+                                     std::min(frames, 200));
+        ldr.flat = timeFrames(offscreen, pipeline, size, size, frames).milliseconds;
+    }
+    measure(files.rgbeFlat, [&](HdrRow &row, Pipeline &pipeline) {
+        row.frames.flat = timeFrames(offscreen, pipeline, size, size, frames).milliseconds;
+    });
+
+    std::optional<FrameFigures> memory;
+    const BuildConfiguration *memoryConfiguration = nullptr;
+    {
+        Pipeline pipeline = buildPipeline(files.ldr, first);
+        ldr.view = timeFrames(offscreen, pipeline, size, size, frames).milliseconds;
+    }
+    measure(files.rgbe, [&](HdrRow &row, Pipeline &pipeline) {
+        row.buildMilliseconds = pipeline.buildMilliseconds;
+        const FrameFigures figures = timeFrames(offscreen, pipeline, size, size, frames);
+        row.frames.view = figures.milliseconds;
+        if (!memory) {
+            memory = figures;
+            memoryConfiguration = row.configuration;
+        }
+    });
+
+    {
+        Pipeline pipeline = buildPipeline(files.ldr, first);
+        ldr.large =
+            timeFrames(offscreen, pipeline, largeWindow.width(), largeWindow.height(), frames)
+                .milliseconds;
+    }
+    measure(files.rgbe, [&](HdrRow &row, Pipeline &pipeline) {
+        row.frames.large =
+            timeFrames(offscreen, pipeline, largeWindow.width(), largeWindow.height(), frames)
+                .milliseconds;
+    });
+
+    std::printf("Tone-mapping cost of each build: a %dx%d grid of %dx%d views of one synthetic "
+                "scene, RGBE and 8-bit, with and without disparity; %d frames a figure\n\n",
+                sceneOptions.columns, sceneOptions.rows, size, size, frames);
+    std::printf("read + upload floor %9.1f ms  every view of the RGBE file read and uploaded\n",
+                floor);
+    std::printf("copy floor          %9.3f ms  one textured quad of %dx%d, %.3f ms of %dx%d\n",
+                copyView, size, size, copyLarge, largeWindow.width(), largeWindow.height());
+    std::printf("8-bit frame         %9.3f ms  at %dx%d, %.3f ms at %dx%d, %.3f ms at %dx%d "
+                "without disparity\n\n",
+                ldr.view, size, size, ldr.large, largeWindow.width(), largeWindow.height(),
+                ldr.flat, size, size);
+    printHdrTable(rows, ldr, floor, copyView, copyLarge, size);
+    if (memory) {
+        std::printf("\n%s at %dx%d, %d frames: resident memory %.1f MiB before, %.1f MiB after; "
+                    "live GL textures %d before, %d after\n",
+                    memoryConfiguration->name.c_str(), size, size, frames, memory->residentBefore,
+                    memory->residentAfter, memory->texturesBefore, memory->texturesAfter);
+    }
+    const bool failed = std::any_of(rows.begin(), rows.end(), [](const HdrRow &row) {
+        return !row.problem.empty() && !notAvailableYet(row.problem);
+    });
+    return failed ? 1 : 0;
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    // The camera logs its position every frame, which would bury the figures.
+    if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
+        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     QSurfaceFormat::setDefaultFormat(viewerSurfaceFormat());
     QGuiApplication application(argc, argv);
     QCommandLineParser parser;
@@ -335,15 +657,31 @@ int main(int argc, char *argv[])
         "the exact view; then the time of one synthesised frame next to one plain textured-quad "
         "copy of the same size.\n\n"
         "lfbench pipeline FILE: runs the whole per-frame pipeline of one build configuration on a "
-        ".lf2d file while the camera moves, and prints the plane build time, the time per frame, "
-        "the copy floor, and resident memory and live GL textures before and after the frames.\n\n"
+        ".lf2d file while the camera moves, in a window of the view size or of --window, and "
+        "prints the plane build time, the time per frame, the copy floor, and resident memory and "
+        "live GL textures before and after the frames.\n\n"
+        "lfbench hdr: what tone-mapping costs each build configuration, on a synthetic scene "
+        "written as RGBE and as 8-bit light fields, with and without disparity. Above the table: "
+        "the read + upload floor (every view of the RGBE file read and uploaded, nothing else), "
+        "the copy floor (one textured quad of the window's size) and the 8-bit frame (every build "
+        "shows 8-bit files alike, so it is measured once). Columns: 'plane build' is the time to "
+        "build the plane of the RGBE file with disparity, in ms and as a multiple of the read + "
+        "upload floor; each frame group is the mean frame time while the camera moves, in ms, as "
+        "a multiple of the copy floor of that window and as a multiple of the 8-bit frame of the "
+        "same window and disparity: the view-sized and the 1920x1080 window on the file with "
+        "disparity, and the view-sized window on the file without. Builds whose plane stage does "
+        "not exist yet say 'not available yet'. Last, resident memory and live GL textures "
+        "before and after the timed frames of the first configuration at the view size (use "
+        "--frames 10000 for the memory check).\n\n"
         "Run from the directory that holds shaders/."));
     parser.addHelpOption();
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("warp or pipeline"));
+    parser.addPositionalArgument(QStringLiteral("command"),
+                                 QStringLiteral("warp, pipeline or hdr"));
     parser.addOptions({
-        {QStringLiteral("size"), QStringLiteral("warp: view width and height (default 256)."),
-         QStringLiteral("N"), QStringLiteral("256")},
-        {QStringLiteral("grid"), QStringLiteral("warp: views per row and column (default 9)."),
+        {QStringLiteral("size"),
+         QStringLiteral("warp, hdr: view width and height (default 256 for warp, 512 for hdr)."),
+         QStringLiteral("N")},
+        {QStringLiteral("grid"), QStringLiteral("warp, hdr: views per row and column (default 9)."),
          QStringLiteral("N"), QStringLiteral("9")},
         {QStringLiteral("positions"),
          QStringLiteral("warp: fractional positions measured (default 64)."), QStringLiteral("N"),
@@ -352,15 +690,27 @@ int main(int argc, char *argv[])
          QStringLiteral("warp: view size of the frame timing (default 512)."), QStringLiteral("N"),
          QStringLiteral("512")},
         {QStringLiteral("frames"),
-         QStringLiteral("Frames timed (default 100; pipeline: use 10000 for the memory check)."),
+         QStringLiteral("Frames timed per figure (default 100; pipeline, hdr: use 10000 for the "
+                        "memory check)."),
          QStringLiteral("N"), QStringLiteral("100")},
         {QStringLiteral("config"),
          QStringLiteral("pipeline: build configuration, e.g. viewer-interp-reinhard05 (the "
                         "default)."),
          QStringLiteral("NAME"), QStringLiteral("viewer-interp-reinhard05")},
+        {QStringLiteral("window"),
+         QStringLiteral("pipeline: window size, e.g. 1920x1080 (default: the view size)."),
+         QStringLiteral("WxH")},
+        {QStringLiteral("configs"),
+         QStringLiteral("hdr: build configurations, comma-separated (default: all eleven)."),
+         QStringLiteral("A,B,...")},
     });
     parser.process(application);
     const QStringList arguments = parser.positionalArguments();
+
+    if (parser.value(QStringLiteral("frames")).toInt() < 1) {
+        std::fprintf(stderr, "lfbench: --frames takes a number of at least 1\n");
+        return 2;
+    }
 
     GLTestContext offscreen;
     QString whyNot;
@@ -377,8 +727,14 @@ int main(int argc, char *argv[])
             return warpBenchmark(offscreen, parser);
         if (arguments.value(0) == QLatin1String("pipeline"))
             return pipelineBenchmark(offscreen, parser);
+        if (arguments.value(0) == QLatin1String("hdr"))
+            return hdrBenchmark(offscreen, parser);
     } catch (const std::string &message) {
         std::fprintf(stderr, "%s\n", message.c_str());
+        return 1;
+    } catch (const std::exception &error) {
+        // The synthetic light fields could not be written.
+        std::fprintf(stderr, "lfbench: %s\n", error.what());
         return 1;
     }
     parser.showHelp(2);

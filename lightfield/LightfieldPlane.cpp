@@ -51,21 +51,32 @@ QOpenGLTexture *LightfieldPlane::layerAt(int column, int row, int layer) const
     return m_views[column][row].getLayer(layer);
 }
 
-std::unique_ptr<LightfieldPlane> makePlaneFor(const LightfieldReader &reader, KeyList layers,
+std::unique_ptr<LightfieldPlane> makePlaneFor(const LightfieldReader &reader, int colourLayer,
                                               KeyList parameters)
 {
+    KeyList layers {colourLayer};
+    if (reader.hasDisparity())
+        layers.push_back(Disparity);
     return std::make_unique<LightfieldPlane>(
         std::move(layers), std::move(parameters), reader.width(), reader.height(), reader.columns(),
         reader.rows(), reader.viewSpacing(), reader.reservedValue(), reader.maxDisparity());
 }
 
+QOpenGLTexture *storeDisparity(LightfieldPlane &plane, const LightfieldReader &reader,
+                               FeatureLayers &view, int column, int row)
+{
+    if (!reader.hasDisparity())
+        return nullptr;
+    plane.setFeatureLayer(
+        column, row, Disparity,
+        convertDisparity(view.takeLayer(RgbeDisparity), reader.width(), reader.height()));
+    return plane.layerAt(column, row, Disparity);
+}
+
 std::unique_ptr<LightfieldPlane> buildLdrPlane(PipelineOptions options, LightfieldReader *reader)
 {
     (void)options;
-    KeyList layers {LdrRgb};
-    if (reader->hasDisparity())
-        layers.push_back(Disparity);
-    auto plane = makePlaneFor(*reader, layers, KeyList {});
+    auto plane = makePlaneFor(*reader, LdrRgb);
 
     // The framebuffer serves the construction only.
     const Framebuffer framebuffer = Framebuffer::generate();
@@ -74,11 +85,7 @@ std::unique_ptr<LightfieldPlane> buildLdrPlane(PipelineOptions options, Lightfie
         for (int column = 0; column < reader->columns(); ++column) {
             FeatureLayers view = reader->nextView();
             plane->setFeatureLayer(column, row, LdrRgb, view.takeLayer(LdrRgb));
-            if (reader->hasDisparity()) {
-                plane->setFeatureLayer(column, row, Disparity,
-                                       convertDisparity(view.takeLayer(RgbeDisparity),
-                                                        reader->width(), reader->height()));
-            }
+            storeDisparity(*plane, *reader, view, column, row);
         }
     }
     return plane;

@@ -59,9 +59,15 @@ private:
 std::unique_ptr<LightfieldPlane> buildLdrPlane(PipelineOptions options, LightfieldReader *reader);
 
 // The plane every plane stage builds for a reader's file, before any view is stored: the reader's
-// grid and header values with the stage's lists of layers and parameters.
-std::unique_ptr<LightfieldPlane> makePlaneFor(const LightfieldReader &reader, KeyList layers,
-                                              KeyList parameters);
+// grid and header values, the stage's colour layer followed by Disparity when the file has
+// disparity, and the parameters the stage stores.
+std::unique_ptr<LightfieldPlane> makePlaneFor(const LightfieldReader &reader, int colourLayer,
+                                              KeyList parameters = {});
+
+// Converts a view's stored disparity, when the file has disparity, and stores it at (column, row)
+// of the plane. Returns the stored map, or null without disparity. Runs inside FramebufferPasses.
+QOpenGLTexture *storeDisparity(LightfieldPlane &plane, const LightfieldReader &reader,
+                               FeatureLayers &view, int column, int row);
 
 // The pass that turns a stored RGBE disparity image into a GL_R16F disparity map of width ×
 // height ("rgbe2rf.frag"), consuming the source. Runs inside FramebufferPasses.

@@ -43,10 +43,7 @@ std::unique_ptr<LightfieldPlane> buildBilateralPlane(PipelineOptions options,
                                                      BilateralSampling sampling)
 {
     (void)options;
-    KeyList layers {LdrRgb};
-    if (reader->hasDisparity())
-        layers.push_back(Disparity);
-    auto plane = makePlaneFor(*reader, layers, KeyList {});
+    auto plane = makePlaneFor(*reader, LdrRgb);
     const int width = reader->width();
     const int height = reader->height();
 
@@ -58,13 +55,7 @@ std::unique_ptr<LightfieldPlane> buildBilateralPlane(PipelineOptions options,
     for (int row = 0; row < reader->rows(); ++row) {
         for (int column = 0; column < reader->columns(); ++column) {
             FeatureLayers view = reader->nextView();
-            QOpenGLTexture *disparity = nullptr;
-            if (reader->hasDisparity()) {
-                plane->setFeatureLayer(
-                    column, row, Disparity,
-                    convertDisparity(view.takeLayer(RgbeDisparity), width, height));
-                disparity = plane->layerAt(column, row, Disparity);
-            }
+            QOpenGLTexture *disparity = storeDisparity(*plane, *reader, view, column, row);
             plane->setFeatureLayer(column, row, LdrRgb,
                                    bilateralTonemap(view.takeLayer(RgbeImage),
                                                     useDisparity ? disparity : nullptr, width,

@@ -13,10 +13,7 @@ std::unique_ptr<LightfieldPlane> buildCurvePlane(PipelineOptions options, Lightf
                                                  int trimPassLimit)
 {
     (void)options;
-    KeyList layers {LdrRgb};
-    if (reader->hasDisparity())
-        layers.push_back(Disparity);
-    auto plane = makePlaneFor(*reader, layers, {});
+    auto plane = makePlaneFor(*reader, LdrRgb);
     const int width = reader->width();
     const int height = reader->height();
 
@@ -41,11 +38,7 @@ std::unique_ptr<LightfieldPlane> buildCurvePlane(PipelineOptions options, Lightf
             plane->setFeatureLayer(column, row, LdrRgb,
                                    tonemapWithCurve(std::move(linear), std::move(curve), width,
                                                     height, minimumLuminance, maximumLuminance));
-            if (reader->hasDisparity()) {
-                plane->setFeatureLayer(
-                    column, row, Disparity,
-                    convertDisparity(view.takeLayer(RgbeDisparity), width, height));
-            }
+            storeDisparity(*plane, *reader, view, column, row);
         }
     }
     return plane;

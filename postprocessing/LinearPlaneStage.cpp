@@ -7,12 +7,9 @@
 std::unique_ptr<LightfieldPlane> buildHdrPlane(PipelineOptions options, LightfieldReader *reader)
 {
     (void)options;
-    KeyList layers {TonemappedRgb};
-    if (reader->hasDisparity())
-        layers.push_back(Disparity);
     const KeyList parameters {AverageRed,          AverageGreen, AverageBlue,  AverageLuminance,
                               AverageLogLuminance, MinLuminance, MaxLuminance, Contrast};
-    auto plane = makePlaneFor(*reader, layers, parameters);
+    auto plane = makePlaneFor(*reader, TonemappedRgb, parameters);
     const int width = reader->width();
     const int height = reader->height();
 
@@ -29,11 +26,7 @@ std::unique_ptr<LightfieldPlane> buildHdrPlane(PipelineOptions options, Lightfie
             plane->setFeatureLayer(column, row, TonemappedRgb,
                                    linearTonemap(view.takeLayer(RgbeImage), width, height,
                                                  linearStageWhitePoint, linearStageGamma));
-            if (reader->hasDisparity()) {
-                plane->setFeatureLayer(
-                    column, row, Disparity,
-                    convertDisparity(view.takeLayer(RgbeDisparity), width, height));
-            }
+            storeDisparity(*plane, *reader, view, column, row);
         }
     }
     return plane;

@@ -21,7 +21,7 @@ void setOperatorUniforms(QOpenGLShaderProgram &program, const PhotoreceptorSetti
     program.setUniformValue("brightness", settings.brightness);
     program.setUniformValue("chromaticAdaptation", settings.chromaticAdaptation);
     program.setUniformValue("lightAdaptation", settings.lightAdaptation);
-    program.setUniformValue("preGamma", linearStageGamma);
+    program.setUniformValue("preGamma", settings.preGamma);
 }
 
 // The measured luminance range of the tone-mapped picture stretched to the full 8-bit range.
@@ -91,6 +91,26 @@ OwnedTexture TonemappingInterpolatingReinhard05PostProcessor::process(CameraView
     return stretched(std::move(mapped), width, height);
 }
 
+OwnedTexture photoreceptorTonemap(OwnedTexture input, int width, int height,
+                                  const PhotoreceptorSettings &settings,
+                                  const PhotoreceptorStatistics &statistics)
+{
+    return runPass({"photoreceptor tone mapping", shaderProgram(ShaderProgram::ReinhardTonemapping),
+                    width, height, PassFormat::Rgba8},
+                   {{input.get(), 0}}, [&](QOpenGLShaderProgram &program) {
+                       setOperatorUniforms(program, settings);
+                       program.setUniformValue("m", statistics.contrast);
+                       program.setUniformValue("averageRed", statistics.averageRed);
+                       program.setUniformValue("averageGreen", statistics.averageGreen);
+                       program.setUniformValue("averageBlue", statistics.averageBlue);
+                       program.setUniformValue("averageLuminance", statistics.averageLuminance);
+                       program.setUniformValue("averageLogLuminance",
+                                               statistics.averageLogLuminance);
+                       program.setUniformValue("minLuminance", statistics.minLuminance);
+                       program.setUniformValue("maxLuminance", statistics.maxLuminance);
+                   });
+}
+
 int smoothedRangeByte(float smoothed)
 {
     return int(smoothed + 1e-3f);
@@ -117,7 +137,7 @@ Reinhard05PostProcessor::Reinhard05PostProcessor(PipelineOptions options, float 
 
 void Reinhard05PostProcessor::adapt(const CameraView &view)
 {
-    Smoothed current;
+    PhotoreceptorStatistics current;
     current.averageRed = view.getParameter(AverageRed);
     current.averageGreen = view.getParameter(AverageGreen);
     current.averageBlue = view.getParameter(AverageBlue);
@@ -168,23 +188,8 @@ OwnedTexture Reinhard05PostProcessor::process(CameraView &view)
     const int height = view.height();
     FramebufferPasses passes(m_framebuffer);
     adapt(view);
-    OwnedTexture input = view.takeLayer(TonemappedRgb);
-    OwnedTexture mapped = runPass(
-        {"photoreceptor tone mapping", shaderProgram(ShaderProgram::ReinhardTonemapping), width,
-         height, PassFormat::Rgba8},
-        {{input.get(), 0}}, [&](QOpenGLShaderProgram &program) {
-            setOperatorUniforms(program, m_settings);
-            // 0 lets the shader derive the contrast from the smoothed statistics.
-            program.setUniformValue("m", 0.0f);
-            program.setUniformValue("averageRed", m_statistics.averageRed);
-            program.setUniformValue("averageGreen", m_statistics.averageGreen);
-            program.setUniformValue("averageBlue", m_statistics.averageBlue);
-            program.setUniformValue("averageLuminance", m_statistics.averageLuminance);
-            program.setUniformValue("averageLogLuminance", m_statistics.averageLogLuminance);
-            program.setUniformValue("minLuminance", m_statistics.minLuminance);
-            program.setUniformValue("maxLuminance", m_statistics.maxLuminance);
-        });
-    input.reset();
+    OwnedTexture mapped = photoreceptorTonemap(view.takeLayer(TonemappedRgb), width, height,
+                                               m_settings, m_statistics);
 
     const auto [minimum, maximum] = reduceMinMaxLuminance(*mapped, width, height);
     adaptRange(minimum, maximum);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LinearPlaneStage.h"
 #include "PostProcessor.h"
 #include "viewer/gpu/GpuPass.h"
 
@@ -12,13 +13,33 @@
 // the result's luminance range to the full 8-bit range. Both consume the view's TonemappedRgb
 // and return a new RGBA8 texture of the view's size.
 
-// Operator constants shared by the two post-processors.
+// Operator constants, the same in every build but for the brightness.
 struct PhotoreceptorSettings
 {
     float brightness = 0.0f; // f = exp(-brightness)
     float chromaticAdaptation = 0.5f; // c
     float lightAdaptation = 0.7f; // a
+    float preGamma = linearStageGamma; // the gamma of the input colour, undone first
 };
+
+// The statistics of one view (or of several, blended or pooled) as the operator takes them.
+struct PhotoreceptorStatistics
+{
+    float averageRed = 0.0f;
+    float averageGreen = 0.0f;
+    float averageBlue = 0.0f;
+    float averageLuminance = 0.0f;
+    float averageLogLuminance = 0.0f;
+    float minLuminance = 0.0f;
+    float maxLuminance = 0.0f;
+    float contrast = 0.0f; // m; 0 derives it from the log average and the extremes
+};
+
+// The operator with one set of statistics ("ReinhardTonemapping.frag"), consuming the input,
+// into a new RGBA8 texture of width × height. Runs inside FramebufferPasses.
+OwnedTexture photoreceptorTonemap(OwnedTexture input, int width, int height,
+                                  const PhotoreceptorSettings &settings,
+                                  const PhotoreceptorStatistics &statistics);
 
 // Tone-maps with the statistics of each of the four stored views the camera's view was made from
 // and blends the four results with the cell's bilinear weights. Keeps nothing between frames.
@@ -63,18 +84,8 @@ public:
                                      Clock clock = {});
     OwnedTexture process(CameraView &view) override;
 
-    // The smoothed statistics, in the order AverageRed … MaxLuminance.
-    struct Smoothed
-    {
-        float averageRed = 0.0f;
-        float averageGreen = 0.0f;
-        float averageBlue = 0.0f;
-        float averageLuminance = 0.0f;
-        float averageLogLuminance = 0.0f;
-        float minLuminance = 0.0f;
-        float maxLuminance = 0.0f;
-    };
-    const Smoothed &statistics() const { return m_statistics; }
+    // The smoothed statistics; the contrast is left for the shader to derive.
+    const PhotoreceptorStatistics &statistics() const { return m_statistics; }
     float adaptationFactor() const { return m_adaptationFactor; }
     float smoothedMinLuminance() const { return m_smoothedMinLuminance; }
     float smoothedMaxLuminance() const { return m_smoothedMaxLuminance; }
@@ -86,7 +97,7 @@ private:
 
     PhotoreceptorSettings m_settings;
     bool m_initialised = false;
-    Smoothed m_statistics;
+    PhotoreceptorStatistics m_statistics;
     float m_adaptationFactor = 1.0f; // weight the old statistics keep this frame
     float m_smoothedMinLuminance = 0.0f; // output range, bytes
     float m_smoothedMaxLuminance = 0.0f;

@@ -2,6 +2,7 @@
 
 #include "LinearPlaneStage.h"
 #include "LuminanceStatistics.h"
+#include "Reinhard05PostProcessors.h"
 #include "lightfield/ConfigurationError.h"
 #include "lightfield/LightfieldReader.h"
 #include "viewer/gpu/GpuPass.h"
@@ -31,22 +32,11 @@ constexpr float lightAdaptation = 0.7f;
 constexpr int sharedRangeMinimum = 0;
 constexpr int sharedRangeMaximum = 230;
 
-// The statistics the operator is given, narrowed to the floats the shader takes.
-struct OperatorStatistics
+// The statistics the operator is given, narrowed to the floats the shader takes; without the own
+// contrast the shader derives one from the others.
+PhotoreceptorStatistics operatorStatistics(const LuminanceStatistics &statistics, bool ownContrast)
 {
-    float averageRed = 0.0f;
-    float averageGreen = 0.0f;
-    float averageBlue = 0.0f;
-    float averageLuminance = 0.0f;
-    float averageLogLuminance = 0.0f;
-    float minLuminance = 0.0f;
-    float maxLuminance = 0.0f;
-    float contrast = 0.0f; // 0: the shader derives it from the other statistics
-};
-
-OperatorStatistics operatorStatistics(const LuminanceStatistics &statistics, bool ownContrast)
-{
-    OperatorStatistics narrowed;
+    PhotoreceptorStatistics narrowed;
     narrowed.averageRed = float(statistics.averageRed());
     narrowed.averageGreen = float(statistics.averageGreen());
     narrowed.averageBlue = float(statistics.averageBlue());
@@ -58,38 +48,14 @@ OperatorStatistics operatorStatistics(const LuminanceStatistics &statistics, boo
     return narrowed;
 }
 
-// The operator on one view's linear colour, consuming it, into an RGBA8 texture.
-OwnedTexture photoreceptorPass(OwnedTexture linear, int width, int height, float brightness,
-                               const OperatorStatistics &statistics)
+PhotoreceptorSettings operatorSettings(float brightness)
 {
-    return runPass(
-        {"photoreceptor tone mapping at load", shaderProgram(ShaderProgram::ReinhardTonemapping),
-         width, height, PassFormat::Rgba8},
-        {{linear.get(), 0}}, [&](QOpenGLShaderProgram &program) {
-            program.setUniformValue("textureImage", 0);
-            program.setUniformValue("brightness", brightness);
-            program.setUniformValue("chromaticAdaptation", chromaticAdaptation);
-            program.setUniformValue("lightAdaptation", lightAdaptation);
-            program.setUniformValue("preGamma", preGamma);
-            program.setUniformValue("m", statistics.contrast);
-            program.setUniformValue("averageRed", statistics.averageRed);
-            program.setUniformValue("averageGreen", statistics.averageGreen);
-            program.setUniformValue("averageBlue", statistics.averageBlue);
-            program.setUniformValue("averageLuminance", statistics.averageLuminance);
-            program.setUniformValue("averageLogLuminance", statistics.averageLogLuminance);
-            program.setUniformValue("minLuminance", statistics.minLuminance);
-            program.setUniformValue("maxLuminance", statistics.maxLuminance);
-        });
-}
-
-void storeDisparity(LightfieldPlane &plane, LightfieldReader &reader, FeatureLayers &view,
-                    int column, int row)
-{
-    if (reader.hasDisparity()) {
-        plane.setFeatureLayer(
-            column, row, Disparity,
-            convertDisparity(view.takeLayer(RgbeDisparity), reader.width(), reader.height()));
-    }
+    PhotoreceptorSettings settings;
+    settings.brightness = brightness;
+    settings.chromaticAdaptation = chromaticAdaptation;
+    settings.lightAdaptation = lightAdaptation;
+    settings.preGamma = preGamma;
+    return settings;
 }
 
 std::string mebibytes(std::int64_t bytes)
@@ -161,14 +127,14 @@ std::unique_ptr<LightfieldPlane> buildShared(const PipelineOptions &options,
     pooled.values[5] = minimum;
     pooled.values[6] = maximum;
     // The shader derives one contrast from the pooled log average and extremes.
-    const OperatorStatistics statistics = operatorStatistics(pooled, false);
+    const PhotoreceptorStatistics statistics = operatorStatistics(pooled, false);
 
     // Second sweep: every view with the same statistics and the same fixed stretch.
     for (int row = 0; row < reader.rows(); ++row) {
         for (int column = 0; column < reader.columns(); ++column) {
             OwnedTexture &linear = pending[size_t(row) * size_t(reader.columns()) + size_t(column)];
-            OwnedTexture mapped =
-                photoreceptorPass(std::move(linear), width, height, brightness, statistics);
+            OwnedTexture mapped = photoreceptorTonemap(std::move(linear), width, height,
+                                                       operatorSettings(brightness), statistics);
             plane->setFeatureLayer(column, row, LdrRgb,
                                    normalizeLuminance(std::move(mapped), width, height,
                                                       sharedRangeMinimum, sharedRangeMaximum));
@@ -189,8 +155,9 @@ std::unique_ptr<LightfieldPlane> buildPerView(LightfieldReader &reader, float br
                 computeLuminanceStatistics(*view.getLayer(RgbeImage), width, height);
             OwnedTexture linear =
                 linearTonemap(view.takeLayer(RgbeImage), width, height, 1.0f, linearGamma);
-            OwnedTexture mapped = photoreceptorPass(std::move(linear), width, height, brightness,
-                                                    operatorStatistics(statistics, true));
+            OwnedTexture mapped =
+                photoreceptorTonemap(std::move(linear), width, height, operatorSettings(brightness),
+                                     operatorStatistics(statistics, true));
             const auto [minimum, maximum] = reduceMinMaxLuminance(*mapped, width, height);
             plane->setFeatureLayer(
                 column, row, LdrRgb,
@@ -229,10 +196,7 @@ std::unique_ptr<LightfieldPlane> buildReinhardPlane(PipelineOptions options,
                                                     LightfieldReader *reader,
                                                     const ReinhardPlaneSettings &settings)
 {
-    KeyList layers {LdrRgb};
-    if (reader->hasDisparity())
-        layers.push_back(Disparity);
-    auto plane = makePlaneFor(*reader, layers, KeyList {});
+    auto plane = makePlaneFor(*reader, LdrRgb);
 
     const Framebuffer framebuffer = Framebuffer::generate();
     FramebufferPasses passes(framebuffer);

@@ -2,6 +2,7 @@
 // byte.
 
 #include "lightfield/Rgbe.h"
+#include "support/ToolRun.h"
 
 #include <OpenImageIO/imagebuf.h>
 
@@ -134,24 +135,9 @@ QString mismatch(const std::uint8_t *texel, bool hdr, const Rgb &expected, float
     return QString();
 }
 
-struct ToolRun
-{
-    int exitCode = -1;
-    QString output;
-    QString errors;
-};
-
 ToolRun runTool(const QStringList &arguments)
 {
-    QProcess process;
-    process.start(LF2D_PATH, arguments);
-    ToolRun run;
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.exitCode = process.exitCode();
-    run.output = QString::fromLocal8Bit(process.readAllStandardOutput());
-    run.errors = QString::fromLocal8Bit(process.readAllStandardError());
-    return run;
+    return runTool(QStringLiteral(LF2D_PATH), arguments);
 }
 
 } // namespace

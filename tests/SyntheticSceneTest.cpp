@@ -1,5 +1,6 @@
 #include "tools/lf2d/SyntheticScene.h"
 #include "lightfield/Rgbe.h"
+#include "support/ToolRun.h"
 #include "tools/lf2d/Lf2dWriter.h"
 
 #include <QDir>
@@ -108,24 +109,9 @@ std::size_t gridBytes(const SceneOptions &o)
     return std::size_t(o.columns) * o.rows * (o.disparity ? 2 : 1) * imageBytes(o);
 }
 
-struct ToolRun
-{
-    int exitCode = -1;
-    QString output;
-    QString errors;
-};
-
 ToolRun runTool(const QStringList &arguments)
 {
-    QProcess process;
-    process.start(LF2D_PATH, arguments);
-    ToolRun run;
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.exitCode = process.exitCode();
-    run.output = QString::fromLocal8Bit(process.readAllStandardOutput());
-    run.errors = QString::fromLocal8Bit(process.readAllStandardError());
-    return run;
+    return runTool(QStringLiteral(LF2D_PATH), arguments);
 }
 
 } // namespace

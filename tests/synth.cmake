@@ -1,5 +1,6 @@
 add_executable(SyntheticSceneTest ${CMAKE_CURRENT_LIST_DIR}/SyntheticSceneTest.cpp)
 target_link_libraries(SyntheticSceneTest PRIVATE lf2dsynth Qt5::Test)
+target_include_directories(SyntheticSceneTest PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 # The test runs the tool itself.
 target_compile_definitions(SyntheticSceneTest PRIVATE LF2D_PATH="$<TARGET_FILE:lf2d>")
 add_dependencies(SyntheticSceneTest lf2d)
@@ -8,6 +9,7 @@ add_test(NAME SyntheticSceneTest COMMAND SyntheticSceneTest)
 # Runs 'lf2d photo' on photographs it writes with OpenImageIO, which the tool's CMake file finds.
 add_executable(PhotoLightfieldTest ${CMAKE_CURRENT_LIST_DIR}/PhotoLightfieldTest.cpp)
 target_link_libraries(PhotoLightfieldTest PRIVATE lfcore Qt5::Test PkgConfig::OpenImageIO)
+target_include_directories(PhotoLightfieldTest PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 target_compile_definitions(PhotoLightfieldTest PRIVATE LF2D_PATH="$<TARGET_FILE:lf2d>")
 add_dependencies(PhotoLightfieldTest lf2d)
 add_test(NAME PhotoLightfieldTest COMMAND PhotoLightfieldTest)

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+// What a run of a command-line tool left: its exit code (-1 when it crashed or hung) and output.
+struct ToolRun
+{
+    int exitCode = -1;
+    QString output;
+    QString errors;
+};
+
+// Runs the tool at path with the arguments and waits for it, at most a minute.
+inline ToolRun runTool(const QString &path, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(path, arguments);
+    ToolRun run;
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.exitCode = process.exitCode();
+    run.output = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.errors = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
