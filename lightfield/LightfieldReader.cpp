@@ -67,6 +67,8 @@ FeatureLayers LightfieldReader::nextView()
                                 + std::to_string(maxTextureSize) + " pixels per side");
     }
 
+    if (m_progress)
+        m_progress(m_viewsRead, m_columns * m_rows);
     ++m_viewsRead;
     FeatureLayers view;
     view.setLayer(m_isHdr ? RgbeImage : LdrRgb, readImage());

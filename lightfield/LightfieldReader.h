@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -27,6 +28,11 @@ public:
     // file has disparity. After rows × columns views it raises "No more lightfield-views
     // available!".
     FeatureLayers nextView();
+
+    // Called before each view is read, with the views read so far and the grid's count, while the
+    // plane is built: the viewer shows its progress there and may stop the build by throwing.
+    using Progress = std::function<void(int viewsRead, int viewCount)>;
+    void setProgress(Progress progress) { m_progress = std::move(progress); }
 
     int width() const { return m_width; }
     int height() const { return m_height; }
@@ -57,4 +63,5 @@ private:
     int m_viewsRead = 0;
     std::int64_t m_viewBytes = 0;
     std::string m_fileName; // local path, for messages
+    Progress m_progress;
 };

@@ -10,6 +10,11 @@
 #   --expect-error the file is expected to be refused: screenshot the error dialog, dismiss it
 #   --again S      after the last screenshot, leave the camera where it is for S more seconds and
 #                  take view-again.png, to see whether the picture still changes on its own
+#   --close-while-loading
+#                  close the viewer as soon as its title says it is loading the light field; the
+#                  titles seen are kept in OUTDIR/titles.txt
+#   --close-within S
+#                  the program must end within S seconds of the close request (default 10)
 #
 # Run it from the directory that holds shaders/. It prints what it does and where the
 # screenshots are, and exits with the program's exit status (or 124 when a window never came).
@@ -19,17 +24,22 @@ set -euo pipefail
 drags=()
 expect_error=0
 again=
+close_while_loading=0
+close_within=10
 while [[ $# -gt 0 ]]; do
     case "$1" in
         --drag) drags+=("$2"); shift 2 ;;
         --expect-error) expect_error=1; shift ;;
         --again) again=$2; shift 2 ;;
-        -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --close-while-loading) close_while_loading=1; shift ;;
+        --close-within) close_within=$2; shift 2 ;;
+        -h|--help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) break ;;
     esac
 done
 if [[ $# -ne 3 ]]; then
-    echo "usage: $0 [--drag DX,DY]... [--again S] [--expect-error] PROGRAM FILE OUTDIR" >&2
+    echo "usage: $0 [--drag DX,DY]... [--again S] [--expect-error] [--close-while-loading]" \
+        "[--close-within S] PROGRAM FILE OUTDIR" >&2
     exit 2
 fi
 program=$1
@@ -111,11 +121,29 @@ sleep 0.5
 screenshot "$selector" selector-with-file.png
 key "$selector" alt+s
 
+closed_at=
 if [[ $expect_error == 1 ]]; then
     error=$(wait_window 'Lightfield viewer' "$selector") || give_up "no error dialog appeared"
     sleep 0.5
     screenshot "$error" error-dialog.png
     key "$error" Return
+elif [[ $close_while_loading == 1 ]]; then
+    viewer=$(wait_window '.' "$selector" "$dialog") || give_up "no viewer window appeared"
+    say "viewer window $viewer"
+    loading=
+    for _ in $(seq 300); do
+        title=$(xdotool getwindowname "$viewer" 2>/dev/null || true)
+        if [[ $title == Loading* ]]; then loading=$title; break; fi
+        sleep 0.1
+    done
+    [[ -n $loading ]] || give_up "the viewer never said it was loading"
+    echo "$loading" >"$outdir/titles.txt"
+    sleep 0.5
+    xdotool getwindowname "$viewer" >>"$outdir/titles.txt" 2>/dev/null || true
+    say "titles while loading: $(paste -sd '|' "$outdir/titles.txt")"
+    closed_at=$(date +%s.%N)
+    "$xclose" "$viewer"
+    say "closed the viewer while it loaded"
 else
     viewer=$(wait_window '.' "$selector" "$dialog") || give_up "no viewer window appeared"
     say "viewer window $viewer"
@@ -147,21 +175,27 @@ else
         sleep "$again"
         screenshot "$viewer" view-again.png
     fi
+    closed_at=$(date +%s.%N)
     "$xclose" "$viewer"
     say "closed the viewer"
 fi
 
 status=0
-for _ in $(seq 100); do
+for _ in $(seq "$(awk -v s="$close_within" 'BEGIN { print int(s * 20) }')"); do
     kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
+    sleep 0.05
 done
 if kill -0 "$pid" 2>/dev/null; then
-    give_up "the program did not end"
+    give_up "the program did not end within $close_within s"
 fi
 wait "$pid" || status=$?
 trap - EXIT
-say "the program ended with status $status"
+if [[ -n $closed_at ]]; then
+    say "the program ended $(awk -v a="$closed_at" -v b="$(date +%s.%N)" \
+        'BEGIN { printf "%.2f", b - a }') s after the close request, with status $status"
+else
+    say "the program ended with status $status"
+fi
 if [[ -s "$outdir/stderr.log" ]]; then
     say "its standard error ($outdir/stderr.log):"
     sed 's/^/    /' "$outdir/stderr.log"

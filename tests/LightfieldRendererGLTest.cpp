@@ -256,6 +256,49 @@ private slots:
                                  .arg(path)));
     }
 
+    void loadingShowsItsProgress_data()
+    {
+        QTest::addColumn<int>(
+            "closeAt"); // the view whose progress title closes the window; 0: none
+        QTest::newRow("whole load") << 0;
+        QTest::newRow("closed while loading") << 4;
+    }
+
+    // The title counts the views while the plane is built and is given back afterwards; a close
+    // during the build stops it before the next view and closes the window, with no error.
+    void loadingShowsItsProgress()
+    {
+        QFETCH(int, closeAt);
+        const QString path = write(QStringLiteral("thirty.lf2d"),
+                                   "8 8 30 6 10 0 0 0 16\n" + patternBytes(30 * 8 * 8 * 4, 5));
+        auto *renderer = new LightfieldRenderer(QUrl::fromLocalFile(path));
+        const QString closing = QStringLiteral("Loading %1 of 30 views").arg(closeAt);
+        QStringList titles;
+        connect(renderer, &QWindow::windowTitleChanged, [&](const QString &title) {
+            titles << title;
+            if (title == closing)
+                renderer->close();
+        });
+        renderer->show();
+        const int shown = closeAt == 0 ? 30 : closeAt;
+        QStringList expected;
+        for (int view = 1; view <= shown; ++view)
+            expected << QStringLiteral("Loading %1 of 30 views").arg(view);
+        expected << QString();
+        QTRY_COMPARE(titles, expected);
+        if (closeAt == 0) {
+            QTRY_VERIFY(renderer->isInitialised());
+            QVERIFY(renderer->isVisible());
+            QCOMPARE(renderer->reader()->viewsRead(), 30);
+        } else {
+            QTRY_VERIFY(!renderer->isVisible());
+            QVERIFY(!renderer->isInitialised());
+            // The view whose turn it was is not read.
+            QCOMPARE(renderer->reader()->viewsRead(), closeAt - 1);
+        }
+        QVERIFY(m_fatalErrors.isEmpty());
+    }
+
     void errorWhileBuildingThePipelineStopsRendering()
     {
         // The file shrinks between opening (the header is fine) and building the plane. Its

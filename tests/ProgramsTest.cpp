@@ -5,6 +5,7 @@
 
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -600,6 +601,63 @@ private slots:
         }
         QVERIFY2(meanAbsoluteDifference(before, after) > 2.0,
                  qPrintable(run.directory + QStringLiteral(": the drag changed nothing")));
+    }
+
+    // A viewer whose frames are slow (views of 384 × 384 with disparity: well over 50 ms a frame
+    // on a software renderer) ends at the first close request, every time.
+    void oneCloseRequestEndsASlowViewer()
+    {
+        synth::SceneOptions options;
+        options.columns = options.rows = 3;
+        options.width = options.height = 384;
+        const QString file = m_directory.filePath(QStringLiteral("slow-frames.lf2d"));
+        synth::writeLightfield(synth::SyntheticScene(options), file.toStdString());
+        for (int attempt = 1; attempt <= 20; ++attempt) {
+            const Run run =
+                drive(QStringLiteral("viewer-curve"), file, QStringLiteral("close-%1").arg(attempt),
+                      {QStringLiteral("--drag"), QStringLiteral("20,10"),
+                       QStringLiteral("--close-within"), QStringLiteral("2")});
+            QVERIFY2(run.status == 0,
+                     qPrintable(QStringLiteral("attempt %1: %2").arg(attempt).arg(run.output)));
+        }
+    }
+
+    // A light field that takes seconds to load says how far it has come in the window's title,
+    // and a close request ends the program before the next view, long before the whole load.
+    void closeWhileLoading()
+    {
+        // 13 × 13 views of 512 × 512 RGBE; the bilateral stage spends tens of milliseconds on
+        // each. The views are plain, as only the time they take matters.
+        const int side = 512, views = 13 * 13;
+        QFile file(m_directory.filePath(QStringLiteral("slow-load.lf2d")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("%1 %1 %2 13 20 0 1 0 0\n").arg(side).arg(views).toLatin1());
+        QByteArray view;
+        for (int i = 0; i < side * side; ++i)
+            view.append("\x80\x64\x3c\x82", 4);
+        for (int i = 0; i < views; ++i)
+            QCOMPARE(file.write(view), qint64(view.size()));
+        file.close();
+
+        const Run run = drive(QStringLiteral("viewer-bilateral"), file.fileName(),
+                              QStringLiteral("close-while-loading"),
+                              {QStringLiteral("--close-while-loading"),
+                               QStringLiteral("--close-within"), QStringLiteral("2")});
+        QVERIFY2(run.status == 0, qPrintable(run.output + run.stderrText));
+        QFile titles(run.directory + QStringLiteral("/titles.txt"));
+        QVERIFY(titles.open(QIODevice::ReadOnly));
+        const QStringList seen = QString::fromUtf8(titles.readAll()).trimmed().split('\n');
+        QCOMPARE(seen.size(), 2);
+        const QRegularExpression pattern(QStringLiteral("^Loading (\\d+) of 169 views$"));
+        int loaded[2] = {};
+        for (int i = 0; i < 2; ++i) {
+            const QRegularExpressionMatch match = pattern.match(seen[i]);
+            QVERIFY2(match.hasMatch(), qPrintable(seen[i]));
+            loaded[i] = match.captured(1).toInt();
+        }
+        // The title moved on while loading, and the close came with most of the views unread.
+        QVERIFY2(loaded[1] > loaded[0], qPrintable(seen.join(QStringLiteral(", "))));
+        QVERIFY2(loaded[1] < views / 2, qPrintable(seen.join(QStringLiteral(", "))));
     }
 };
 

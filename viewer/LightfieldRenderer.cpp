@@ -5,9 +5,11 @@
 #include "lightfield/ConfigurationError.h"
 #include "postprocessing/PlaneStages.h"
 
+#include <QCoreApplication>
 #include <QMouseEvent>
 #include <QOpenGLContext>
 #include <QOpenGLTexture>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <algorithm>
@@ -26,6 +28,11 @@ namespace {
 constexpr int desktopWidth = 1920;
 constexpr int desktopHeight = 1080;
 constexpr int minimumMargin = 32;
+
+// Thrown from the plane build when the user closes the window while the light field loads.
+struct LoadingStopped
+{
+};
 
 } // namespace
 
@@ -75,7 +82,7 @@ LightfieldRenderer::~LightfieldRenderer()
 
 void LightfieldRenderer::timerEvent(QTimerEvent *)
 {
-    if (!m_failed)
+    if (!m_failed && !m_loading)
         update();
 }
 
@@ -109,17 +116,52 @@ void LightfieldRenderer::mouseMoveEvent(QMouseEvent *event)
     m_lastMouseY = event->y();
 }
 
+bool LightfieldRenderer::event(QEvent *event)
+{
+    if (m_loading) {
+        switch (event->type()) {
+        case QEvent::Close:
+            // Closing now would destroy the window's surface under the passes that build the
+            // plane; the build stops before its next view instead, and then the window closes.
+            m_closeRequested = true;
+            event->ignore();
+            return true;
+        case QEvent::Expose:
+        case QEvent::UpdateRequest:
+            // A paint now would bind the window's framebuffer under the build's passes. The
+            // first frame after the build paints the whole window.
+            return true;
+        default:
+            break;
+        }
+    }
+    return QOpenGLWindow::event(event);
+}
+
 void LightfieldRenderer::initializeGL()
 {
     if (m_initialised || m_failed)
         return;
     try {
         buildPipeline();
+    } catch (const LoadingStopped &) {
+        // The user closed the window while the light field was loading; the pipeline is left
+        // unbuilt and the window closes as it was asked to.
+        QTimer::singleShot(0, this, &QWindow::close);
     } catch (const std::string &message) {
         fail(message);
     } catch (const std::bad_alloc &) {
         fail("Not enough memory to load the light field");
     }
+}
+
+void LightfieldRenderer::showLoadingProgress(int viewsRead, int viewCount)
+{
+    setTitle(tr("Loading %1 of %2 views").arg(viewsRead + 1).arg(viewCount));
+    // Lets the title reach the screen and a close request reach event(); paints wait (see there).
+    QCoreApplication::processEvents();
+    if (m_closeRequested)
+        throw LoadingStopped();
 }
 
 void LightfieldRenderer::buildPipeline()
@@ -139,10 +181,24 @@ void LightfieldRenderer::buildPipeline()
     glClampColor(GL_CLAMP_FRAGMENT_COLOR, GL_FALSE);
 
     loadShaderPrograms();
-    m_plane = createLightfieldPlane(PipelineOptions(), m_reader.get());
+    {
+        // Between views the window shows how far the build has come and answers a close.
+        m_loading = true;
+        const QString title = this->title();
+        m_reader->setProgress(
+            [this](int viewsRead, int viewCount) { showLoadingProgress(viewsRead, viewCount); });
+        const auto loaded = qScopeGuard([this, title] {
+            m_reader->setProgress(nullptr);
+            m_loading = false;
+            setTitle(title);
+        });
+        m_plane = createLightfieldPlane(PipelineOptions(), m_reader.get());
+    }
     m_camera = createCamera(PipelineOptions(), m_plane.get());
     m_postProcessor = createPostProcessor(PipelineOptions(), m_reader->isHdr());
     m_initialised = true;
+    // Paints asked for while loading were let go.
+    update();
 }
 
 void LightfieldRenderer::paintGL()

@@ -36,6 +36,7 @@ public:
     ~LightfieldRenderer() override;
 
     bool isInitialised() const { return m_initialised; }
+    const LightfieldReader *reader() const { return m_reader.get(); }
     const LightfieldCamera *camera() const { return m_camera.get(); }
     const LightfieldPlane *plane() const { return m_plane.get(); }
     const std::map<int, bool> &buttonTable() const { return m_buttons; }
@@ -43,6 +44,7 @@ public:
     int lastMouseY() const { return m_lastMouseY; }
 
 protected:
+    bool event(QEvent *event) override;
     void timerEvent(QTimerEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
@@ -52,6 +54,7 @@ protected:
 
 private:
     void buildPipeline();
+    void showLoadingProgress(int viewsRead, int viewCount);
     void renderFrame();
     void fail(const std::string &message);
 
@@ -64,4 +67,6 @@ private:
     std::unique_ptr<PostProcessor> m_postProcessor;
     std::unique_ptr<LightfieldPlane> m_plane;
     bool m_failed = false; // a configuration error stopped the pipeline for good
+    bool m_loading = false; // the plane is being built: no paints, a close waits for the view
+    bool m_closeRequested = false; // closed while loading
 };
