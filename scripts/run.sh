@@ -13,7 +13,7 @@ scripts/make-samples.sh
 program=build/viewer-interp-reinhard05
 
 if [[ -n "${DISPLAY:-}" ]] && xdotool getdisplaygeometry >/dev/null 2>&1; then
-    # The viewer reads shaders/ from the directory it starts in.
+    # The viewer reads shaders/ from the directory it starts in, or else build/shaders.
     exec "$program"
 fi
 

@@ -1,5 +1,6 @@
 #include "support/GLImages.h"
 #include "support/GLTestContext.h"
+#include "support/LightfieldFiles.h"
 #include "viewer/gpu/GpuPass.h"
 #include "viewer/gpu/ShaderLibrary.h"
 
@@ -82,48 +83,72 @@ private slots:
         QVERIFY2(m_warnings.isEmpty(), qPrintable(m_warnings.join('\n')));
     }
 
-    void missingShaderDirectoryStopsNothing()
+    void missingShaderDirectoryEndsWithItsMessage()
     {
+        // Neither the working directory nor the installed directories have a single file.
         QTemporaryDir empty;
         QVERIFY(QDir::setCurrent(empty.path()));
-        qInstallMessageHandler(collectWarnings);
-        loadShaderPrograms();
-        qInstallMessageHandler(nullptr);
+        const QStringList installed = {empty.filePath(QStringLiteral("bin/shaders")),
+                                       empty.filePath(QStringLiteral("share/shaders"))};
+        setInstalledShaderDirectories(installed);
+        const QString message = configurationErrorOf(loadShaderPrograms);
+        QVERIFY2(message.startsWith(QStringLiteral("The shader files \"UV.vert\", \"")),
+                 qPrintable(message));
+        for (const ShaderProgramFile &entry : shaderProgramFiles) {
+            QVERIFY2(message.contains(QStringLiteral("\"%1\"").arg(entry.fragmentFile)),
+                     qPrintable(message));
+        }
+        QVERIFY2(message.endsWith(QStringLiteral(" cannot be found in %1/shaders, %2 or %3")
+                                      .arg(empty.path(), installed[0], installed[1])),
+                 qPrintable(message));
+        // Nothing is compiled before every file is found, and a later call cannot pass for a
+        // success.
         for (int index = 0; index < shaderProgramCount; ++index)
             QVERIFY(!isShaderProgramLinked(ShaderProgram(index)));
-        // The toolkit's warnings about the missing files stay visible.
-        QVERIFY2(m_warnings.size() >= shaderProgramCount, qPrintable(m_warnings.join('\n')));
-        QVERIFY(m_warnings.join('\n').contains(empty.path() + QStringLiteral("/shaders/UV.vert")));
+        QCOMPARE(configurationErrorOf(loadShaderPrograms), message);
     }
 
-    void everyProgramSharesTheVertexShader()
+    void eachFileComesFromTheFirstDirectoryThatHasIt()
     {
-        // A vertex shader that mirrors the texture coordinate, and ten fragment shaders that copy
-        // their input: every program must show the mirroring.
+        // The working directory's shaders/ holds a vertex shader that mirrors the texture
+        // coordinate; the first installed directory an unmirrored one and ten fragment shaders
+        // that copy their input; the second only files that do not compile. Every program must
+        // link and show the mirroring.
         QTemporaryDir directory;
-        QVERIFY(QDir(directory.path()).mkdir(QStringLiteral("shaders")));
-        auto write = [&](const QString &name, const QByteArray &source) {
-            QFile file(directory.filePath(QStringLiteral("shaders/") + name));
+        const QString working = directory.filePath(QStringLiteral("shaders"));
+        const QString first = directory.filePath(QStringLiteral("installed"));
+        const QString second = directory.filePath(QStringLiteral("other"));
+        for (const QString &path : {working, first, second})
+            QVERIFY(QDir().mkpath(path));
+        auto write = [](const QString &path, const QByteArray &source) {
+            QFile file(path);
             return file.open(QIODevice::WriteOnly) && file.write(source) == source.size();
         };
-        QVERIFY(write(QStringLiteral("UV.vert"),
-                      "#version 330 compatibility\n"
-                      "out vec2 uv;\n"
-                      "void main() {\n"
-                      "    gl_Position = gl_Vertex;\n"
-                      "    uv = vec2(1.0 - gl_MultiTexCoord0.s, "
-                      "gl_MultiTexCoord0.t);\n"
-                      "}\n"));
+        auto vertexShader = [](const char *u) {
+            return QByteArray("#version 330 compatibility\n"
+                              "out vec2 uv;\n"
+                              "void main() {\n"
+                              "    gl_Position = gl_Vertex;\n"
+                              "    uv = vec2(")
+                + u + ", gl_MultiTexCoord0.t);\n}\n";
+        };
+        const QString vertex = QStringLiteral("/UV.vert");
+        QVERIFY(write(working + vertex, vertexShader("1.0 - gl_MultiTexCoord0.s")));
+        QVERIFY(write(first + vertex, vertexShader("gl_MultiTexCoord0.s")));
+        QVERIFY(write(second + vertex, "not a shader"));
         for (int index = 0; index < shaderProgramCount; ++index) {
-            QVERIFY(write(shaderFileName(ShaderProgram(index)),
+            const QString name = '/' + shaderFileName(ShaderProgram(index));
+            QVERIFY(write(first + name,
                           "#version 330 compatibility\n"
                           "uniform sampler2D textureImage;\n"
                           "in vec2 uv;\n"
                           "layout(location = 0) out vec4 colour;\n"
                           "void main() { colour = texture(textureImage, uv); }\n"));
+            QVERIFY(write(second + name, "not a shader"));
         }
+        setInstalledShaderDirectories({first, second});
         QVERIFY(QDir::setCurrent(directory.path()));
-        loadShaderPrograms();
+        QCOMPARE(configurationErrorOf(loadShaderPrograms), QString());
         // The directory is resolved when the programs load, not later.
         QVERIFY(QDir::setCurrent(m_startDirectory));
 
@@ -144,6 +169,53 @@ private slots:
             QCOMPARE(QVector<int>({result[0], result[4], result[8], result[12]}),
                      QVector<int>({40, 30, 20, 10}));
         }
+    }
+
+    void brokenShaderEndsWithTheDriversLog_data()
+    {
+        QTest::addColumn<QByteArray>("source");
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("logMentions");
+        QTest::newRow("compile") << QByteArray("#version 330 compatibility\n"
+                                               "layout(location = 0) out vec4 colour;\n"
+                                               "void main() { colour = undeclaredColour; }\n")
+                                 << QStringLiteral(
+                                        "The shader file \"{broken}\" does not compile:\n")
+                                 << QStringLiteral("undeclaredColour");
+        // A function declared and never defined compiles and fails only at the link.
+        QTest::newRow("link") << QByteArray("#version 330 compatibility\n"
+                                            "vec4 shadeElsewhere();\n"
+                                            "layout(location = 0) out vec4 colour;\n"
+                                            "void main() { colour = shadeElsewhere(); }\n")
+                              << QStringLiteral("The shader files \"{vertex}\" and \"{broken}\" "
+                                                "do not link:\n")
+                              << QStringLiteral("shadeElsewhere");
+    }
+
+    void brokenShaderEndsWithTheDriversLog()
+    {
+        // The working directory's broken simpleWarp.frag wins over the project's, which supplies
+        // every other file.
+        QFETCH(QByteArray, source);
+        QFETCH(QString, failure);
+        QFETCH(QString, logMentions);
+        QTemporaryDir directory;
+        QVERIFY(QDir(directory.path()).mkdir(QStringLiteral("shaders")));
+        const QString broken = directory.filePath(QStringLiteral("shaders/simpleWarp.frag"));
+        QFile file(broken);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(source) == source.size());
+        file.close();
+        setInstalledShaderDirectories({QStringLiteral(LF_SOURCE_DIR "/shaders")});
+        QVERIFY(QDir::setCurrent(directory.path()));
+        const QString message = configurationErrorOf(loadShaderPrograms);
+        // The driver's debug output reports the failure as well, as an error of no pass.
+        m_gl.takeErrors();
+        failure.replace(QStringLiteral("{broken}"), broken)
+            .replace(QStringLiteral("{vertex}"), QStringLiteral(LF_SOURCE_DIR "/shaders/UV.vert"));
+        QVERIFY2(message.startsWith(failure), qPrintable(message));
+        QVERIFY2(message.contains(logMentions), qPrintable(message));
+        QVERIFY(!isShaderProgramLinked(ShaderProgram::SimpleWarp));
+        QCOMPARE(configurationErrorOf(loadShaderPrograms), message);
     }
 };
 

@@ -1,8 +1,18 @@
 #include "ShaderLibrary.h"
 
+#include "lightfield/ConfigurationError.h"
+
+#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QOpenGLShaderProgram>
 #include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -19,10 +29,114 @@ QOpenGLShaderProgram **programs()
     return table;
 }
 
-bool loaded = false;
-
 // Built before main runs, as the programs exist from the start of the program.
 [[maybe_unused]] const bool createdAtStart = (programs(), true);
+
+std::optional<QStringList> &installedDirectoriesSet()
+{
+    static std::optional<QStringList> directories;
+    return directories;
+}
+
+const QString vertexFile = QStringLiteral("UV.vert");
+
+std::string quoted(const QString &text)
+{
+    return '"' + text.toStdString() + '"';
+}
+
+// "a", "a and b", "a, b and c"; with "or" for alternatives.
+std::string listed(const QStringList &items, const char *conjunction)
+{
+    std::string text;
+    for (int index = 0; index < items.size(); ++index) {
+        if (index > 0)
+            text += index + 1 == items.size() ? std::string(" ") + conjunction + " " : ", ";
+        text += items[index].toStdString();
+    }
+    return text;
+}
+
+struct ShaderSource
+{
+    QString path;
+    QByteArray code;
+};
+
+// Every file the programs need, each from the first directory that has it. Reports all missing
+// files at once, so that a partial installation shows its whole extent.
+std::vector<ShaderSource> readShaderSources()
+{
+    QStringList files {vertexFile};
+    for (const ShaderProgramFile &entry : shaderProgramFiles)
+        files << QString::fromLatin1(entry.fragmentFile);
+    // Resolved against the working directory of this moment.
+    const QStringList directories =
+        QStringList {QDir::current().absoluteFilePath(QStringLiteral("shaders"))}
+        + installedShaderDirectories();
+
+    std::vector<ShaderSource> sources;
+    QStringList missing;
+    for (const QString &file : files) {
+        QString found;
+        for (const QString &directory : directories) {
+            const QString candidate = QDir(directory).filePath(file);
+            if (QFileInfo(candidate).isFile()) {
+                found = candidate;
+                break;
+            }
+        }
+        if (found.isEmpty())
+            missing << QString::fromStdString(quoted(file));
+        else
+            sources.push_back({found, {}});
+    }
+    if (!missing.isEmpty()) {
+        raiseConfigurationError((missing.size() == 1 ? "The shader file " : "The shader files ")
+                                + listed(missing, "and") + " of the viewer cannot be found in "
+                                + listed(directories, "or"));
+    }
+    for (ShaderSource &source : sources) {
+        QFile file(source.path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            raiseConfigurationError("The shader file " + quoted(source.path)
+                                    + " cannot be read: " + file.errorString().toStdString());
+        }
+        source.code = file.readAll();
+    }
+    return sources;
+}
+
+std::string driverLog(const QString &log)
+{
+    const QString trimmed = log.trimmed();
+    return trimmed.isEmpty() ? std::string("(the driver gives no log)") : trimmed.toStdString();
+}
+
+void compileAndLinkAll()
+{
+    const std::vector<ShaderSource> sources = readShaderSources();
+    const ShaderSource &vertex = sources.front();
+    // One vertex shader for all programs; like the programs, it lives until the process ends.
+    auto *vertexShader = new QOpenGLShader(QOpenGLShader::Vertex);
+    if (!vertexShader->compileSourceCode(vertex.code)) {
+        raiseConfigurationError("The shader file " + quoted(vertex.path) + " does not compile:\n"
+                                + driverLog(vertexShader->log()));
+    }
+    for (int index = 0; index < shaderProgramCount; ++index) {
+        QOpenGLShaderProgram *program = programs()[index];
+        const ShaderSource &fragment = sources[std::size_t(index) + 1];
+        if (!program->addShaderFromSourceCode(QOpenGLShader::Fragment, fragment.code)) {
+            raiseConfigurationError("The shader file " + quoted(fragment.path)
+                                    + " does not compile:\n" + driverLog(program->log()));
+        }
+        if (!program->addShader(vertexShader) || !program->link()) {
+            raiseConfigurationError("The shader files " + quoted(vertex.path) + " and "
+                                    + quoted(fragment.path) + " do not link:\n"
+                                    + driverLog(program->log()));
+        }
+    }
+}
 
 } // namespace
 
@@ -36,28 +150,39 @@ QOpenGLShaderProgram &shaderProgram(ShaderProgram program)
     return *programs()[static_cast<int>(program)];
 }
 
+QStringList installedShaderDirectories()
+{
+    if (installedDirectoriesSet())
+        return *installedDirectoriesSet();
+    // Without an application object the executable's directory is unknown; the working
+    // directory's shaders are all there is then.
+    if (!QCoreApplication::instance())
+        return {};
+    const QDir executableDirectory(QCoreApplication::applicationDirPath());
+    return {executableDirectory.absoluteFilePath(QStringLiteral("shaders")),
+            QDir::cleanPath(executableDirectory.absoluteFilePath(
+                QStringLiteral(LF_INSTALLED_SHADERS_FROM_EXECUTABLE)))};
+}
+
+void setInstalledShaderDirectories(const QStringList &directories)
+{
+    installedDirectoriesSet() = directories;
+}
+
 void loadShaderPrograms()
 {
-    if (loaded)
-        return;
-    loaded = true;
-
-    // Resolved against the working directory of this moment, not against the executable.
-    const QDir shaderDirectory(QDir::current().absoluteFilePath(QStringLiteral("shaders")));
-    const QString vertexPath = shaderDirectory.absoluteFilePath(QStringLiteral("UV.vert"));
-    for (int index = 0; index < shaderProgramCount; ++index) {
-        QOpenGLShaderProgram *program = programs()[index];
-        const bool vertexAdded =
-            program->addShaderFromSourceFile(QOpenGLShader::Vertex, vertexPath);
-        const bool fragmentAdded =
-            program->addShaderFromSourceFile(QOpenGLShader::Fragment,
-                                             shaderDirectory.absoluteFilePath(QString::fromLatin1(
-                                                 shaderProgramFiles[index].fragmentFile)));
-        // A program missing one of its stages would link all the same and quietly draw with the
-        // fixed-function pipeline instead; it stays unlinked, as the toolkit's warning says.
-        if (vertexAdded && fragmentAdded)
-            program->link();
+    static bool attempted = false;
+    static std::string failure;
+    if (!attempted) {
+        attempted = true;
+        try {
+            compileAndLinkAll();
+        } catch (const std::string &message) {
+            failure = message;
+        }
     }
+    if (!failure.empty())
+        raiseConfigurationError(failure);
 }
 
 bool isShaderProgramLinked(ShaderProgram program)

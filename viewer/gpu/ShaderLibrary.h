@@ -4,10 +4,13 @@
 
 class QOpenGLShaderProgram;
 class QString;
+class QStringList;
 
 // The shader programs of the viewer, known by their fragment shader files. Each is linked from
-// "UV.vert" and its fragment shader, read at run time from "shaders/" under the current working
-// directory. The programs are shared by the whole process and live until it ends.
+// "UV.vert" and its fragment shader, read at run time. A file is taken from "shaders/" under the
+// current working directory when it is there, so that a shader being worked on wins over the
+// installed one, and otherwise from the first of installedShaderDirectories() that has it. The
+// programs are shared by the whole process and live until it ends.
 enum class ShaderProgram : int
 {
     BilateralTonemapping,
@@ -63,10 +66,21 @@ QString shaderFileName(ShaderProgram program);
 // The shared program. Callers bind it, set uniforms and release it; they never relink it.
 QOpenGLShaderProgram &shaderProgram(ShaderProgram program);
 
+// Where the shaders installed with the program lie, searched in this order for a file that
+// "shaders/" under the working directory lacks: "shaders" next to the executable (a build tree)
+// and the project's data directory beside the executable's (an installed tree:
+// /usr/bin/viewer-curve reads /usr/share/lightfield-viewer/shaders). Absolute paths.
+QStringList installedShaderDirectories();
+
+// Replaces those directories, for tests whose executable lies elsewhere than the programs'.
+void setInstalledShaderDirectories(const QStringList &directories);
+
 // Compiles and links all programs, in the order of the table, with the GL context that is current.
-// A missing file or a failed compile or link stops nothing: the toolkit warns with the driver's
-// log and the program stays unlinked. Runs once per process; later calls do nothing, as the
-// programs cannot be rebuilt.
+// A file found in no directory, one that cannot be read, and a program that does not compile or
+// link raise a configuration error naming the file and the directories searched, or the driver's
+// log: a pass drawn with an unlinked program would fall back to fixed-function texturing and show
+// a wrong picture as if it were right. Runs once per process, as the programs cannot be rebuilt;
+// later calls raise the first call's error again, if it had one.
 void loadShaderPrograms();
 
 // Whether a program linked, for tests and diagnostics.

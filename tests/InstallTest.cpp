@@ -1,0 +1,309 @@
+#include "deliverables/BuildConfiguration.h"
+#include "support/ToolRun.h"
+#include "viewer/gpu/ShaderLibrary.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cstdlib>
+
+namespace {
+
+// Over every colour channel, in levels; pictures of different sizes differ entirely.
+double meanAbsoluteDifference(const QImage &a, const QImage &b)
+{
+    if (a.size() != b.size() || a.isNull())
+        return 255.0;
+    double sum = 0.0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y);
+            const QRgb q = b.pixel(x, y);
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q))
+                + std::abs(qBlue(p) - qBlue(q));
+        }
+    }
+    return sum / (3.0 * a.width() * a.height());
+}
+
+QImage loadPicture(const QString &path)
+{
+    return QImage(path).convertToFormat(QImage::Format_RGB32);
+}
+
+// Every file under the directory, by its path relative to it, sorted.
+QStringList filesUnder(const QString &root)
+{
+    QStringList files;
+    QDirIterator iterator(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (iterator.hasNext())
+        files << QDir(root).relativeFilePath(iterator.next());
+    files.sort();
+    return files;
+}
+
+// What an installation holds, relative to its prefix: the eleven programs and lf2d, the vertex
+// shader and every program's fragment shader; no tool, test or benchmark.
+QStringList expectedInstallation()
+{
+    const QString bin = QStringLiteral(LF_BIN_INSTALL_DIR "/");
+    const QString shaders = QStringLiteral(LF_SHADER_INSTALL_DIR "/");
+    QStringList files {bin + QStringLiteral("lf2d"), shaders + QStringLiteral("UV.vert")};
+    for (const BuildConfiguration &configuration : buildConfigurations())
+        files << bin + QString::fromStdString(configuration.name);
+    for (const ShaderProgramFile &entry : shaderProgramFiles)
+        files << shaders + QString::fromLatin1(entry.fragmentFile);
+    files.sort();
+    return files;
+}
+
+} // namespace
+
+// The programs as a user gets them: installed with `cmake --install` under a prefix of their
+// own, or unpacked from the Debian package into a tree that shares nothing with the build, and
+// started from a directory that holds no shaders. Each program is driven through its windows with
+// scripts/drive-viewer.sh, on a light field with disparity at a camera position between the
+// stored views: only a program that found and linked its shaders shows the synthesised view
+// there, and one that cannot must end with its message rather than show another picture.
+class InstallTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_directory;
+    QString m_prefix;
+    QString m_elsewhere;
+    QString m_lightfield;
+    QImage m_exactView;
+    QImage m_nearestView;
+
+    // 3 × 3 views with disparity and 20 pixels of drag per view step. The camera starts a pixel
+    // right of and below the first view; the drag takes it to (0.75, 0.25) in view steps, nearest
+    // to the stored view (1, 0).
+    static QStringList lightfieldOptions()
+    {
+        return {"synth", "--columns", "3", "--rows", "3", "--width", "192", "--height", "192"};
+    }
+    static QStringList drag() { return {"--drag", "14,4"}; }
+
+    struct Run
+    {
+        int status = -1;
+        QString output;
+        QString stderrText;
+        QString directory;
+    };
+
+    Run drive(const QString &program, const QString &workingDirectory, const QString &name,
+              const QStringList &options = drag())
+    {
+        Run run;
+        run.directory = m_directory.filePath(QStringLiteral("runs/") + name);
+        QProcess process;
+        process.setWorkingDirectory(workingDirectory);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("SETTLE_SECONDS"), QStringLiteral("1"));
+        // Neither tree has the window closer that the script looks for beside the program.
+        environment.insert(QStringLiteral("XCLOSE"), QStringLiteral(LF_BINARY_DIR "/xclose"));
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(LF_SOURCE_DIR "/scripts/drive-viewer.sh"),
+                      options + QStringList {program, m_lightfield, run.directory});
+        if (!process.waitForFinished(120000))
+            process.kill();
+        run.output = QString::fromLocal8Bit(process.readAll());
+        run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        QFile log(run.directory + QStringLiteral("/stderr.log"));
+        if (log.open(QIODevice::ReadOnly))
+            run.stderrText = QString::fromLocal8Bit(log.readAll());
+        return run;
+    }
+
+    void keepDirectory()
+    {
+        if (m_directory.autoRemove()) {
+            m_directory.setAutoRemove(false);
+            qWarning("The installed tree and the screenshots stay in %s",
+                     qPrintable(m_directory.path()));
+        }
+    }
+
+    // A run that ended normally and whose last screenshot is the view synthesised at the camera's
+    // position: far closer to the exact view there than the nearest stored view is.
+    void verifySynthesisedView(const Run &run)
+    {
+        QVERIFY2(run.status == 0, qPrintable(run.output));
+        const QImage shown = loadPicture(run.directory + QStringLiteral("/view-1.png"));
+        QCOMPARE(shown.size(), m_exactView.size());
+        const double error = meanAbsoluteDifference(shown, m_exactView);
+        const double nearestError = meanAbsoluteDifference(m_nearestView, m_exactView);
+        qInfo("%s: %.2f levels from the exact view; the nearest stored view is %.2f levels from it",
+              qPrintable(run.directory), error, nearestError);
+        QVERIFY2(error < 0.25 * nearestError, qPrintable(run.output));
+    }
+
+    // A run that ended with the configuration-error path: status 1, the message on standard
+    // error, the dialog on the screen.
+    static void verifyFailure(const Run &run, const QString &message)
+    {
+        QVERIFY2(run.status == 1, qPrintable(run.output));
+        QVERIFY2(run.stderrText.contains(message),
+                 qPrintable(QStringLiteral("expected on stderr: %1\n%2").arg(message, run.output)));
+        QVERIFY(QFile::exists(run.directory + QStringLiteral("/error-dialog.png")));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_directory.isValid());
+        if (qEnvironmentVariableIsSet("LF_KEEP_SCREENSHOTS"))
+            keepDirectory();
+        QVERIFY2(qEnvironmentVariableIsSet("DISPLAY"), "the programs need an X display");
+        m_prefix = m_directory.filePath(QStringLiteral("prefix"));
+        const ToolRun install =
+            runTool(QStringLiteral(LF_CMAKE), {"--install", LF_BINARY_DIR, "--prefix", m_prefix});
+        QVERIFY2(install.exitCode == 0, qPrintable(install.output + install.errors));
+        QCOMPARE(filesUnder(m_prefix), expectedInstallation());
+
+        m_elsewhere = m_directory.filePath(QStringLiteral("elsewhere"));
+        QVERIFY(QDir().mkpath(m_elsewhere));
+        // The installed lf2d writes the light field and the views to compare with.
+        m_lightfield = m_directory.filePath(QStringLiteral("layers.lf2d"));
+        const QString exact = m_directory.filePath(QStringLiteral("exact.png"));
+        const QString nearest = m_directory.filePath(QStringLiteral("nearest.png"));
+        const ToolRun synth =
+            runTool(m_prefix + QStringLiteral("/" LF_BIN_INSTALL_DIR "/lf2d"),
+                    lightfieldOptions()
+                        + QStringList {"--exact-view", "0.75,0.25=" + exact, "--exact-view",
+                                       "1,0=" + nearest, m_lightfield});
+        QVERIFY2(synth.exitCode == 0, qPrintable(synth.output + synth.errors));
+        m_exactView = loadPicture(exact);
+        m_nearestView = loadPicture(nearest);
+        QVERIFY(!m_exactView.isNull() && !m_nearestView.isNull());
+    }
+
+    void cleanup()
+    {
+        if (QTest::currentTestFailed())
+            keepDirectory();
+    }
+
+    void startedElsewhereShowsTheSynthesisedView_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::newRow("build tree") << QStringLiteral(LF_BINARY_DIR "/viewer-interp-reinhard05");
+        QTest::newRow("installed tree")
+            << m_prefix + QStringLiteral("/" LF_BIN_INSTALL_DIR "/viewer-interp-reinhard05");
+    }
+
+    void startedElsewhereShowsTheSynthesisedView()
+    {
+        QFETCH(QString, program);
+        verifySynthesisedView(
+            drive(program, m_elsewhere, QTest::currentDataTag() + QStringLiteral("-elsewhere")));
+    }
+
+    void missingShaderEndsWithItsMessage()
+    {
+        const QString installed = m_prefix + QStringLiteral("/" LF_SHADER_INSTALL_DIR);
+        const QString shader = installed + QStringLiteral("/simpleWarp.frag");
+        const QString away = m_directory.filePath(QStringLiteral("simpleWarp.frag"));
+        QVERIFY(QFile::rename(shader, away));
+        const auto restore = qScopeGuard([&] { QFile::rename(away, shader); });
+        const Run run =
+            drive(m_prefix + QStringLiteral("/" LF_BIN_INSTALL_DIR "/viewer-curve"), m_elsewhere,
+                  QStringLiteral("missing"), {QStringLiteral("--expect-error")});
+        verifyFailure(run,
+                      QStringLiteral("The shader file \"simpleWarp.frag\" of the viewer cannot be "
+                                     "found in %1/shaders, %2/" LF_BIN_INSTALL_DIR
+                                     "/shaders or %3\n")
+                          .arg(m_elsewhere, m_prefix, installed));
+    }
+
+    void brokenShaderEndsWithItsLog()
+    {
+        // The working directory's shaders win over the installed ones, broken or not.
+        const QString working = m_directory.filePath(QStringLiteral("working"));
+        QVERIFY(QDir().mkpath(working + QStringLiteral("/shaders")));
+        const QString broken = working + QStringLiteral("/shaders/simpleWarp.frag");
+        QFile file(broken);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("#version 330 compatibility\n"
+                   "layout(location = 0) out vec4 colour;\n"
+                   "void main() { colour = undeclaredColour; }\n");
+        file.close();
+        const Run run =
+            drive(m_prefix + QStringLiteral("/" LF_BIN_INSTALL_DIR "/viewer-curve"), working,
+                  QStringLiteral("broken"), {QStringLiteral("--expect-error")});
+        verifyFailure(run,
+                      QStringLiteral("The shader file \"%1\" does not compile:\n").arg(broken));
+        QVERIFY2(run.stderrText.contains(QStringLiteral("undeclaredColour")),
+                 qPrintable(run.stderrText));
+    }
+
+    // Packs the build with CPack, checks the package's name, contents and dependencies, and
+    // runs its lf2d and a program from a tree where nothing but the package was unpacked.
+    void packageInstallsWorkingPrograms()
+    {
+        const QString packages = m_directory.filePath(QStringLiteral("packages"));
+        const ToolRun pack =
+            runTool(QStringLiteral(LF_CPACK),
+                    {"--config", LF_BINARY_DIR "/CPackConfig.cmake", "-B", packages});
+        QVERIFY2(pack.exitCode == 0, qPrintable(pack.output + pack.errors));
+        const QStringList built = QDir(packages).entryList({QStringLiteral("*.deb")}, QDir::Files);
+        QCOMPARE(built.size(), 1);
+        QVERIFY2(
+            QRegularExpression(QStringLiteral("^lightfield-viewer_[0-9][0-9.]*_[a-z0-9]+\\.deb$"))
+                .match(built[0])
+                .hasMatch(),
+            qPrintable(built[0]));
+        const QString package = packages + '/' + built[0];
+
+        const ToolRun depends = runTool(QStringLiteral("dpkg-deb"), {"-f", package, "Depends"});
+        QCOMPARE(depends.exitCode, 0);
+        qInfo("Depends: %s", qPrintable(depends.output.trimmed()));
+        QStringList names;
+        for (const QString &alternatives : depends.output.split(','))
+            names << alternatives.trimmed().section(' ', 0, 0);
+        for (const char *needed : {"libgl1-mesa-dri", "libqt5gui5", "libqt5widgets5",
+                                   "libqt5core5a", "libc6", "libstdc++6"})
+            QVERIFY2(names.contains(QLatin1String(needed)), needed);
+        QVERIFY2(names.filter(QRegularExpression(QStringLiteral("^libopenimageio[0-9.]+$"))).size()
+                     == 1,
+                 qPrintable(depends.output));
+        // Every dependency names a package this system knows, in a version it has: apt would
+        // install the package.
+        const ToolRun simulated = runTool(QStringLiteral("apt-get"), {"install", "-s", package});
+        QVERIFY2(simulated.exitCode == 0, qPrintable(simulated.output + simulated.errors));
+
+        const QString root = m_directory.filePath(QStringLiteral("root"));
+        const ToolRun unpack = runTool(QStringLiteral("dpkg-deb"), {"-x", package, root});
+        QVERIFY2(unpack.exitCode == 0, qPrintable(unpack.errors));
+        QStringList expected;
+        for (const QString &file : expectedInstallation())
+            expected << QStringLiteral("usr/") + file;
+        QCOMPARE(filesUnder(root), expected);
+
+        // The package's lf2d writes the same light field as the installed one.
+        const QString rewritten = m_directory.filePath(QStringLiteral("rewritten.lf2d"));
+        const ToolRun synth = runTool(root + QStringLiteral("/usr/" LF_BIN_INSTALL_DIR "/lf2d"),
+                                      lightfieldOptions() + QStringList {rewritten});
+        QVERIFY2(synth.exitCode == 0, qPrintable(synth.output + synth.errors));
+        QFile first(m_lightfield);
+        QFile second(rewritten);
+        QVERIFY(first.open(QIODevice::ReadOnly) && second.open(QIODevice::ReadOnly));
+        QVERIFY(first.readAll() == second.readAll());
+
+        verifySynthesisedView(
+            drive(root + QStringLiteral("/usr/" LF_BIN_INSTALL_DIR "/viewer-bilateral"),
+                  m_elsewhere, QStringLiteral("package")));
+    }
+};
+
+QTEST_MAIN(InstallTest)
+#include "InstallTest.moc"
