@@ -6,14 +6,21 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 
 namespace {
 
-int clampPosition(int value, int low, int high)
+// The position after a move of delta drag pixels, from 1 to just short of the last view,
+// (views - 1) × spacing - 1. Computed in 64 bits: the product and the sum both pass 32 bits for
+// a large spacing. Not std::clamp: with a single column or row the upper bound lies below the
+// lower one, and then the lower bound wins.
+int movedPosition(int position, int delta, int views, int spacing)
 {
-    // Not std::clamp: with a single column or row the upper bound lies below the lower one, and
-    // then the lower bound wins.
-    return std::max(low, std::min(value, high));
+    const std::int64_t high = std::min<std::int64_t>(std::int64_t(views - 1) * spacing - 1,
+                                                     std::numeric_limits<int>::max());
+    const std::int64_t moved = std::int64_t(position) + delta;
+    return int(std::max<std::int64_t>(1, std::min(moved, high)));
 }
 
 // The shader's search vector: the camera's offset from the base view. Without a neighbour to the
@@ -64,8 +71,8 @@ void SimpleCamera::mouseMoved(int dx, int dy, int button)
     const int spacing = m_plane->viewSpacing();
     // The last column and row are never reached exactly, so the cell always has a right and a
     // lower neighbour when the grid has them.
-    m_positionX = clampPosition(m_positionX + dx, 1, (m_plane->columns() - 1) * spacing - 1);
-    m_positionY = clampPosition(m_positionY + dy, 1, (m_plane->rows() - 1) * spacing - 1);
+    m_positionX = movedPosition(m_positionX, dx, m_plane->columns(), spacing);
+    m_positionY = movedPosition(m_positionY, dy, m_plane->rows(), spacing);
 }
 
 SimpleCamera::Cell SimpleCamera::pickCell(float x, float y) const

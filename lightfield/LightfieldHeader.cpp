@@ -2,6 +2,7 @@
 
 #include "ConfigurationError.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -95,6 +96,15 @@ LightfieldHeader readLightfieldHeader(std::istream &stream, std::int64_t streamS
     }
     requireAtLeast(header.viewSpacing, 1, "viewSpacing", fileName);
     requireAtLeast(header.maxDisparity, 0, "maxDisparity", fileName);
+    // No scene moves farther than across a whole view between neighbouring views; a larger bound
+    // only makes the view synthesis search further, millions of steps per pixel at the extreme.
+    const int largerSide = std::max(header.width, header.height);
+    if (header.maxDisparity > largerSide) {
+        raiseInvalid(fileName,
+                     "'maxDisparity' (" + std::to_string(header.maxDisparity)
+                         + ") is larger than the views' larger side (" + std::to_string(largerSide)
+                         + " pixels)");
+    }
     header.rows = header.viewCount / header.columns;
 
     const std::int64_t pixels = std::int64_t(header.width) * header.height;

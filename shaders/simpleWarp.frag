@@ -30,6 +30,8 @@ const float sameSurface = 1.0;
 // for by at most this much.
 const float agreement = 0.25;
 const int refinements = 6;
+// The search's step count stays an int and a frame stays finite on any view size the reader takes.
+const int maxSteps = 65536;
 
 struct Sample
 {
@@ -91,7 +93,9 @@ Sample search(sampler2D colourMap, sampler2D disparityMap, vec2 offset)
     vec2 texel = 1.0 / vec2(horizontalResolution, verticalResolution);
     vec2 direction = offset * texel;
     float reach = max(abs(offset.x), abs(offset.y));
-    float range = float(maxDisparity);
+    // Nothing moves farther than across the whole view between neighbouring views; whatever the
+    // uniform says, the search stays within that, and so does its number of steps.
+    float range = min(float(maxDisparity), float(max(horizontalResolution, verticalResolution)));
 
     Sample found;
     found.colour = vec4(0.0);
@@ -107,7 +111,7 @@ Sample search(sampler2D colourMap, sampler2D disparityMap, vec2 offset)
     }
 
     // Half a pixel of travel along the ray per step, so that no surface is stepped over.
-    int steps = int(ceil(2.0 * range * reach));
+    int steps = int(min(ceil(2.0 * range * reach), float(maxSteps)));
     float delta = range / float(steps);
     float upper = range;
     float gUpper = residual(disparityMap, direction, upper);

@@ -234,7 +234,7 @@ class BilateralPlaneStageGLTest : public QObject
     QString writeFile(const QString &name, int columns, int rows, int width, int height,
                       const std::function<HdrView(int view)> &makeViewAt, bool withDisparity)
     {
-        QByteArray content = QStringLiteral("%1 %2 %3 %4 20 7 1 %5 9\n")
+        QByteArray content = QStringLiteral("%1 %2 %3 %4 20 7 1 %5 4\n")
                                  .arg(width)
                                  .arg(height)
                                  .arg(columns * rows)
@@ -483,7 +483,7 @@ private slots:
         QCOMPARE(plane->columns(), columns);
         QCOMPARE(plane->rows(), rows);
         QCOMPARE(plane->reservedValue(), 7);
-        QCOMPARE(plane->maxDisparity(), 9);
+        QCOMPARE(plane->maxDisparity(), 4);
 
         QOpenGLFunctions_3_3_Core *gl = m_gl.gl();
         for (int row = 0; row < rows; ++row) {

@@ -59,7 +59,7 @@ private slots:
     {
         const QByteArray data = patternBytes(6 * 48, 9);
         LightfieldReader reader(QUrl::fromLocalFile(
-            write(QStringLiteral("grid.lf2d"), "4 3 6 3 10 5 0 0 16\n" + data)));
+            write(QStringLiteral("grid.lf2d"), "4 3 6 3 10 5 0 0 04\n" + data)));
         std::unique_ptr<LightfieldPlane> plane = buildLdrPlane(PipelineOptions(), &reader);
 
         QCOMPARE(plane->supportedLayers(), KeyList({LdrRgb}));
@@ -70,7 +70,7 @@ private slots:
         QCOMPARE(plane->height(), 3);
         QCOMPARE(plane->viewSpacing(), 10);
         QCOMPARE(plane->reservedValue(), 5);
-        QCOMPARE(plane->maxDisparity(), 16);
+        QCOMPARE(plane->maxDisparity(), 4);
         for (int view = 0; view < 6; ++view) {
             const int column = view % 3;
             const int row = view / 3;
@@ -94,7 +94,7 @@ private slots:
             data += disparityImage(5 * 4, view, &expected);
         }
         LightfieldReader reader(QUrl::fromLocalFile(
-            write(QStringLiteral("disparity.lf2d"), "5 4 4 2 10 0 0 1 16\n" + data)));
+            write(QStringLiteral("disparity.lf2d"), "5 4 4 2 10 0 0 1 05\n" + data)));
         std::unique_ptr<LightfieldPlane> plane = buildLdrPlane(PipelineOptions(), &reader);
         QCOMPARE(plane->supportedLayers(), KeyList({LdrRgb, Disparity}));
 
@@ -121,7 +121,7 @@ private slots:
     void buildingLeavesTheDefaultState()
     {
         LightfieldReader reader(QUrl::fromLocalFile(
-            write(QStringLiteral("state.lf2d"), "2 2 1 1 10 0 0 1 16\n" + patternBytes(32, 1))));
+            write(QStringLiteral("state.lf2d"), "2 2 1 1 10 0 0 1 02\n" + patternBytes(32, 1))));
         buildLdrPlane(PipelineOptions(), &reader);
         GLint framebuffer = -1, program = -1, unit = -1;
         m_gl.gl()->glGetIntegerv(GL_FRAMEBUFFER_BINDING, &framebuffer);
@@ -156,7 +156,7 @@ private slots:
     void storedTexturesAreTransparentOutside()
     {
         LightfieldReader reader(QUrl::fromLocalFile(write(
-            QStringLiteral("border.lf2d"), "2 2 1 1 10 0 0 1 16\n" + QByteArray(32, char(200)))));
+            QStringLiteral("border.lf2d"), "2 2 1 1 10 0 0 1 02\n" + QByteArray(32, char(200)))));
         std::unique_ptr<LightfieldPlane> plane = buildLdrPlane(PipelineOptions(), &reader);
         auto sampler =
             makeTestProgram("#version 330 compatibility\n"
@@ -204,7 +204,7 @@ private slots:
         // half-float colour and the statistics for a tone-mapping post-processor, the others
         // finish 8-bit views at load.
         const QString path =
-            write(QStringLiteral("hdr.lf2d"), "2 2 2 2 10 0 1 1 4\n" + patternBytes(4 * 16, 2));
+            write(QStringLiteral("hdr.lf2d"), "2 2 2 2 10 0 1 1 2\n" + patternBytes(4 * 16, 2));
         for (const BuildConfiguration &configuration : buildConfigurations()) {
             LightfieldReader reader(QUrl::fromLocalFile(path));
             const auto plane = createLightfieldPlane(PipelineOptions(), &reader, configuration);

@@ -48,14 +48,14 @@ private slots:
     void viewsInFileOrder()
     {
         const QByteArray data = patternBytes(6 * 48, 1);
-        const QString path = write(QStringLiteral("grid.lf2d"), "4 3 6 3 10 0 0 0 16\n" + data);
+        const QString path = write(QStringLiteral("grid.lf2d"), "4 3 6 3 10 0 0 0 04\n" + data);
         LightfieldReader reader(QUrl::fromLocalFile(path));
         QCOMPARE(reader.width(), 4);
         QCOMPARE(reader.height(), 3);
         QCOMPARE(reader.rows(), 2);
         QCOMPARE(reader.columns(), 3);
         QCOMPARE(reader.viewSpacing(), 10);
-        QCOMPARE(reader.maxDisparity(), 16);
+        QCOMPARE(reader.maxDisparity(), 4); // "04": decimal, not octal
         QCOMPARE(reader.viewBytes(), std::int64_t(48));
 
         for (int view = 0; view < 6; ++view) {
@@ -100,7 +100,7 @@ private slots:
         const QByteArray data = patternBytes(4 * 48 * images, 2);
         const QString path =
             write(QStringLiteral("kind.lf2d"),
-                  QStringLiteral("4 3 4 2 10 0 %1 %2 16\n").arg(isHdr).arg(hasDisparity).toLatin1()
+                  QStringLiteral("4 3 4 2 10 0 %1 %2 04\n").arg(isHdr).arg(hasDisparity).toLatin1()
                       + data);
         LightfieldReader reader(QUrl::fromLocalFile(path));
         QCOMPARE(reader.isHdr(), bool(isHdr));
@@ -120,7 +120,7 @@ private slots:
     {
         // The "\r" is the separator and the "\n" becomes the first pixel byte.
         const QByteArray data = patternBytes(48, 3);
-        const QString path = write(QStringLiteral("crlf.lf2d"), "4 3 1 1 10 0 0 0 16\r\n" + data);
+        const QString path = write(QStringLiteral("crlf.lf2d"), "4 3 1 1 10 0 0 0 04\r\n" + data);
         LightfieldReader reader(QUrl::fromLocalFile(path));
         FeatureLayers layers = reader.nextView();
         QCOMPARE(bytesOf(layers.getLayer(LdrRgb), 4, 3), ("\n" + data).left(48));
@@ -156,13 +156,13 @@ private slots:
         }
 
         const QString truncated =
-            write(QStringLiteral("truncated.lf2d"), "4 3 6 3 10 0 0 0 16\n" + patternBytes(200, 5));
+            write(QStringLiteral("truncated.lf2d"), "4 3 6 3 10 0 0 0 04\n" + patternBytes(200, 5));
         QCOMPARE(errorOpening(truncated),
                  QStringLiteral("Lightfield file \"%1\" is truncated: 6 views of 48 bytes "
                                 "expected, 200 bytes found")
                      .arg(truncated));
 
-        const QString malformed = write(QStringLiteral("malformed.lf2d"), "4 3 6 0 10 0 0 0 16\n");
+        const QString malformed = write(QStringLiteral("malformed.lf2d"), "4 3 6 0 10 0 0 0 04\n");
         QCOMPARE(errorOpening(malformed),
                  QStringLiteral("Lightfield file \"%1\" is not a valid .lf2d file: 'columns' must "
                                 "be at least 1, found 0")

@@ -4,8 +4,12 @@
 #include "support/LightfieldFiles.h"
 #include "viewer/FatalError.h"
 #include "viewer/LightfieldRenderer.h"
+#include "viewer/gpu/GpuPass.h"
 
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -248,7 +252,7 @@ private slots:
     void badFileThroughTheSelector()
     {
         const QString path =
-            write(QStringLiteral("short.lf2d"), "4 3 6 3 10 0 0 0 16\n" + patternBytes(200, 1));
+            write(QStringLiteral("short.lf2d"), "4 3 6 3 10 0 0 0 04\n" + patternBytes(200, 1));
         QCOMPARE(startThroughSelector(path), nullptr);
         QCOMPARE(m_fatalErrors,
                  QStringList(QStringLiteral("Lightfield file \"%1\" is truncated: 6 views of 48 "
@@ -270,7 +274,7 @@ private slots:
     {
         QFETCH(int, closeAt);
         const QString path = write(QStringLiteral("thirty.lf2d"),
-                                   "8 8 30 6 10 0 0 0 16\n" + patternBytes(30 * 8 * 8 * 4, 5));
+                                   "8 8 30 6 10 0 0 0 08\n" + patternBytes(30 * 8 * 8 * 4, 5));
         auto *renderer = new LightfieldRenderer(QUrl::fromLocalFile(path));
         const QString closing = QStringLiteral("Loading %1 of 30 views").arg(closeAt);
         QStringList titles;
@@ -297,6 +301,69 @@ private slots:
             QCOMPARE(renderer->reader()->viewsRead(), closeAt - 1);
         }
         QVERIFY(m_fatalErrors.isEmpty());
+    }
+
+    void glErrorsEndTheProgramWithWhatFailed_data()
+    {
+        QTest::addColumn<QString>("pass");
+        QTest::addColumn<QString>("doing");
+        QTest::newRow("while loading") << "disparity conversion"
+                                       << "loading the views of";
+        QTest::newRow("in the first frame") << "display"
+                                            << "showing the first frame of";
+    }
+
+    // A driver that runs out of memory says so only through glGetError; the viewer looks once
+    // the plane is built and after the first frame, and ends with a message rather than show
+    // black views. Any error will do to see that it looks: one is raised after a pass.
+    void glErrorsEndTheProgramWithWhatFailed()
+    {
+        QFETCH(QString, pass);
+        QFETCH(QString, doing);
+        const QString path = write(QStringLiteral("disparity.lf2d"),
+                                   "2 2 2 2 10 0 0 1 02\n" + QByteArray(4 * 16, '\x40'));
+        bool raised = false;
+        setPassObserver([&](const char *name) {
+            if (!raised && pass == QLatin1String(name)) {
+                raised = true;
+                QOpenGLContext::currentContext()->functions()->glEnable(GL_INVALID_ENUM);
+            }
+        });
+        const auto noObserver = qScopeGuard([] { setPassObserver(nullptr); });
+        auto *renderer = new LightfieldRenderer(QUrl::fromLocalFile(path));
+        renderer->show();
+        QTRY_COMPARE(m_fatalErrors.size(), 1);
+        QCOMPARE(m_fatalErrors.first(),
+                 QStringLiteral("The OpenGL driver failed while %1 \"%2\": GL_INVALID_ENUM")
+                     .arg(doing, path));
+        QTRY_VERIFY(!renderer->isVisible());
+    }
+
+    // On a screen that scales windows the view is synthesised at one view pixel per logical
+    // pixel and fills the whole window, every device pixel (run with QT_SCALE_FACTOR=2).
+    void fillsTheWindowOnAScaledScreen()
+    {
+        LightfieldRenderer *renderer = startThroughSelector(writeGrid());
+        QVERIFY(renderer);
+        const qreal ratio = renderer->devicePixelRatio();
+        if (ratio == 1.0)
+            QSKIP("the screen does not scale windows; CTest runs this with QT_SCALE_FACTOR=2");
+        // Placed for a 1920 × 1080 desktop, part of it lies off a scaled screen.
+        renderer->setPosition(40, 40);
+        QTRY_VERIFY(renderer->isInitialised());
+        const QImage shown = screenOf(renderer);
+        QCOMPARE(shown.size(), QSize(qRound(96 * ratio), qRound(64 * ratio)));
+        for (int y = 0; y < shown.height(); ++y) {
+            for (int x = 0; x < shown.width(); ++x) {
+                const QRgb expected = pictureColour(0, 0, int(x / ratio), int(y / ratio));
+                QVERIFY2(shown.pixel(x, y) == expected,
+                         qPrintable(QStringLiteral("device pixel (%1, %2) is %3, not %4")
+                                        .arg(x)
+                                        .arg(y)
+                                        .arg(shown.pixel(x, y), 0, 16)
+                                        .arg(expected, 0, 16)));
+            }
+        }
     }
 
     void errorWhileBuildingThePipelineStopsRendering()

@@ -371,17 +371,17 @@ private slots:
                                      << invalid + "header value 'width' is not a 32-bit integer";
         QTest::newRow("flag as a word")
             << "flag.lf2d"
-            << "4 3 6 3 10 0 yes 0 16\n" + data << invalid + "header flag 'isHdr' must be 0 or 1";
+            << "4 3 6 3 10 0 yes 0 04\n" + data << invalid + "header flag 'isHdr' must be 0 or 1";
         QTest::newRow("no columns")
             << "columns.lf2d"
-            << "4 3 6 0 10 0 0 0 16\n" + data << invalid + "'columns' must be at least 1, found 0";
+            << "4 3 6 0 10 0 0 0 04\n" + data << invalid + "'columns' must be at least 1, found 0";
         QTest::newRow("no row") << "rows.lf2d"
-                                << "4 3 2 3 10 0 0 0 16\n" + data
+                                << "4 3 2 3 10 0 0 0 04\n" + data
                                 << invalid
                 + "'viewCount' (2) is smaller than 'columns' (3), so the "
                   "grid has no row";
         QTest::newRow("zero spacing") << "spacing.lf2d"
-                                      << "4 3 6 3 0 0 0 0 16\n" + data
+                                      << "4 3 6 3 0 0 0 0 04\n" + data
                                       << invalid + "'viewSpacing' must be at least 1, found 0";
         QTest::newRow("negative disparity bound")
             << "bound.lf2d"
@@ -393,7 +393,7 @@ private slots:
                 + "views of 99999 x 99999 pixels are too large (at most "
                   "2 GiB per image)";
         QTest::newRow("truncated") << "truncated.lf2d"
-                                   << "4 3 6 3 10 0 0 0 16\n" + data.left(200)
+                                   << "4 3 6 3 10 0 0 0 04\n" + data.left(200)
                                    << QStringLiteral(" is truncated: 6 views of 48 bytes expected, "
                                                      "200 bytes found");
     }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 // The camera: where it is, how drags move it, which views it picks, how the window is cropped
 // from the views, how parameters blend, and the warp's maths on views whose exact in-between
@@ -371,6 +372,47 @@ private slots:
         }
         QVERIFY2(worst <= 1.5 / 255.0,
                  qPrintable(QStringLiteral("off by %1/255").arg(worst * 255)));
+    }
+
+    void searchStaysWithinTheViewWhateverTheBound()
+    {
+        // A disparity bound far beyond any view (a hostile file, or a plane built without the
+        // header's check) searches as far as the view's larger side and no farther: the same
+        // picture, in the same bounded time.
+        auto render = [this](int maxDisparity) {
+            // A ramp seen through a plane of disparity 3, as in warpOfUniformDisparity.
+            PlaneDescription description = namedViews(2, 2, 20, true);
+            description.width = description.height = 16;
+            description.maxDisparity = maxDisparity;
+            description.colour = [](int column, int row, int s, int t, float rgba[4]) {
+                rgba[0] = (10.0f + 8.0f * (s + 3.0f * column)) / 255.0f;
+                rgba[1] = (60.0f + 6.0f * (t - 3.0f * row)) / 255.0f;
+                rgba[2] = 0.5f;
+                rgba[3] = 1.0f;
+            };
+            description.disparity = [](int, int, int, int) {
+                return 3.0f;
+            };
+            auto plane = makePlane(description);
+            SimpleCamera camera(PipelineOptions(), plane.get());
+            const float corners[4][2] = {{0, 0}, {0, 1}, {1, 1}, {1, 0}};
+            return output(*camera.renderView(16, 16, corners, 0.5f, 0.5f, true)).texels;
+        };
+        QCOMPARE(render(std::numeric_limits<int>::max()), render(16));
+    }
+
+    void dragBoundsDoNotOverflow()
+    {
+        // (columns - 1) × viewSpacing is beyond 32 bits here; the last position is still to the
+        // right of the first.
+        PlaneDescription description = namedViews(3, 3, 1 << 30, false);
+        auto plane = makePlane(description);
+        SimpleCamera camera(PipelineOptions(), plane.get());
+        camera.mouseMoved(100, 40, 1);
+        QCOMPARE(camera.positionX(), 101);
+        QCOMPARE(camera.positionY(), 41);
+        camera.mouseMoved(std::numeric_limits<int>::max(), 0, 1);
+        QCOMPARE(camera.positionX(), std::numeric_limits<int>::max());
     }
 };
 

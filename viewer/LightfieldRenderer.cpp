@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QMouseEvent>
 #include <QOpenGLContext>
+#include <QOpenGLFunctions>
 #include <QOpenGLTexture>
 #include <QScopeGuard>
 #include <QTimer>
@@ -28,6 +29,24 @@ namespace {
 constexpr int desktopWidth = 1920;
 constexpr int desktopHeight = 1080;
 constexpr int minimumMargin = 32;
+
+std::string glErrorName(GLenum error)
+{
+    switch (error) {
+    case GL_OUT_OF_MEMORY:
+        return "out of memory (GL_OUT_OF_MEMORY)";
+    case GL_INVALID_ENUM:
+        return "GL_INVALID_ENUM";
+    case GL_INVALID_VALUE:
+        return "GL_INVALID_VALUE";
+    case GL_INVALID_OPERATION:
+        return "GL_INVALID_OPERATION";
+    case GL_INVALID_FRAMEBUFFER_OPERATION:
+        return "GL_INVALID_FRAMEBUFFER_OPERATION";
+    default:
+        return "GL error 0x" + QByteArray::number(int(error), 16).toStdString();
+    }
+}
 
 // Thrown from the plane build when the user closes the window while the light field loads.
 struct LoadingStopped
@@ -194,6 +213,8 @@ void LightfieldRenderer::buildPipeline()
         });
         m_plane = createLightfieldPlane(PipelineOptions(), m_reader.get());
     }
+    // A driver out of memory leaves black views rather than stop; say so instead.
+    requireNoGlError("loading the views of \"" + m_reader->fileName() + "\"");
     m_camera = createCamera(PipelineOptions(), m_plane.get());
     m_postProcessor = createPostProcessor(PipelineOptions(), m_reader->isHdr());
     m_initialised = true;
@@ -215,19 +236,43 @@ void LightfieldRenderer::paintGL()
 }
 
 void renderPipelineFrame(LightfieldCamera &camera, PostProcessor &postProcessor, QPoint origin,
-                         int width, int height)
+                         int width, int height, QSize displaySize)
 {
     std::unique_ptr<CameraView> view = camera.render(origin.x(), origin.y(), width, height);
     if (!postProcessor.meetsRequirements(*view))
         raiseConfigurationError(postProcessorRequirementsMessage);
 
     const OwnedTexture texture = postProcessor.process(*view);
-    displayTexture(*texture, width, height);
+    if (displaySize.isEmpty())
+        displaySize = QSize(width, height);
+    displayTexture(*texture, displaySize.width(), displaySize.height());
+}
+
+void requireNoGlError(const std::string &whatWasDone)
+{
+    QOpenGLFunctions *gl = QOpenGLContext::currentContext()->functions();
+    std::string errors;
+    for (GLenum error = gl->glGetError(); error != GL_NO_ERROR; error = gl->glGetError()) {
+        if (!errors.empty())
+            errors += ", ";
+        errors += glErrorName(error);
+    }
+    if (!errors.empty())
+        raiseConfigurationError("The OpenGL driver failed while " + whatWasDone + ": " + errors);
 }
 
 void LightfieldRenderer::renderFrame()
 {
-    renderPipelineFrame(*m_camera, *m_postProcessor, mapToGlobal(QPoint(0, 0)), width(), height());
+    // The view is synthesised at one view pixel per logical window pixel and shown over all the
+    // window's device pixels, so a screen that scales windows shows it whole and sharp.
+    const qreal ratio = devicePixelRatio();
+    const QSize device(qRound(width() * ratio), qRound(height() * ratio));
+    renderPipelineFrame(*m_camera, *m_postProcessor, mapToGlobal(QPoint(0, 0)), width(), height(),
+                        device);
+    if (!m_firstFrameChecked) {
+        m_firstFrameChecked = true;
+        requireNoGlError("showing the first frame of \"" + m_reader->fileName() + "\"");
+    }
 }
 
 void LightfieldRenderer::fail(const std::string &message)

@@ -18,10 +18,16 @@
 QSurfaceFormat viewerSurfaceFormat();
 
 // One frame of the pipeline for a window of width × height at global position origin: the
-// camera's view, checked and post-processed, drawn over the bound framebuffer, and every object
-// of the frame freed. Raises the post-processor's requirements message when the stages do not fit.
+// camera's view at one view pixel per window pixel, checked and post-processed, drawn over the
+// bound framebuffer's displaySize (the window's device pixels; by default width × height), and
+// every object of the frame freed. Raises the post-processor's requirements message when the
+// stages do not fit.
 void renderPipelineFrame(LightfieldCamera &camera, PostProcessor &postProcessor, QPoint origin,
-                         int width, int height);
+                         int width, int height, QSize displaySize = QSize());
+
+// Raises a configuration error when the GL reported an error since the last check, saying what
+// the viewer was doing ("building the plane") and the GL's own name for the error.
+void requireNoGlError(const std::string &whatWasDone);
 
 // The viewer window: one view of the light field, synthesised at the camera position every frame
 // and moved by left-button drags. The window takes the size of a view and builds the pipeline
@@ -69,4 +75,5 @@ private:
     bool m_failed = false; // a configuration error stopped the pipeline for good
     bool m_loading = false; // the plane is being built: no paints, a close waits for the view
     bool m_closeRequested = false; // closed while loading
+    bool m_firstFrameChecked = false; // GL errors of the first frame looked for
 };
