@@ -641,6 +641,55 @@ int hdrBenchmark(GLTestContext &offscreen, const QCommandLineParser &options)
 
 } // namespace
 
+// Every configuration for many frames while the camera sweeps the grid: resident memory and live
+// GL textures before and after, and whether they stayed flat.
+int soakBenchmark(GLTestContext &offscreen, const QCommandLineParser &options)
+{
+    const std::vector<const BuildConfiguration *> configurations = chosenConfigurations(options);
+    if (configurations.empty())
+        return 2;
+    synth::SceneOptions sceneOptions;
+    sceneOptions.columns = sceneOptions.rows = options.value(QStringLiteral("grid")).toInt();
+    sceneOptions.width = sceneOptions.height =
+        options.isSet(QStringLiteral("size")) ? options.value(QStringLiteral("size")).toInt() : 96;
+    const int frames = options.isSet(QStringLiteral("frames"))
+        ? options.value(QStringLiteral("frames")).toInt()
+        : 10000;
+    const int size = sceneOptions.width;
+
+    QTemporaryDir directory;
+    const HdrFiles files = writeHdrFiles(directory, sceneOptions);
+    std::printf("Soak: %d frames a build while the camera sweeps a %dx%d grid of %dx%d views with "
+                "disparity; memory may grow by less than 1 MiB\n\n",
+                frames, sceneOptions.columns, sceneOptions.rows, size, size);
+    std::printf("%-34s %9s %12s %12s %9s %14s %s\n", "build and file", "ms/frame", "MiB before",
+                "MiB after", "growth", "textures", "verdict");
+    bool allFlat = true;
+    auto soak = [&](const BuildConfiguration &configuration, const QString &path,
+                    const char *kind) {
+        std::string name = configuration.name + " " + kind;
+        try {
+            Pipeline pipeline = buildPipeline(path, configuration);
+            const FrameFigures figures = timeFrames(offscreen, pipeline, size, size, frames);
+            const double growth = figures.residentAfter - figures.residentBefore;
+            const bool flat = growth < 1.0 && figures.texturesAfter == figures.texturesBefore;
+            allFlat = allFlat && flat;
+            std::printf("%-34s %9.3f %12.1f %12.1f %9.2f %6d -> %-5d %s\n", name.c_str(),
+                        figures.milliseconds, figures.residentBefore, figures.residentAfter, growth,
+                        figures.texturesBefore, figures.texturesAfter, flat ? "flat" : "GROWS");
+        } catch (const std::string &message) {
+            allFlat = false;
+            std::printf("%-34s failed: %s\n", name.c_str(), message.c_str());
+        }
+        std::fflush(stdout);
+    };
+    // 8-bit files take the same road in every build.
+    soak(*configurations.front(), files.ldr, "8-bit");
+    for (const BuildConfiguration *configuration : configurations)
+        soak(*configuration, files.rgbe, "RGBE");
+    return allFlat ? 0 : 1;
+}
+
 int main(int argc, char *argv[])
 {
     // The camera logs its position every frame, which would bury the figures.
@@ -673,10 +722,15 @@ int main(int argc, char *argv[])
         "not exist yet say 'not available yet'. Last, resident memory and live GL textures "
         "before and after the timed frames of the first configuration at the view size (use "
         "--frames 10000 for the memory check).\n\n"
+        "lfbench soak: every build configuration (or --configs) for 10000 frames (or --frames) "
+        "with the camera sweeping a grid of 96x96 views (or --size) with disparity, on the RGBE "
+        "light field and once on the 8-bit one; prints resident memory and live GL textures "
+        "before and after, and exits 1 unless memory grew by less than 1 MiB and the textures "
+        "stayed the same in every run.\n\n"
         "Run from the directory that holds shaders/."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("warp, pipeline or hdr"));
+                                 QStringLiteral("warp, pipeline, hdr or soak"));
     parser.addOptions({
         {QStringLiteral("size"),
          QStringLiteral("warp, hdr: view width and height (default 256 for warp, 512 for hdr)."),
@@ -701,7 +755,7 @@ int main(int argc, char *argv[])
          QStringLiteral("pipeline: window size, e.g. 1920x1080 (default: the view size)."),
          QStringLiteral("WxH")},
         {QStringLiteral("configs"),
-         QStringLiteral("hdr: build configurations, comma-separated (default: all eleven)."),
+         QStringLiteral("hdr, soak: build configurations, comma-separated (default: all eleven)."),
          QStringLiteral("A,B,...")},
     });
     parser.process(application);
@@ -729,6 +783,8 @@ int main(int argc, char *argv[])
             return pipelineBenchmark(offscreen, parser);
         if (arguments.value(0) == QLatin1String("hdr"))
             return hdrBenchmark(offscreen, parser);
+        if (arguments.value(0) == QLatin1String("soak"))
+            return soakBenchmark(offscreen, parser);
     } catch (const std::string &message) {
         std::fprintf(stderr, "%s\n", message.c_str());
         return 1;
