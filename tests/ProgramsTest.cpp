@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <map>
@@ -396,6 +398,36 @@ private slots:
                                    << "4 3 6 3 10 0 0 0 04\n" + data.left(200)
                                    << QStringLiteral(" is truncated: 6 views of 48 bytes expected, "
                                                      "200 bytes found");
+        // A search this far would take the driver minutes per frame.
+        QTest::newRow("disparity bound beyond the views") << "far.lf2d"
+                                                          << "4 3 6 3 10 0 1 1 2000000000\n" + data
+                                                          << invalid
+                + "'maxDisparity' (2000000000) is larger than the views' larger side (4 "
+                  "pixels)";
+        QTest::newRow("not a number")
+            << "nan.lf2d"
+            << "4 3 6 3 nan 0 0 0 04\n" + data
+            << invalid + "header value 'viewSpacing' is not a 32-bit integer";
+        QTest::newRow("header only") << "empty.lf2d" << QByteArray("4 3 6 3 10 0 0 0 04\n")
+                                     << QStringLiteral(" is truncated: 6 views of 48 bytes "
+                                                       "expected, 0 bytes found");
+        // An empty file ends before the first value.
+        QTest::newRow("empty") << "nothing.lf2d" << QByteArray()
+                               << invalid + "the header ends before 'width'";
+    }
+
+    // A named pipe opened for reading would wait for a writer forever; the viewer refuses
+    // anything but a regular file before it opens one.
+    void namedPipeIsRefused()
+    {
+        const QString path = m_directory.filePath(QStringLiteral("pipe.lf2d"));
+        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        const Run run = drive(QStringLiteral("viewer-curve"), path, QStringLiteral("pipe-run"),
+                              {QStringLiteral("--expect-error")});
+        QVERIFY2(run.status == 1, qPrintable(run.output + run.stderrText));
+        const QString expected =
+            QStringLiteral("Cannot open lightfield file \"%1\": not a regular file\n").arg(path);
+        QVERIFY2(run.stderrText.contains(expected), qPrintable(run.output + run.stderrText));
     }
 
     void badFilesEndWithTheirMessage()
