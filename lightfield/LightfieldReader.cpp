@@ -52,9 +52,40 @@ LightfieldReader::~LightfieldReader() = default;
 
 FeatureLayers LightfieldReader::nextView()
 {
+    requireViewsLeft();
+    requireTextureSizeWithinDriverLimit();
+
+    FeatureLayers view;
+    readNextViewImages([this, &view](FeatureLayer layer, const std::vector<unsigned char> &bytes) {
+        view.setLayer(layer, upload(bytes));
+    });
+    return view;
+}
+
+void LightfieldReader::readNextViewImages(const ImageSink &sink)
+{
+    requireViewsLeft();
+    if (m_progress)
+        m_progress(m_viewsRead, m_columns * m_rows);
+    ++m_viewsRead;
+
+    std::vector<unsigned char> buffer(static_cast<size_t>(m_viewBytes));
+    readImage(buffer);
+    sink(m_isHdr ? RgbeImage : LdrRgb, buffer);
+    if (m_hasDisparity) {
+        readImage(buffer);
+        sink(RgbeDisparity, buffer);
+    }
+}
+
+void LightfieldReader::requireViewsLeft() const
+{
     if (m_viewsRead >= m_columns * m_rows)
         raiseConfigurationError("No more lightfield-views available!");
+}
 
+void LightfieldReader::requireTextureSizeWithinDriverLimit() const
+{
     QOpenGLContext *context = QOpenGLContext::currentContext();
     if (!context)
         raiseConfigurationError("Reading a lightfield view needs a current OpenGL context");
@@ -66,31 +97,26 @@ FeatureLayers LightfieldReader::nextView()
                                 + " pixels; this OpenGL driver takes textures of at most "
                                 + std::to_string(maxTextureSize) + " pixels per side");
     }
-
-    if (m_progress)
-        m_progress(m_viewsRead, m_columns * m_rows);
-    ++m_viewsRead;
-    FeatureLayers view;
-    view.setLayer(m_isHdr ? RgbeImage : LdrRgb, readImage());
-    if (m_hasDisparity)
-        view.setLayer(RgbeDisparity, readImage());
-    return view;
 }
 
-OwnedTexture LightfieldReader::readImage()
+void LightfieldReader::readImage(std::vector<unsigned char> &buffer)
 {
     // The header was checked against the file's size, but the file may have shrunk since: never
-    // upload bytes that were not read.
-    std::vector<uchar> buffer(static_cast<size_t>(m_viewBytes));
+    // hand out bytes that were not read.
     m_stream->read(reinterpret_cast<char *>(buffer.data()), m_viewBytes);
     if (m_stream->gcount() != m_viewBytes) {
         raiseConfigurationError("Lightfield file \"" + m_fileName
                                 + "\" is truncated: it ended while view "
                                 + std::to_string(m_viewsRead) + " was read");
     }
+}
 
+OwnedTexture LightfieldReader::upload(const std::vector<unsigned char> &bytes) const
+{
     // Pixel rows are stored bottom-up, so the first stored row becomes texture row 0 as it is.
-    const QImage image(buffer.data(), m_width, m_height, QImage::Format_RGBA8888);
+    // QOpenGLTexture copies the pixels into GL storage before it returns, so the caller may reuse
+    // the buffer.
+    const QImage image(bytes.data(), m_width, m_height, QImage::Format_RGBA8888);
     auto texture = std::make_unique<QOpenGLTexture>(image, QOpenGLTexture::DontGenerateMipMaps);
     // Without mipmaps the default minification filter would leave the texture incomplete on
     // drivers without immutable storage.

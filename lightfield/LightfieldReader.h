@@ -10,10 +10,12 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 // Opens a .lf2d file and hands out its views one at a time, in file order (row by row, column by
-// column), as freshly uploaded textures. The constructor reads and checks the header and needs no
-// OpenGL context; nextView needs the viewer's context to be current.
+// column), as freshly uploaded textures. Reading and uploading are separate layers: the
+// constructor and readNextViewImages only read and check the file and need no OpenGL context, so
+// they can be tested and fuzzed on their own; nextView needs the viewer's context to be current.
 class LightfieldReader
 {
 public:
@@ -28,6 +30,18 @@ public:
     // file has disparity. After rows × columns views it raises "No more lightfield-views
     // available!".
     FeatureLayers nextView();
+
+    // Receives one image of a view exactly as stored: viewBytes() bytes of RGBA8888 or RGBE, rows
+    // bottom-up. The buffer is reused for the next image, so a sink copies what it keeps.
+    using ImageSink =
+        std::function<void(FeatureLayer layer, const std::vector<unsigned char> &bytes)>;
+    // Reads the next view without OpenGL and hands each of its images to sink as soon as it is
+    // read: the colour image (LdrRgb or RgbeImage), then RgbeDisparity when the file has
+    // disparity, so at most one image is held at a time. Counts the view and reports progress as
+    // nextView does, and raises the same errors: "No more lightfield-views available!" after the
+    // grid, and "is truncated" when the file has shrunk since it was opened. nextView is this plus
+    // an upload per image.
+    void readNextViewImages(const ImageSink &sink);
 
     // Called before each view is read, with the views read so far and the grid's count, while the
     // plane is built: the viewer shows its progress there and may stop the build by throwing.
@@ -48,7 +62,10 @@ public:
     const std::string &fileName() const { return m_fileName; }
 
 private:
-    OwnedTexture readImage();
+    void requireViewsLeft() const;
+    void requireTextureSizeWithinDriverLimit() const;
+    void readImage(std::vector<unsigned char> &buffer);
+    OwnedTexture upload(const std::vector<unsigned char> &bytes) const;
 
     int m_height = 0;
     int m_width = 0;

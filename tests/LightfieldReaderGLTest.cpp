@@ -3,6 +3,8 @@
 #include "support/GLTestContext.h"
 #include "support/LightfieldFiles.h"
 
+#include <sys/stat.h>
+
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -35,6 +37,39 @@ class LightfieldReaderGLTest : public QObject
         const auto bytes = readTextureBytes(*texture, width, height);
         return QByteArray(reinterpret_cast<const char *>(bytes.data()), int(bytes.size()));
     }
+
+    // Releases the test's context for a scope, so that any GL call in it fails, and makes it
+    // current again however the scope ends.
+    class WithoutCurrentContext
+    {
+    public:
+        explicit WithoutCurrentContext(GLTestContext &gl)
+            : m_gl(gl)
+        {
+            m_gl.context()->doneCurrent();
+        }
+        ~WithoutCurrentContext() { m_gl.makeCurrent(); }
+        WithoutCurrentContext(const WithoutCurrentContext &) = delete;
+        WithoutCurrentContext &operator=(const WithoutCurrentContext &) = delete;
+
+    private:
+        GLTestContext &m_gl;
+    };
+
+    // Collects what readNextViewImages hands out: the layers in order and all bytes end to end.
+    struct ReadImages
+    {
+        QList<int> layers;
+        QByteArray bytes;
+
+        LightfieldReader::ImageSink sink()
+        {
+            return [this](FeatureLayer layer, const std::vector<unsigned char> &image) {
+                layers << layer;
+                bytes.append(reinterpret_cast<const char *>(image.data()), int(image.size()));
+            };
+        }
+    };
 
 private slots:
     void initTestCase()
@@ -169,6 +204,32 @@ private slots:
                      .arg(malformed));
     }
 
+    void namedPipeIsNotOpened()
+    {
+        // Opening a pipe for reading would wait for a writer forever.
+        const QString pipe = m_directory.filePath(QStringLiteral("pipe.lf2d"));
+        QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+        QCOMPARE(
+            errorOpening(pipe),
+            QStringLiteral("Cannot open lightfield file \"%1\": not a regular file").arg(pipe));
+    }
+
+    void fileGrowsWhileOpen()
+    {
+        // What is appended after opening lies beyond the grid the header promised; the views are
+        // the ones that were there.
+        const QByteArray data = patternBytes(2 * 48, 4);
+        const QString path = write(QStringLiteral("growing.lf2d"), "4 3 2 2 10 0 0 0 04\n" + data);
+        LightfieldReader reader(QUrl::fromLocalFile(path));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::Append));
+        file.write(patternBytes(5000, 9));
+        file.close();
+        QCOMPARE(bytesOf(reader.nextView().getLayer(LdrRgb), 4, 3), data.left(48));
+        QCOMPARE(bytesOf(reader.nextView().getLayer(LdrRgb), 4, 3), data.mid(48));
+        QVERIFY(!configurationErrorOf([&] { reader.nextView(); }).isEmpty());
+    }
+
     void fileShrinksWhileOpen()
     {
         // Checked against the file at opening, the data may still vanish before the views are
@@ -213,6 +274,74 @@ private slots:
                     .arg(limit));
         }
         QCOMPARE(reader.viewsRead(), 0);
+    }
+
+    void readingNeedsNoContext_data() { layersByFileKind_data(); }
+
+    void readingNeedsNoContext()
+    {
+        QFETCH(int, isHdr);
+        QFETCH(int, hasDisparity);
+        QFETCH(int, colourLayer);
+        const int images = hasDisparity ? 2 : 1;
+        const QByteArray data = patternBytes(4 * 48 * images, 7);
+        const QString path =
+            write(QStringLiteral("unuploaded.lf2d"),
+                  QStringLiteral("4 3 4 2 10 0 %1 %2 04\n").arg(isHdr).arg(hasDisparity).toLatin1()
+                      + data);
+        const WithoutCurrentContext noContext(m_gl);
+        LightfieldReader reader(QUrl::fromLocalFile(path));
+        QStringList progress;
+        reader.setProgress([&progress](int viewsRead, int viewCount) {
+            progress << QStringLiteral("%1/%2").arg(viewsRead).arg(viewCount);
+        });
+
+        // Uploading needs the context that reading does not; refused, it consumes no view.
+        QCOMPARE(configurationErrorOf([&reader] { reader.nextView(); }),
+                 QStringLiteral("Reading a lightfield view needs a current OpenGL context"));
+        QCOMPARE(reader.viewsRead(), 0);
+
+        ReadImages read;
+        QList<int> expectedLayers;
+        for (int view = 0; view < 4; ++view) {
+            reader.readNextViewImages(read.sink());
+            QCOMPARE(reader.viewsRead(), view + 1);
+            expectedLayers << colourLayer;
+            if (hasDisparity)
+                expectedLayers << int(RgbeDisparity);
+        }
+        QCOMPARE(read.layers, expectedLayers);
+        QCOMPARE(read.bytes, data);
+        QCOMPARE(progress, QStringList({"0/4", "1/4", "2/4", "3/4"}));
+
+        QCOMPARE(configurationErrorOf([&] { reader.readNextViewImages(read.sink()); }),
+                 QStringLiteral("No more lightfield-views available!"));
+        QCOMPARE(read.layers.size(), 4 * images);
+        QCOMPARE(reader.viewsRead(), 4);
+        QCOMPARE(progress.size(), 4);
+    }
+
+    void readingStopsWhereTheFileEnds()
+    {
+        // Views larger than the stream's buffer, so that the disparity image is still on disk
+        // only when the file shrinks: the colour image is whole, the disparity image is not.
+        const QByteArray data = patternBytes(2 * 16384, 8);
+        const QString path =
+            write(QStringLiteral("shrinking-disparity.lf2d"), "64 64 1 1 10 0 1 1 16\n" + data);
+        const WithoutCurrentContext noContext(m_gl);
+        LightfieldReader reader(QUrl::fromLocalFile(path));
+        QVERIFY(QFile::resize(path, 22 + 16384 + 100));
+
+        ReadImages read;
+        QCOMPARE(configurationErrorOf([&] { reader.readNextViewImages(read.sink()); }),
+                 QStringLiteral("Lightfield file \"%1\" is truncated: it ended while view 1 was "
+                                "read")
+                     .arg(path));
+        QCOMPARE(read.layers, QList<int>({int(RgbeImage)}));
+        QCOMPARE(read.bytes, data.left(16384));
+        QCOMPARE(reader.viewsRead(), 1);
+        QCOMPARE(configurationErrorOf([&] { reader.readNextViewImages(read.sink()); }),
+                 QStringLiteral("No more lightfield-views available!"));
     }
 };
 
