@@ -106,11 +106,16 @@ double residentMegabytes()
                              : -1.0;
 }
 
-// GL texture names alive, up to a bound well above what the viewer ever holds at once.
+// GL texture names alive. A driver may hand out ever larger names as frames make and destroy
+// textures (then every name below the next one is looked at), or the lowest free ones (then the
+// live ones lie well below a generous bound).
 int liveTextures(QOpenGLFunctions_3_3_Core *gl)
 {
+    GLuint next = 0;
+    gl->glGenTextures(1, &next);
+    gl->glDeleteTextures(1, &next);
     int live = 0;
-    for (GLuint name = 1; name < 20000; ++name)
+    for (GLuint name = 1; name < std::max<GLuint>(next, 1u << 16); ++name)
         live += gl->glIsTexture(name) == GL_TRUE;
     return live;
 }
