@@ -11,8 +11,8 @@
 #   --again S      after the last screenshot, leave the camera where it is for S more seconds and
 #                  take view-again.png, to see whether the picture still changes on its own
 #   --close-while-loading
-#                  close the viewer as soon as its title says it is loading the light field; the
-#                  titles seen are kept in OUTDIR/titles.txt
+#                  close the viewer as soon as its title counts the views it loads; the titles
+#                  seen are kept in OUTDIR/titles.txt
 #   --close-within S
 #                  the program must end within S seconds of the close request (default 10)
 #
@@ -62,12 +62,23 @@ pid=$!
 finish() { kill "$pid" 2>/dev/null || true; }
 trap finish EXIT
 
+# The program's visible windows whose name matches the extended regular expression NAME. (The
+# name is matched here: xdotool's own search takes a window that matches the process or the
+# name, and finds no name at all among one process's windows.)
+program_windows() {
+    local name=$1 id
+    for id in $(xdotool search --onlyvisible --pid "$pid" 2>/dev/null); do
+        [[ $(xdotool getwindowname "$id" 2>/dev/null) =~ $name ]] && echo "$id"
+    done
+    return 0
+}
+
 # The first visible window of the program whose name matches, other than those given.
 wait_window() {
     local name=$1; shift
     for _ in $(seq 300); do
         local id
-        for id in $(xdotool search --onlyvisible --pid "$pid" --name "$name" 2>/dev/null); do
+        for id in $(program_windows "$name"); do
             local skip=0 other
             for other in "$@"; do [[ $id == "$other" ]] && skip=1; done
             if [[ $skip == 0 ]]; then echo "$id"; return 0; fi
@@ -111,13 +122,22 @@ screenshot "$selector" selector.png
 key "$selector" alt+b
 dialog=$(wait_window 'Open lightfield file' "$selector") || give_up "no file dialog appeared"
 say "file dialog $dialog; choosing $file"
-sleep 0.5
-xdotool windowfocus --sync "$dialog" 2>/dev/null || true
-xdotool key --clearmodifiers ctrl+a
-xdotool type --delay 2 "$file"
-sleep 0.2
-xdotool key --clearmodifiers Return
-sleep 0.5
+# A dialog that has only just appeared may not take keys yet (the first one of a slow program,
+# for instance): type the path again until it takes it and closes.
+for attempt in 1 2 3 4 5; do
+    sleep 0.5
+    xdotool windowfocus --sync "$dialog" 2>/dev/null || true
+    xdotool key --clearmodifiers ctrl+a
+    xdotool type --delay 2 "$file"
+    sleep 0.2
+    xdotool key --clearmodifiers Return
+    for _ in $(seq 30); do
+        [[ -n $(program_windows 'Open lightfield file') ]] || break 2
+        sleep 0.1
+    done
+    say "the file dialog is still open; typing the path again"
+done
+sleep 0.3
 screenshot "$selector" selector-with-file.png
 key "$selector" alt+s
 
@@ -133,7 +153,7 @@ elif [[ $close_while_loading == 1 ]]; then
     loading=
     for _ in $(seq 300); do
         title=$(xdotool getwindowname "$viewer" 2>/dev/null || true)
-        if [[ $title == Loading* ]]; then loading=$title; break; fi
+        if [[ $title == "Loading "*" of "*" views" ]]; then loading=$title; break; fi
         sleep 0.1
     done
     [[ -n $loading ]] || give_up "the viewer never said it was loading"
@@ -147,7 +167,13 @@ elif [[ $close_while_loading == 1 ]]; then
 else
     viewer=$(wait_window '.' "$selector" "$dialog") || give_up "no viewer window appeared"
     say "viewer window $viewer"
-    # Give the pipeline time to build and a few frames to be shown.
+    # The title says "Loading ..." until the first picture is shown.
+    for _ in $(seq 1200); do
+        [[ $(xdotool getwindowname "$viewer" 2>/dev/null || true) == Loading* ]] || break
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    # Give a few frames time to be shown.
     sleep "${SETTLE_SECONDS:-2}"
     screenshot "$viewer" view-0.png
     count=0

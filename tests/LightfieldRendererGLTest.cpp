@@ -132,9 +132,12 @@ class LightfieldRendererGLTest : public QObject
         }
         QPointer<FileSelectorWindow> alive(selector);
         QTest::mouseClick(start, Qt::LeftButton);
-        // The selector is gone: hidden, then closed and deleted.
-        if (!QTest::qWaitFor([&] { return alive.isNull(); }))
+        // The selector is gone: hidden, then closed and deleted. A file that is refused leaves it
+        // hidden, for the program to end with.
+        if (!QTest::qWaitFor([&] { return alive.isNull(); })) {
+            delete alive;
             return nullptr;
+        }
         return openRenderer();
     }
 

@@ -6,6 +6,7 @@
 #include "postprocessing/PlaneStages.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QMouseEvent>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
@@ -78,6 +79,10 @@ LightfieldRenderer::LightfieldRenderer(QUrl file)
     m_buttons[Qt::MiddleButton] = false;
 
     m_reader = std::make_unique<LightfieldReader>(std::move(file));
+    // Until the first picture is shown the title says what is coming; then the window has the
+    // program's usual title.
+    setTitle(
+        tr("Loading %1").arg(QFileInfo(QString::fromStdString(m_reader->fileName())).fileName()));
 
     const int width = m_reader->width();
     const int height = m_reader->height();
@@ -166,6 +171,7 @@ void LightfieldRenderer::initializeGL()
     } catch (const LoadingStopped &) {
         // The user closed the window while the light field was loading; the pipeline is left
         // unbuilt and the window closes as it was asked to.
+        setTitle(QString());
         QTimer::singleShot(0, this, &QWindow::close);
     } catch (const std::string &message) {
         fail(message);
@@ -203,13 +209,11 @@ void LightfieldRenderer::buildPipeline()
     {
         // Between views the window shows how far the build has come and answers a close.
         m_loading = true;
-        const QString title = this->title();
         m_reader->setProgress(
             [this](int viewsRead, int viewCount) { showLoadingProgress(viewsRead, viewCount); });
-        const auto loaded = qScopeGuard([this, title] {
+        const auto loaded = qScopeGuard([this] {
             m_reader->setProgress(nullptr);
             m_loading = false;
-            setTitle(title);
         });
         m_plane = createLightfieldPlane(PipelineOptions(), m_reader.get());
     }
@@ -269,9 +273,10 @@ void LightfieldRenderer::renderFrame()
     const QSize device(qRound(width() * ratio), qRound(height() * ratio));
     renderPipelineFrame(*m_camera, *m_postProcessor, mapToGlobal(QPoint(0, 0)), width(), height(),
                         device);
-    if (!m_firstFrameChecked) {
-        m_firstFrameChecked = true;
+    if (!m_firstFrameShown) {
+        m_firstFrameShown = true;
         requireNoGlError("showing the first frame of \"" + m_reader->fileName() + "\"");
+        setTitle(QString());
     }
 }
 

@@ -75,5 +75,5 @@ private:
     bool m_failed = false; // a configuration error stopped the pipeline for good
     bool m_loading = false; // the plane is being built: no paints, a close waits for the view
     bool m_closeRequested = false; // closed while loading
-    bool m_firstFrameChecked = false; // GL errors of the first frame looked for
+    bool m_firstFrameShown = false; // the title no longer says the light field is loading
 };
