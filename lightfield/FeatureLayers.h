@@ -14,6 +14,9 @@ enum FeatureLayer : int
     RgbeDisparity = 2, // RGBE disparity exactly as stored in the file
     Disparity = 3, // disparity in pixels per view step, GL_R16F
     TonemappedRgb = 4, // half-float colour, may exceed 1
+    // The largest disparity in each tile of disparityTileSize × disparityTileSize texels of the
+    // view, GL_R32F: where a ray of the view synthesis may stop at all.
+    DisparityTiles = 5,
 };
 
 // Scalar values a view can carry, 32-bit float.

@@ -151,6 +151,8 @@ OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, in
         disparity->setMinMagFilters(QOpenGLTexture::Linear, QOpenGLTexture::Linear);
         inputs.push_back({colour, 2 * i});
         inputs.push_back({disparity, 2 * i + 1});
+        // The tiles' largest disparities on units 8 to 11, read unfiltered.
+        inputs.push_back({view.getLayer(DisparityTiles, views[i]), 8 + i});
     }
 
     const QVector2D search = searchVector(cell);
@@ -167,26 +169,31 @@ OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, in
                        program.setUniformValue("verticalResolution", m_plane->height());
                        program.setUniformValue("maxDisparity", disparityRange);
                        program.setUniformValueArray("disparity[0]", disparityUnits, 4);
+                       static const GLint tileUnits[4] = {8, 9, 10, 11};
+                       program.setUniformValueArray("disparityTiles[0]", tileUnits, 4);
+                       program.setUniformValue("tileSize", disparityTileSize);
                    });
 }
 
 OwnedTexture SimpleCamera::showNearest(const CameraView &view, const Cell &cell, int width,
                                        int height, const QuadCorners &corners) const
 {
-    // The same program with every sampler on the nearest view and nothing to search.
+    // The warp's variant that only reads the nearest view: nothing moves, nothing blends. The
+    // uniforms are the warp's, though this variant reads none but the first sampler.
     const QVector2D search = searchVector(cell);
     const PassFormat format = colourLayer() == LdrRgb ? PassFormat::Rgba8 : PassFormat::Rgba16F;
-    return runPass(
-        {"nearest view", shaderProgram(ShaderProgram::SimpleWarp), width, height, format, &corners},
-        {{view.getLayer(colourLayer(), CameraView::Base), 0}}, [&](QOpenGLShaderProgram &program) {
-            static const GLint colourUnits[4] = {0, 0, 0, 0};
-            program.setUniformValueArray("input1[0]", colourUnits, 4);
-            program.setUniformValue("searchvectorX", search.x());
-            program.setUniformValue("searchvectorY", search.y());
-            program.setUniformValue("horizontalResolution", m_plane->width());
-            program.setUniformValue("verticalResolution", m_plane->height());
-            program.setUniformValue("maxDisparity", 0);
-        });
+    return runPass({"nearest view", shaderProgram(ShaderProgram::NearestView), width, height,
+                    format, &corners},
+                   {{view.getLayer(colourLayer(), CameraView::Base), 0}},
+                   [&](QOpenGLShaderProgram &program) {
+                       static const GLint colourUnits[4] = {0, 0, 0, 0};
+                       program.setUniformValueArray("input1[0]", colourUnits, 4);
+                       program.setUniformValue("searchvectorX", search.x());
+                       program.setUniformValue("searchvectorY", search.y());
+                       program.setUniformValue("horizontalResolution", m_plane->width());
+                       program.setUniformValue("verticalResolution", m_plane->height());
+                       program.setUniformValue("maxDisparity", 0);
+                   });
 }
 
 std::array<float, 4> cellWeights(float offsetX, float offsetY)

@@ -55,8 +55,10 @@ std::unique_ptr<LightfieldPlane> makePlaneFor(const LightfieldReader &reader, in
                                               KeyList parameters)
 {
     KeyList layers {colourLayer};
-    if (reader.hasDisparity())
+    if (reader.hasDisparity()) {
         layers.push_back(Disparity);
+        layers.push_back(DisparityTiles);
+    }
     return std::make_unique<LightfieldPlane>(
         std::move(layers), std::move(parameters), reader.width(), reader.height(), reader.columns(),
         reader.rows(), reader.viewSpacing(), reader.reservedValue(), reader.maxDisparity());
@@ -67,6 +69,9 @@ QOpenGLTexture *storeDisparity(LightfieldPlane &plane, const LightfieldReader &r
 {
     if (!reader.hasDisparity())
         return nullptr;
+    plane.setFeatureLayer(
+        column, row, DisparityTiles,
+        findDisparityTiles(*view.getLayer(RgbeDisparity), reader.width(), reader.height()));
     plane.setFeatureLayer(
         column, row, Disparity,
         convertDisparity(view.takeLayer(RgbeDisparity), reader.width(), reader.height()));
@@ -97,5 +102,19 @@ OwnedTexture convertDisparity(OwnedTexture source, int width, int height)
                     height, PassFormat::R16F},
                    {{source.get(), 0}}, [](QOpenGLShaderProgram &program) {
                        program.setUniformValue("textureImage", 0);
+                   });
+}
+
+OwnedTexture findDisparityTiles(QOpenGLTexture &source, int width, int height)
+{
+    const int columns = (width + disparityTileSize - 1) / disparityTileSize;
+    const int rows = (height + disparityTileSize - 1) / disparityTileSize;
+    return runPass({"disparity tiles", shaderProgram(ShaderProgram::DisparityTiles), columns, rows,
+                    PassFormat::R32F},
+                   {{&source, 0}}, [&](QOpenGLShaderProgram &program) {
+                       program.setUniformValue("textureImage", 0);
+                       program.setUniformValue("tileSize", disparityTileSize);
+                       program.setUniformValue("horizontalResolution", width);
+                       program.setUniformValue("verticalResolution", height);
                    });
 }

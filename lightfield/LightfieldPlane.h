@@ -59,16 +59,26 @@ private:
 std::unique_ptr<LightfieldPlane> buildLdrPlane(PipelineOptions options, LightfieldReader *reader);
 
 // The plane every plane stage builds for a reader's file, before any view is stored: the reader's
-// grid and header values, the stage's colour layer followed by Disparity when the file has
-// disparity, and the parameters the stage stores.
+// grid and header values, the stage's colour layer followed by Disparity and DisparityTiles when
+// the file has disparity, and the parameters the stage stores.
 std::unique_ptr<LightfieldPlane> makePlaneFor(const LightfieldReader &reader, int colourLayer,
                                               KeyList parameters = {});
 
-// Converts a view's stored disparity, when the file has disparity, and stores it at (column, row)
-// of the plane. Returns the stored map, or null without disparity. Runs inside FramebufferPasses.
+// Converts a view's stored disparity, when the file has disparity, and stores it and its tiles'
+// largest disparities at (column, row) of the plane. Returns the stored map, or null without
+// disparity. Runs inside FramebufferPasses.
 QOpenGLTexture *storeDisparity(LightfieldPlane &plane, const LightfieldReader &reader,
                                FeatureLayers &view, int column, int row);
 
 // The pass that turns a stored RGBE disparity image into a GL_R16F disparity map of width ×
 // height ("rgbe2rf.frag"), consuming the source. Runs inside FramebufferPasses.
 OwnedTexture convertDisparity(OwnedTexture source, int width, int height);
+
+// The side of the square tiles of DisparityTiles, in texels.
+inline constexpr int disparityTileSize = 8;
+
+// The pass that finds the largest disparity of each tile of a stored RGBE disparity image of
+// width × height: a GL_R32F texture of ⌈width / disparityTileSize⌉ × ⌈height / disparityTileSize⌉
+// ("rgbe2rf.frag" with DISPARITY_TILES). A tile's value is never below a disparity of the
+// converted map in it. Runs inside FramebufferPasses.
+OwnedTexture findDisparityTiles(QOpenGLTexture &source, int width, int height);

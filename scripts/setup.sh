@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    g++ make cmake pkg-config dpkg-dev
+    g++ clang make cmake pkg-config dpkg-dev
     qtbase5-dev libgl-dev libx11-dev libopenimageio-dev
     libgl1-mesa-dri xvfb xauth xdotool imagemagick fonts-dejavu-core
 )

@@ -12,9 +12,18 @@
 // Each source view contributes with its bilinear weight if it sees the front-most surface that
 // any weighted view found at this pixel; a view in which the point is hidden (it finds a surface
 // further back, or none) is left out, and the others make up its share.
+//
+// The search skips the stretches of a ray that cannot hold a surface: a ray stops only at a
+// disparity no larger than the largest one of the tile it crosses there, and each view's tiles
+// know theirs. What it finds is what a search of every step finds.
+//
+// Compiled with NEAREST_VIEW, for light fields without disparity, it shows the first view as it
+// is: the camera then names the nearest stored view for every sampler.
 
 uniform sampler2D input1[4]; // colour of the views base, right, diagonal, below
 uniform sampler2D disparity[4]; // their disparity, pixels per view step
+uniform sampler2D disparityTiles[4]; // the largest disparity of each tile of their texels
+uniform int tileSize; // the side of those tiles in texels
 uniform float searchvectorX; // camera offset right of the base view, in views
 uniform float searchvectorY; // camera offset below the base view, negated, in views
 uniform int horizontalResolution; // view size in pixels
@@ -64,12 +73,65 @@ vec4 colourAt(sampler2D colourMap, vec2 position)
     return texture(colourMap, clamp(position, 0.5 / size, 1.0 - 0.5 / size));
 }
 
+// No disparity in a tile of the view exceeds this: the tile's largest, made a little larger to
+// cover the rounding of the half-float map; 0 for a tile outside the view.
+float tileBound(sampler2D tiles, ivec2 tile)
+{
+    ivec2 tileCount = (ivec2(horizontalResolution, verticalResolution) + tileSize - 1) / tileSize;
+    if (any(lessThan(tile, ivec2(0))) || any(greaterThanEqual(tile, tileCount)))
+        return 0.0;
+    return texelFetch(tiles, tile, 0).r * (1.0 + 1.0 / 1024.0);
+}
+
+// Where the ray at disparity d lies in a view's tiles: the bound of its tile and the disparity
+// below which the ray has left that tile.
+struct TileSpan
+{
+    float bound;
+    float exitAt;
+};
+
+TileSpan tileAlongRay(sampler2D tiles, vec2 offset, float d)
+{
+    ivec2 size = ivec2(horizontalResolution, verticalResolution);
+    // In texels, as disparityAt finds them.
+    vec2 position = (uv + d * offset / vec2(size)) * vec2(size);
+    ivec2 tile = ivec2(floor(position / float(tileSize)));
+
+    TileSpan span;
+    span.bound = tileBound(tiles, tile);
+    // As d falls the ray moves by -offset texels per unit.
+    vec2 low = vec2(tile * tileSize);
+    vec2 exits = vec2(-1e30);
+    for (int axis = 0; axis < 2; ++axis) {
+        if (offset[axis] > 0.0)
+            exits[axis] = d - (position[axis] - low[axis]) / offset[axis];
+        else if (offset[axis] < 0.0)
+            exits[axis] = d - (low[axis] + float(tileSize) - position[axis]) / -offset[axis];
+    }
+    span.exitAt = max(exits.x, exits.y);
+    return span;
+}
+
 // Whether a surface nearer than d lies within the texels a filtered colour read at position
 // draws from, or next to them: a view's texels along an outline mix both surfaces' colours, so a
 // surface seen just behind an occluder's outline comes out tinted by the occluder.
-bool nearerSurfaceAround(sampler2D disparityMap, vec2 position, float d)
+bool nearerSurfaceAround(sampler2D disparityMap, sampler2D tiles, vec2 position, float d)
 {
     vec2 size = vec2(horizontalResolution, verticalResolution);
+    // The texels examined, from base - 1 to base + 2, lie in one to four tiles: mostly nothing
+    // in them is nearer, and their bounds say so without reading the texels.
+    ivec2 base = ivec2(floor(position * size - 0.5));
+    ivec2 firstTile = ivec2(floor(vec2(base - 1) / float(tileSize)));
+    ivec2 lastTile = ivec2(floor(vec2(base + 2) / float(tileSize)));
+    float bound = 0.0;
+    for (int y = firstTile.y; y <= lastTile.y; ++y) {
+        for (int x = firstTile.x; x <= lastTile.x; ++x)
+            bound = max(bound, tileBound(tiles, ivec2(x, y)));
+    }
+    if (bound <= d + sameSurface)
+        return false;
+
     vec2 corner = floor(position * size - 0.5) / size;
     for (int y = -1; y <= 2; ++y) {
         for (int x = -1; x <= 2; ++x) {
@@ -88,7 +150,7 @@ float residual(sampler2D disparityMap, vec2 direction, float d)
 
 // The front-most self-consistent surface along the ray of one source view. offset is the
 // camera's offset from that view in pixels per unit of disparity, in texture directions.
-Sample search(sampler2D colourMap, sampler2D disparityMap, vec2 offset)
+Sample search(sampler2D colourMap, sampler2D disparityMap, sampler2D tiles, vec2 offset)
 {
     vec2 texel = 1.0 / vec2(horizontalResolution, verticalResolution);
     vec2 direction = offset * texel;
@@ -110,42 +172,63 @@ Sample search(sampler2D colourMap, sampler2D disparityMap, vec2 offset)
         return found;
     }
 
-    // Half a pixel of travel along the ray per step, so that no surface is stepped over.
+    // Half a pixel of travel along the ray per step, so that no surface is stepped over. Step k
+    // lies at d = range - k × delta; upper is the step before the one examined.
     int steps = int(min(ceil(2.0 * range * reach), float(maxSteps)));
     float delta = range / float(steps);
+    int k = 0;
     float upper = range;
     float gUpper = residual(disparityMap, direction, upper);
     float farthestDisparity = gUpper + upper;
     float farthestAt = upper;
-    for (int k = 1; k <= steps; ++k) {
-        float lower = range - float(k) * delta;
-        float gLower = residual(disparityMap, direction, lower);
-        if (gLower + lower < farthestDisparity) {
-            farthestDisparity = gLower + lower;
-            farthestAt = lower;
-        }
-        // The residual grows as d falls on a surface, so a root lies where it turns from
-        // negative to positive.
-        if (gUpper <= 0.0 && gLower >= 0.0) {
-            float a = lower;
-            float b = upper;
-            for (int i = 0; i < refinements; ++i) {
-                float middle = 0.5 * (a + b);
-                if (residual(disparityMap, direction, middle) >= 0.0)
-                    a = middle;
-                else
-                    b = middle;
+    while (k < steps) {
+        // A step can end a bracket only where the residual is not negative, that is where d is
+        // at most the largest disparity of the tile the ray is in: the steps above that within
+        // the tile are passed over, up to the last one, which begins the next bracket.
+        TileSpan span = tileAlongRay(tiles, offset, upper);
+        int last = int(ceil((range - max(span.exitAt, span.bound) - 0.001) / delta)) - 1;
+        if (last > k) {
+            k = min(last, steps);
+            upper = range - float(k) * delta;
+            gUpper = residual(disparityMap, direction, upper);
+            if (gUpper + upper < farthestDisparity) {
+                farthestDisparity = gUpper + upper;
+                farthestAt = upper;
             }
-            float d = 0.5 * (a + b);
-            if (abs(residual(disparityMap, direction, d)) <= agreement) {
-                found.colour = colourAt(colourMap, uv + d * direction);
-                found.depth = d;
-                found.clean = !nearerSurfaceAround(disparityMap, uv + d * direction, d);
-                return found;
-            }
+            continue;
         }
-        upper = lower;
-        gUpper = gLower;
+        // Every step to the first one outside the tile.
+        int end = clamp(int(ceil((range - span.exitAt) / delta)), k + 1, steps);
+        for (; k < end; ++k) {
+            float lower = range - float(k + 1) * delta;
+            float gLower = residual(disparityMap, direction, lower);
+            if (gLower + lower < farthestDisparity) {
+                farthestDisparity = gLower + lower;
+                farthestAt = lower;
+            }
+            // The residual grows as d falls on a surface, so a root lies where it turns from
+            // negative to positive.
+            if (gUpper <= 0.0 && gLower >= 0.0) {
+                float a = lower;
+                float b = upper;
+                for (int i = 0; i < refinements; ++i) {
+                    float middle = 0.5 * (a + b);
+                    if (residual(disparityMap, direction, middle) >= 0.0)
+                        a = middle;
+                    else
+                        b = middle;
+                }
+                float d = 0.5 * (a + b);
+                if (abs(residual(disparityMap, direction, d)) <= agreement) {
+                    found.colour = colourAt(colourMap, uv + d * direction);
+                    found.depth = d;
+                    found.clean = !nearerSurfaceAround(disparityMap, tiles, uv + d * direction, d);
+                    return found;
+                }
+            }
+            upper = lower;
+            gUpper = gLower;
+        }
     }
     found.farthest = colourAt(colourMap, uv + farthestAt * direction);
     return found;
@@ -153,6 +236,9 @@ Sample search(sampler2D colourMap, sampler2D disparityMap, vec2 offset)
 
 void main()
 {
+#ifdef NEAREST_VIEW
+    colour = texture(input1[0], uv);
+#else
     vec2 fraction = clamp(vec2(searchvectorX, -searchvectorY), 0.0, 1.0);
     float weight[4];
     weight[0] = (1.0 - fraction.x) * (1.0 - fraction.y);
@@ -160,8 +246,7 @@ void main()
     weight[2] = fraction.x * fraction.y;
     weight[3] = (1.0 - fraction.x) * fraction.y;
 
-    // Nothing moves between the views: they blend where they are. Without disparity every
-    // sampler names the nearest view, which this gives unchanged.
+    // Nothing moves between the views: they blend where they are.
     if (maxDisparity == 0) {
         colour = weight[0] * texture(input1[0], uv) + weight[1] * texture(input1[1], uv)
             + weight[2] * texture(input1[2], uv) + weight[3] * texture(input1[3], uv);
@@ -177,10 +262,16 @@ void main()
     none.depth = -1.0;
     none.clean = false;
     none.farthest = vec4(0.0);
-    views[0] = weight[0] > 0.0 ? search(input1[0], disparity[0], camera) : none;
-    views[1] = weight[1] > 0.0 ? search(input1[1], disparity[1], camera + vec2(-1.0, 0.0)) : none;
-    views[2] = weight[2] > 0.0 ? search(input1[2], disparity[2], camera + vec2(-1.0, 1.0)) : none;
-    views[3] = weight[3] > 0.0 ? search(input1[3], disparity[3], camera + vec2(0.0, 1.0)) : none;
+    views[0] = weight[0] > 0.0 ? search(input1[0], disparity[0], disparityTiles[0], camera) : none;
+    views[1] = weight[1] > 0.0
+        ? search(input1[1], disparity[1], disparityTiles[1], camera + vec2(-1.0, 0.0))
+        : none;
+    views[2] = weight[2] > 0.0
+        ? search(input1[2], disparity[2], disparityTiles[2], camera + vec2(-1.0, 1.0))
+        : none;
+    views[3] = weight[3] > 0.0
+        ? search(input1[3], disparity[3], disparityTiles[3], camera + vec2(0.0, 1.0))
+        : none;
 
     // The front-most surface any view with a weight sees.
     float front = -1.0;
@@ -214,4 +305,5 @@ void main()
         }
     }
     colour = sum / total;
+#endif
 }

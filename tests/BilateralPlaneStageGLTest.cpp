@@ -478,7 +478,7 @@ private slots:
         LightfieldReader reader(QUrl::fromLocalFile(path));
         const auto plane = buildBilateralPlane(PipelineOptions(), &reader, useDisparity);
         QCOMPARE(plane->supportedLayers(),
-                 hasDisparity ? KeyList({LdrRgb, Disparity}) : KeyList({LdrRgb}));
+                 hasDisparity ? KeyList({LdrRgb, Disparity, DisparityTiles}) : KeyList({LdrRgb}));
         QVERIFY(plane->supportedParameters().empty());
         QCOMPARE(plane->columns(), columns);
         QCOMPARE(plane->rows(), rows);
@@ -490,7 +490,7 @@ private slots:
             for (int column = 0; column < columns; ++column) {
                 const int k = row * columns + column;
                 const FeatureLayers &view = plane->featureLayersAt(column, row);
-                QCOMPARE(int(view.layers().size()), hasDisparity ? 2 : 1);
+                QCOMPARE(int(view.layers().size()), hasDisparity ? 3 : 1);
                 QVERIFY(view.parameters().empty());
                 const int expected = toByte(std::pow(std::exp2(k - 5.5), 1 / 2.2));
                 const Bytes colour = readTextureBytes(*view.getLayer(LdrRgb), width, height);

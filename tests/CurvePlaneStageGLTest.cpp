@@ -435,7 +435,7 @@ private slots:
         LightfieldReader reader(QUrl::fromLocalFile(path));
         const auto plane = buildCurvePlane(PipelineOptions(), &reader, trimPassLimit);
         QCOMPARE(plane->supportedLayers(),
-                 hasDisparity ? KeyList({LdrRgb, Disparity}) : KeyList({LdrRgb}));
+                 hasDisparity ? KeyList({LdrRgb, Disparity, DisparityTiles}) : KeyList({LdrRgb}));
         QVERIFY(plane->supportedParameters().empty());
         for (int row = 0; row < 3; ++row) {
             for (int column = 0; column < 2; ++column) {

@@ -96,7 +96,7 @@ private slots:
         LightfieldReader reader(QUrl::fromLocalFile(
             write(QStringLiteral("disparity.lf2d"), "5 4 4 2 10 0 0 1 05\n" + data)));
         std::unique_ptr<LightfieldPlane> plane = buildLdrPlane(PipelineOptions(), &reader);
-        QCOMPARE(plane->supportedLayers(), KeyList({LdrRgb, Disparity}));
+        QCOMPARE(plane->supportedLayers(), KeyList({LdrRgb, Disparity, DisparityTiles}));
 
         for (int view = 0; view < 4; ++view) {
             const FeatureLayers &layers = plane->featureLayersAt(view % 2, view / 2);
@@ -114,6 +114,49 @@ private slots:
                                         .arg(i)
                                         .arg(texels[size_t(i) * 4])
                                         .arg(reference)));
+            }
+        }
+    }
+
+    void disparityTilesHoldTheLargestDisparity()
+    {
+        // 19 × 11 texels: tiles of 8 × 8, the last column and row of them partial.
+        const int width = 19, height = 11;
+        std::vector<float> decoded;
+        const QByteArray data =
+            patternBytes(width * height * 4, 3) + disparityImage(width * height, 5, &decoded);
+        LightfieldReader reader(QUrl::fromLocalFile(
+            write(QStringLiteral("tiles.lf2d"), "19 11 1 1 10 0 0 1 05\n" + data)));
+        std::unique_ptr<LightfieldPlane> plane = buildLdrPlane(PipelineOptions(), &reader);
+        const int columns = (width + disparityTileSize - 1) / disparityTileSize;
+        const int rows = (height + disparityTileSize - 1) / disparityTileSize;
+        QOpenGLTexture *tiles = plane->layerAt(0, 0, DisparityTiles);
+        QVERIFY(tiles);
+        QCOMPARE(QSize(tiles->width(), tiles->height()), QSize(columns, rows));
+        const auto largest = readTextureFloats(*tiles, columns, rows);
+        const auto converted = readTextureFloats(*plane->layerAt(0, 0, Disparity), width, height);
+        for (int tileRow = 0; tileRow < rows; ++tileRow) {
+            for (int tileColumn = 0; tileColumn < columns; ++tileColumn) {
+                float expected = 0.0f, convertedLargest = 0.0f;
+                for (int y = tileRow * disparityTileSize;
+                     y < std::min(height, (tileRow + 1) * disparityTileSize); ++y) {
+                    for (int x = tileColumn * disparityTileSize;
+                         x < std::min(width, (tileColumn + 1) * disparityTileSize); ++x) {
+                        const size_t texel = size_t(y) * width + x;
+                        expected = std::max(expected, decoded[texel]);
+                        convertedLargest = std::max(convertedLargest, converted[texel * 4]);
+                    }
+                }
+                const float actual = largest[(size_t(tileRow) * columns + tileColumn) * 4];
+                const QByteArray where = QStringLiteral("tile (%1, %2): %3 instead of %4")
+                                             .arg(tileColumn)
+                                             .arg(tileRow)
+                                             .arg(actual)
+                                             .arg(expected)
+                                             .toLocal8Bit();
+                QVERIFY2(actual == expected, where.constData());
+                // The half-float map may round a texel up, by at most one part in 2048.
+                QVERIFY2(convertedLargest <= actual * (1.0f + 1.0f / 2048.0f), where.constData());
             }
         }
     }
@@ -212,7 +255,8 @@ private slots:
             QCOMPARE(reader.viewsRead(), 2);
             const bool linear = configuration.planeStage == HdrPlaneStage::Linear;
             QCOMPARE(plane->supportedLayers(),
-                     KeyList({linear ? int(TonemappedRgb) : int(LdrRgb), int(Disparity)}));
+                     KeyList({linear ? int(TonemappedRgb) : int(LdrRgb), int(Disparity),
+                              int(DisparityTiles)}));
             QCOMPARE(int(plane->supportedParameters().size()), linear ? 8 : 0);
             for (int column = 0; column < 2; ++column) {
                 QVERIFY(plane->layerAt(column, 0, linear ? TonemappedRgb : LdrRgb));

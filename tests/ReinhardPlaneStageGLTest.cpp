@@ -141,7 +141,7 @@ private slots:
         const QString path = writeFile(QStringLiteral("shared.lf2d"), 2, 2, true, gradient);
         LightfieldReader reader(QUrl::fromLocalFile(path));
         const auto plane = buildReinhardPlane(PipelineOptions(), &reader, {true, 1.0f});
-        QCOMPARE(plane->supportedLayers(), KeyList({LdrRgb, Disparity}));
+        QCOMPARE(plane->supportedLayers(), KeyList({LdrRgb, Disparity, DisparityTiles}));
         QVERIFY(plane->supportedParameters().empty());
 
         // Means of the views' means; the smallest minimum (the pool starts at 10000) and the

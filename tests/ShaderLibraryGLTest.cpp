@@ -51,10 +51,13 @@ private slots:
     {
         // A fragment shader added to shaders/ without a row in the table would never be loaded,
         // and a row whose name is misspelt would never find its file.
-        QStringList tabled;
-        for (const ShaderProgramFile &entry : shaderProgramFiles)
+        // Two programs from one file differ in their variant.
+        QStringList tabled, programs;
+        for (const ShaderProgramFile &entry : shaderProgramFiles) {
             tabled << QString::fromLatin1(entry.fragmentFile);
-        QCOMPARE(tabled.removeDuplicates(), 0);
+            programs << tabled.back() + ' ' + QString::fromLatin1(entry.variant);
+        }
+        QCOMPARE(programs.removeDuplicates(), 0);
         QCOMPARE(tabled.size(), shaderProgramCount);
         const QStringList present =
             QDir(QStringLiteral("shaders")).entryList({QStringLiteral("*.frag")}, QDir::Files);

@@ -19,6 +19,7 @@ class SynthesisGLTest : public QObject
 
     GLTestContext m_gl;
     QTemporaryDir m_directory;
+    QString m_path; // of the light field
     synth::SceneOptions m_options;
     std::unique_ptr<synth::SyntheticScene> m_scene;
     std::unique_ptr<LightfieldReader> m_reader;
@@ -61,9 +62,11 @@ class SynthesisGLTest : public QObject
         return mask;
     }
 
-    RgbaImage synthesise(float x, float y)
+    RgbaImage synthesise(float x, float y) { return synthesise(*m_plane, x, y); }
+
+    RgbaImage synthesise(const LightfieldPlane &plane, float x, float y)
     {
-        SimpleCamera camera(PipelineOptions(), m_plane.get());
+        SimpleCamera camera(PipelineOptions(), &plane);
         const float corners[4][2] = {{0, 0}, {0, 1}, {1, 1}, {1, 0}};
         std::unique_ptr<CameraView> view =
             camera.renderView(m_options.width, m_options.height, corners, x, y, true);
@@ -81,9 +84,9 @@ private slots:
         m_options.width = 160;
         m_options.height = 128;
         m_scene = std::make_unique<synth::SyntheticScene>(m_options);
-        const QString path = m_directory.filePath(QStringLiteral("layers.lf2d"));
-        synth::writeLightfield(*m_scene, path.toStdString());
-        m_reader = std::make_unique<LightfieldReader>(QUrl::fromLocalFile(path));
+        m_path = m_directory.filePath(QStringLiteral("layers.lf2d"));
+        synth::writeLightfield(*m_scene, m_path.toStdString());
+        m_reader = std::make_unique<LightfieldReader>(QUrl::fromLocalFile(m_path));
         m_plane = buildLdrPlane(PipelineOptions(), m_reader.get());
     }
 
@@ -146,6 +149,50 @@ private slots:
         QVERIFY2(inner.maximum <= 6.0 / 255.0, "largest error away from outlines too large");
         QVERIFY2(inner.mean <= 1.0 / 255.0, "mean error away from outlines too large");
         QVERIFY2(whole.psnr >= 35.0, "PSNR of the whole view below 35 dB");
+    }
+
+    void skippedTilesChangeNoSurface()
+    {
+        // A plane whose tiles all claim a disparity beyond any search range: nothing is
+        // skipped, every step of every ray is examined.
+        LightfieldReader reader(QUrl::fromLocalFile(m_path));
+        std::unique_ptr<LightfieldPlane> everyStep = buildLdrPlane(PipelineOptions(), &reader);
+        const int columns = (m_options.width + disparityTileSize - 1) / disparityTileSize;
+        const int rows = (m_options.height + disparityTileSize - 1) / disparityTileSize;
+        const std::vector<float> unbounded(size_t(columns) * rows, 1e9f);
+        for (int row = 0; row < m_options.rows; ++row) {
+            for (int column = 0; column < m_options.columns; ++column) {
+                auto tiles = std::make_unique<QOpenGLTexture>(QOpenGLTexture::Target2D);
+                tiles->setFormat(QOpenGLTexture::R32F);
+                tiles->setSize(columns, rows);
+                tiles->setMinMagFilters(QOpenGLTexture::Nearest, QOpenGLTexture::Nearest);
+                tiles->allocateStorage(QOpenGLTexture::Red, QOpenGLTexture::Float32);
+                tiles->setData(QOpenGLTexture::Red, QOpenGLTexture::Float32, unbounded.data());
+                everyStep->setFeatureLayer(column, row, DisparityTiles, std::move(tiles));
+            }
+        }
+        // Every surface is found where the full search finds it; only the fill of points that
+        // no view sees may differ, as it looks back along fewer steps of the rays.
+        for (const QPointF position :
+             {QPointF(1.5, 1.5), QPointF(2.25, 0.75), QPointF(0.6, 3.0), QPointF(3.9, 3.9)}) {
+            const float x = float(position.x()), y = float(position.y());
+            const RgbaImage skipping = synthesise(x, y);
+            const RgbaImage full = synthesise(*everyStep, x, y);
+            int differing = 0;
+            for (size_t texel = 0; texel < full.texels.size(); texel += 4) {
+                bool same = true;
+                for (size_t channel = 0; channel < 3; ++channel)
+                    same = same && skipping.texels[texel + channel] == full.texels[texel + channel];
+                differing += same ? 0 : 1;
+            }
+            const ImageDifference skippingError = compareRgb(skipping, exactView(x, y));
+            const ImageDifference fullError = compareRgb(full, exactView(x, y));
+            qInfo("(%.2f, %.2f): %d texels differ; %.2f dB against %.2f dB", x, y, differing,
+                  skippingError.psnr, fullError.psnr);
+            QVERIFY2(differing <= m_options.width * m_options.height / 200,
+                     qPrintable(QStringLiteral("%1 texels differ").arg(differing)));
+            QVERIFY(skippingError.psnr >= fullError.psnr - 0.2);
+        }
     }
 };
 

@@ -13,3 +13,5 @@ target_include_directories(PhotoLightfieldTest PRIVATE ${CMAKE_CURRENT_LIST_DIR}
 target_compile_definitions(PhotoLightfieldTest PRIVATE LF2D_PATH="$<TARGET_FILE:lf2d>")
 add_dependencies(PhotoLightfieldTest lf2d)
 add_test(NAME PhotoLightfieldTest COMMAND PhotoLightfieldTest)
+set_tests_properties(SyntheticSceneTest PhotoLightfieldTest PROPERTIES
+    ENVIRONMENT "${LF_TEST_ENVIRONMENT}")

@@ -182,6 +182,9 @@ void LightfieldRenderer::initializeGL()
 
 void LightfieldRenderer::showLoadingProgress(int viewsRead, int viewCount)
 {
+    // The work queued for the views before this one is done before the title counts it, and a
+    // close waits for no more than one view's.
+    glFinish();
     setTitle(tr("Loading %1 of %2 views").arg(viewsRead + 1).arg(viewCount));
     // Lets the title reach the screen and a close request reach event(); paints wait (see there).
     QCoreApplication::processEvents();

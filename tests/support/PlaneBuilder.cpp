@@ -42,11 +42,28 @@ OwnedTexture uploadR16F(int width, int height, const std::vector<float> &values)
                   values.data());
 }
 
+OwnedTexture uploadDisparityTiles(int width, int height, const std::vector<float> &disparity)
+{
+    const int columns = (width + disparityTileSize - 1) / disparityTileSize;
+    const int rows = (height + disparityTileSize - 1) / disparityTileSize;
+    std::vector<float> largest(size_t(columns) * size_t(rows), 0.0f);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            float &tile = largest[size_t(y / disparityTileSize) * columns + x / disparityTileSize];
+            tile = std::max(tile, disparity[size_t(y) * width + x]);
+        }
+    }
+    return upload(columns, rows, QOpenGLTexture::R32F, QOpenGLTexture::Red, QOpenGLTexture::Float32,
+                  largest.data());
+}
+
 std::unique_ptr<LightfieldPlane> makePlane(const PlaneDescription &description)
 {
     KeyList layers {description.halfFloat ? TonemappedRgb : LdrRgb};
-    if (description.disparity)
+    if (description.disparity) {
         layers.push_back(Disparity);
+        layers.push_back(DisparityTiles);
+    }
     auto plane = std::make_unique<LightfieldPlane>(
         layers, description.parameters, description.width, description.height, description.columns,
         description.rows, description.viewSpacing, 0, description.maxDisparity);
@@ -80,6 +97,9 @@ std::unique_ptr<LightfieldPlane> makePlane(const PlaneDescription &description)
                 plane->setFeatureLayer(
                     column, row, Disparity,
                     uploadR16F(description.width, description.height, disparity));
+                plane->setFeatureLayer(
+                    column, row, DisparityTiles,
+                    uploadDisparityTiles(description.width, description.height, disparity));
             }
         }
     }

@@ -12,14 +12,19 @@ struct ToolRun
     QString errors;
 };
 
-// Runs the tool at path with the arguments and waits for it, at most a minute.
-inline ToolRun runTool(const QString &path, const QStringList &arguments)
+// Runs the tool at path with the arguments and waits for it, at most timeoutSeconds.
+inline ToolRun runTool(const QString &path, const QStringList &arguments, int timeoutSeconds = 60)
 {
     QProcess process;
     process.start(path, arguments);
     ToolRun run;
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+    if (!process.waitForFinished(timeoutSeconds * 1000)
+        || process.exitStatus() != QProcess::NormalExit) {
+        process.kill();
+        process.waitForFinished();
+        run.errors = QStringLiteral("%1 did not finish within %2 s").arg(path).arg(timeoutSeconds);
         return run;
+    }
     run.exitCode = process.exitCode();
     run.output = QString::fromLocal8Bit(process.readAllStandardOutput());
     run.errors = QString::fromLocal8Bit(process.readAllStandardError());

@@ -33,6 +33,8 @@ FormatTriple formatOf(PassFormat format)
         return {QOpenGLTexture::RGBA16F, QOpenGLTexture::RGBA, QOpenGLTexture::Float16};
     case PassFormat::R16F:
         return {QOpenGLTexture::R16F, QOpenGLTexture::Red, QOpenGLTexture::Float16};
+    case PassFormat::R32F:
+        return {QOpenGLTexture::R32F, QOpenGLTexture::Red, QOpenGLTexture::Float32};
     case PassFormat::Rgba8:
         break;
     }

@@ -40,6 +40,7 @@ enum class PassFormat
     Rgba8, // 8-bit colour: GL_RGBA8, GL_RGBA / GL_UNSIGNED_INT_8_8_8_8
     Rgba16F, // half-float colour, may exceed 1: GL_RGBA16F, GL_RGBA / GL_HALF_FLOAT
     R16F, // one half-float channel: GL_R16F, GL_RED / GL_HALF_FLOAT
+    R32F, // one float channel: GL_R32F, GL_RED / GL_FLOAT
 };
 
 // A framebuffer object, owned. Move-only; it is released with the context it was made in, and

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -59,17 +60,19 @@ std::string listed(const QStringList &items, const char *conjunction)
 
 struct ShaderSource
 {
-    QString path;
+    QString file; // the name the table uses
+    QString path; // where it was found
     QByteArray code;
 };
 
-// Every file the programs need, each from the first directory that has it. Reports all missing
-// files at once, so that a partial installation shows its whole extent.
+// Every file the programs need, each read once from the first directory that has it. Reports all
+// missing files at once, so that a partial installation shows its whole extent.
 std::vector<ShaderSource> readShaderSources()
 {
     QStringList files {vertexFile};
     for (const ShaderProgramFile &entry : shaderProgramFiles)
         files << QString::fromLatin1(entry.fragmentFile);
+    files.removeDuplicates();
     // Resolved against the working directory of this moment.
     const QStringList directories =
         QStringList {QDir::current().absoluteFilePath(QStringLiteral("shaders"))}
@@ -89,7 +92,7 @@ std::vector<ShaderSource> readShaderSources()
         if (found.isEmpty())
             missing << QString::fromStdString(quoted(file));
         else
-            sources.push_back({found, {}});
+            sources.push_back({file, found, {}});
     }
     if (!missing.isEmpty()) {
         raiseConfigurationError((missing.size() == 1 ? "The shader file " : "The shader files ")
@@ -105,6 +108,27 @@ std::vector<ShaderSource> readShaderSources()
         source.code = file.readAll();
     }
     return sources;
+}
+
+const ShaderSource &sourceOf(const std::vector<ShaderSource> &sources, const char *file)
+{
+    return *std::find_if(sources.begin(), sources.end(), [file](const ShaderSource &source) {
+        return source.file == QLatin1String(file);
+    });
+}
+
+// The code of a program's fragment shader: the file's, with the program's variant macro defined
+// right after the "#version" line, which must stay first.
+QByteArray fragmentCode(const ShaderSource &source, const char *variant)
+{
+    if (!variant)
+        return source.code;
+    QByteArray code = source.code;
+    const int lineEnd = code.indexOf('\n');
+    const QByteArray define = QByteArray("#define ") + variant + '\n';
+    if (code.startsWith("#version") && lineEnd >= 0)
+        return code.insert(lineEnd + 1, define);
+    return define + code;
 }
 
 std::string driverLog(const QString &log)
@@ -123,12 +147,15 @@ void compileAndLinkAll()
         raiseConfigurationError("The shader file " + quoted(vertex.path) + " does not compile:\n"
                                 + driverLog(vertexShader->log()));
     }
-    for (int index = 0; index < shaderProgramCount; ++index) {
-        QOpenGLShaderProgram *program = programs()[index];
-        const ShaderSource &fragment = sources[std::size_t(index) + 1];
-        if (!program->addShaderFromSourceCode(QOpenGLShader::Fragment, fragment.code)) {
-            raiseConfigurationError("The shader file " + quoted(fragment.path)
-                                    + " does not compile:\n" + driverLog(program->log()));
+    for (const ShaderProgramFile &entry : shaderProgramFiles) {
+        QOpenGLShaderProgram *program = programs()[static_cast<int>(entry.program)];
+        const ShaderSource &fragment = sourceOf(sources, entry.fragmentFile);
+        if (!program->addShaderFromSourceCode(QOpenGLShader::Fragment,
+                                              fragmentCode(fragment, entry.variant))) {
+            const std::string variant =
+                entry.variant ? std::string(" with ") + entry.variant + " defined" : "";
+            raiseConfigurationError("The shader file " + quoted(fragment.path) + " does not compile"
+                                    + variant + ":\n" + driverLog(program->log()));
         }
         if (!program->addShader(vertexShader) || !program->link()) {
             raiseConfigurationError("The shader files " + quoted(vertex.path) + " and "

@@ -23,12 +23,17 @@ enum class ShaderProgram : int
     MinMaxLuminance,
     MinMaxLuminanceLoop,
     NormalizeLuminance,
+    NearestView,
+    DisparityTiles,
 };
 
 struct ShaderProgramFile
 {
     ShaderProgram program;
     const char *fragmentFile;
+    // A macro defined for this program only, after the file's "#version" line: several programs
+    // may be variants of one source, each compiled with what it needs and no more.
+    const char *variant = nullptr;
 };
 
 // Every program with its fragment shader, in the order they are loaded. To add a program, add
@@ -44,6 +49,8 @@ inline constexpr ShaderProgramFile shaderProgramFiles[] = {
     {ShaderProgram::MinMaxLuminance, "MinMaxLuminance.frag"},
     {ShaderProgram::MinMaxLuminanceLoop, "MinMaxLuminanceLoop.frag"},
     {ShaderProgram::NormalizeLuminance, "NormalizeLuminance.frag"},
+    {ShaderProgram::NearestView, "simpleWarp.frag", "NEAREST_VIEW"},
+    {ShaderProgram::DisparityTiles, "rgbe2rf.frag", "DISPARITY_TILES"},
 };
 
 inline constexpr int shaderProgramCount = int(std::size(shaderProgramFiles));
