@@ -355,34 +355,58 @@ int warpBenchmark(GLTestContext &offscreen, const QCommandLineParser &options)
                 "cell centres %.2f dB\n\n",
                 minimum[0], minimum[1], minimum[2], centres ? centreSum / centres : 0.0);
 
-    // Cost of a synthesised frame at the timing size.
-    synth::SceneOptions timingOptions = sceneOptions;
-    timingOptions.columns = timingOptions.rows = 3;
-    timingOptions.width = timingOptions.height =
-        options.value(QStringLiteral("timing-size")).toInt();
-    const synth::SyntheticScene timingScene(timingOptions);
-    const QString timingPath = directory.filePath(QStringLiteral("timing.lf2d"));
-    synth::writeLightfield(timingScene, timingPath.toStdString());
-    std::unique_ptr<LightfieldReader> timingReader;
-    auto timingPlane =
-        loadPlane(timingPath, &timingReader, activeBuildConfiguration(), &buildMilliseconds);
-    SimpleCamera timingCamera(PipelineOptions(), timingPlane.get());
-    const int size = timingOptions.width;
+    // Cost of a synthesised frame at the timing size, on a 3 x 3 grid of the same scene with the
+    // layers' disparities scaled to a bound of maxDisparity.
+    const int size = options.value(QStringLiteral("timing-size")).toInt();
     const int frames = options.value(QStringLiteral("frames")).toInt();
-    const QuadCorners corners = {{0, 0}, {0, 1}, {1, 1}, {1, 0}};
-    timingCamera.renderView(size, size, corners, 0.5f, 0.5f, true); // warm-up
-    QElapsedTimer timer;
-    timer.start();
-    for (int frame = 0; frame < frames; ++frame) {
-        const float t = float(frame) / float(frames);
-        timingCamera.renderView(size, size, corners, 0.1f + 1.8f * t, 1.7f - 1.4f * t, true);
-    }
-    const double warpMilliseconds = timer.nsecsElapsed() / 1e6 / frames;
-    const double copy =
-        copyMilliseconds(offscreen, timingPlane->layerAt(0, 0, LdrRgb), size, size, frames);
+    double copy = 0.0;
+    auto timeWarp = [&](int maxDisparity) {
+        synth::SceneOptions timingOptions = sceneOptions;
+        timingOptions.columns = timingOptions.rows = 3;
+        timingOptions.width = timingOptions.height = size;
+        timingOptions.maxDisparity = maxDisparity;
+        const synth::SyntheticScene timingScene(timingOptions);
+        const QString timingPath = directory.filePath(QStringLiteral("timing.lf2d"));
+        synth::writeLightfield(timingScene, timingPath.toStdString());
+        std::unique_ptr<LightfieldReader> timingReader;
+        auto timingPlane =
+            loadPlane(timingPath, &timingReader, activeBuildConfiguration(), &buildMilliseconds);
+        SimpleCamera timingCamera(PipelineOptions(), timingPlane.get());
+        const QuadCorners corners = {{0, 0}, {0, 1}, {1, 1}, {1, 0}};
+        timingCamera.renderView(size, size, corners, 0.5f, 0.5f, true); // warm-up
+        finishGl();
+        QElapsedTimer timer;
+        timer.start();
+        for (int frame = 0; frame < frames; ++frame) {
+            const float t = float(frame) / float(frames);
+            timingCamera.renderView(size, size, corners, 0.1f + 1.8f * t, 1.7f - 1.4f * t, true);
+        }
+        finishGl();
+        const double milliseconds = timer.nsecsElapsed() / 1e6 / frames;
+        if (copy == 0.0) {
+            copy =
+                copyMilliseconds(offscreen, timingPlane->layerAt(0, 0, LdrRgb), size, size, frames);
+        }
+        return milliseconds;
+    };
+    const double warpMilliseconds = timeWarp(sceneOptions.maxDisparity);
     std::printf("Frame cost at %dx%d: warp %.2f ms, plain textured-quad copy %.2f ms, ratio "
                 "%.1f\n",
                 size, size, warpMilliseconds, copy, warpMilliseconds / copy);
+
+    // How the search's cost grows with the disparity range: the same scene, its disparities
+    // and bound halved and doubled.
+    std::printf("\nWarp cost against the disparity bound at %dx%d (the scene's disparities "
+                "scaled with it):\n",
+                size, size);
+    double first = 0.0;
+    for (int maxDisparity : {6, 12, 24}) {
+        const double milliseconds = timeWarp(maxDisparity);
+        if (first == 0.0)
+            first = milliseconds;
+        std::printf("  maxDisparity %2d: %8.2f ms, %6.1f x the copy, %5.2f x the cost at 6\n",
+                    maxDisparity, milliseconds, milliseconds / copy, milliseconds / first);
+    }
     return 0;
 }
 
@@ -436,7 +460,12 @@ int pipelineBenchmark(GLTestContext &offscreen, const QCommandLineParser &option
                 configuration->name.c_str(), qPrintable(arguments[1]), reader.width(),
                 reader.height(), reader.columns(), reader.rows(), reader.isHdr() ? "RGBE" : "8-bit",
                 reader.hasDisparity() ? " with disparity" : "", width, height);
+    // Read after the build, so that both find the file in the page cache.
+    const double readAndUpload = readAndUploadMilliseconds(arguments[1]);
     std::printf("plane build        %10.1f ms\n", pipeline.buildMilliseconds);
+    std::printf("read + upload      %10.1f ms (every view read and uploaded, nothing else)\n",
+                readAndUpload);
+    std::printf("build / floor      %10.1f\n", pipeline.buildMilliseconds / readAndUpload);
     std::printf("frame              %10.3f ms (mean of %d frames while the camera moves)\n",
                 figures.milliseconds, frames);
     std::printf("copy floor         %10.3f ms (one plain textured quad of %dx%d)\n", copy, width,
@@ -725,7 +754,8 @@ int main(int argc, char *argv[])
         "copy of the same size.\n\n"
         "lfbench pipeline FILE: runs the whole per-frame pipeline of one build configuration on a "
         ".lf2d file while the camera moves, in a window of the view size or of --window, and "
-        "prints the plane build time, the time per frame, the copy floor, and resident memory and "
+        "prints the plane build time next to the floor of reading the file and uploading its "
+        "views, the time per frame, the copy floor, and resident memory and "
         "live GL textures before and after the frames.\n\n"
         "lfbench hdr: what tone-mapping costs each build configuration, on a synthetic scene "
         "written as RGBE and as 8-bit light fields, with and without disparity. Above the table: "

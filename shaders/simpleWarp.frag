@@ -209,17 +209,25 @@ Sample search(sampler2D colourMap, sampler2D disparityMap, sampler2D tiles, vec2
             // The residual grows as d falls on a surface, so a root lies where it turns from
             // negative to positive.
             if (gUpper <= 0.0 && gLower >= 0.0) {
-                float a = lower;
-                float b = upper;
-                for (int i = 0; i < refinements; ++i) {
-                    float middle = 0.5 * (a + b);
-                    if (residual(disparityMap, direction, middle) >= 0.0)
-                        a = middle;
-                    else
-                        b = middle;
+                // On a surface of one disparity the residual is linear in d, and the secant
+                // through the bracket's ends meets the root exactly; elsewhere, bisection.
+                float rise = gLower - gUpper;
+                float d = rise > 0.0 ? lower + gLower * (upper - lower) / rise : lower;
+                float gRoot = residual(disparityMap, direction, d);
+                if (abs(gRoot) > agreement) {
+                    float a = lower;
+                    float b = upper;
+                    for (int i = 0; i < refinements; ++i) {
+                        float middle = 0.5 * (a + b);
+                        if (residual(disparityMap, direction, middle) >= 0.0)
+                            a = middle;
+                        else
+                            b = middle;
+                    }
+                    d = 0.5 * (a + b);
+                    gRoot = residual(disparityMap, direction, d);
                 }
-                float d = 0.5 * (a + b);
-                if (abs(residual(disparityMap, direction, d)) <= agreement) {
+                if (abs(gRoot) <= agreement) {
                     found.colour = colourAt(colourMap, uv + d * direction);
                     found.depth = d;
                     found.clean = !nearerSurfaceAround(disparityMap, tiles, uv + d * direction, d);

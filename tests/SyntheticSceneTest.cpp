@@ -127,12 +127,15 @@ private slots:
         QTest::addColumn<double>("row");
         QTest::addColumn<double>("stepColumns");
         QTest::addColumn<double>("stepRows");
-        QTest::newRow("one view right") << 4.0 << 4.0 << 1.0 << 0.0;
-        QTest::newRow("one view up") << 4.0 << 4.0 << 0.0 << -1.0;
-        QTest::newRow("one view diagonally") << 4.0 << 4.0 << 1.0 << 1.0;
-        QTest::newRow("between views") << 4.0 << 4.0 << 0.3 << -0.6;
-        QTest::newRow("four views down-left") << 4.0 << 4.0 << -4.0 << 4.0;
-        QTest::newRow("corner to corner") << 0.0 << 8.0 << 8.0 << -8.0;
+        QTest::addColumn<int>("maxDisparity");
+        QTest::newRow("one view right") << 4.0 << 4.0 << 1.0 << 0.0 << 12;
+        QTest::newRow("one view up") << 4.0 << 4.0 << 0.0 << -1.0 << 12;
+        QTest::newRow("one view diagonally") << 4.0 << 4.0 << 1.0 << 1.0 << 12;
+        QTest::newRow("between views") << 4.0 << 4.0 << 0.3 << -0.6 << 12;
+        QTest::newRow("four views down-left") << 4.0 << 4.0 << -4.0 << 4.0 << 12;
+        QTest::newRow("corner to corner") << 0.0 << 8.0 << 8.0 << -8.0 << 12;
+        QTest::newRow("halved disparities") << 4.0 << 4.0 << 2.0 << 2.0 << 6;
+        QTest::newRow("doubled disparities") << 4.0 << 4.0 << 1.0 << -1.0 << 24;
     }
 
     // A pixel well inside a layer shows the same point as the pixel D · step away in the other
@@ -144,7 +147,14 @@ private slots:
         QFETCH(double, row);
         QFETCH(double, stepColumns);
         QFETCH(double, stepRows);
-        const SyntheticScene scene {SceneOptions {}};
+        QFETCH(int, maxDisparity);
+        SceneOptions options;
+        options.maxDisparity = maxDisparity;
+        const SyntheticScene scene(options);
+        QCOMPARE(scene.maxDisparity(), maxDisparity);
+        // The nearest layer, the triangle, at 11/12 of the bound.
+        const std::vector<float> centre = scene.disparityMap(4, 4);
+        QCOMPARE(*std::max_element(centre.begin(), centre.end()), float(11.0 * maxDisparity / 12));
         const int w = scene.options().width;
         const int h = scene.options().height;
         const FloatImage from = scene.renderView(column, row);
@@ -403,7 +413,7 @@ private slots:
         run = runTool({"synth", "--help"});
         QCOMPARE(run.exitCode, 0);
         for (const char *option : {"--columns", "--rows", "--width", "--height", "--view-spacing",
-                                   "--hdr", "--no-disparity", "--exact-view"})
+                                   "--hdr", "--no-disparity", "--max-disparity", "--exact-view"})
             QVERIFY2(run.output.contains(option), option);
     }
 
@@ -417,6 +427,8 @@ private slots:
         QTest::newRow("huge view") << QStringList {"synth", "--width", "9000", "out.lf2d"};
         QTest::newRow("not a number") << QStringList {"synth", "--rows", "many", "out.lf2d"};
         QTest::newRow("no spacing") << QStringList {"synth", "--view-spacing", "0", "out.lf2d"};
+        QTest::newRow("disparity bound off the scale")
+            << QStringList {"synth", "--max-disparity", "5", "out.lf2d"};
         QTest::newRow("unknown option") << QStringList {"synth", "--depth", "out.lf2d"};
         QTest::newRow("two outputs") << QStringList {"synth", "a.lf2d", "b.lf2d"};
         QTest::newRow("view without file") << QStringList {"synth", "--exact-view", "1,2"};

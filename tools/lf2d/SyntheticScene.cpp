@@ -24,8 +24,9 @@ enum Layer
     Background,
     LayerCount
 };
-constexpr double layerDisparity[LayerCount] = {11.0, 7.25, 3.5, 1.0};
-constexpr int disparityBound = 12;
+// At the default bound of 12.
+constexpr double baseLayerDisparity[LayerCount] = {11.0, 7.25, 3.5, 1.0};
+constexpr int baseDisparityBound = 12;
 
 // Each pixel averages a regular grid of this many samples per axis.
 constexpr int samplesPerAxis = 4;
@@ -175,10 +176,11 @@ LayerOffsets offsetsFor(const SceneOptions &options, double cameraX, double came
 {
     const double dx = cameraX - (options.columns - 1) / 2.0;
     const double dy = cameraY - (options.rows - 1) / 2.0;
+    const double scale = double(options.maxDisparity) / baseDisparityBound;
     LayerOffsets offsets;
     for (int layer = 0; layer < LayerCount; ++layer) {
-        offsets.x[layer] = layerDisparity[layer] * dx;
-        offsets.y[layer] = layerDisparity[layer] * dy;
+        offsets.x[layer] = baseLayerDisparity[layer] * scale * dx;
+        offsets.y[layer] = baseLayerDisparity[layer] * scale * dy;
     }
     return offsets;
 }
@@ -241,11 +243,16 @@ SyntheticScene::SyntheticScene(const SceneOptions &options)
     require(options.width, "width");
     require(options.height, "height");
     require(options.viewSpacing, "view spacing");
+    const int bound = options.maxDisparity;
+    if (bound != 3 && bound != 6 && bound != 12 && bound != 24 && bound != 48)
+        throw std::invalid_argument("synthetic scene: the disparity bound must be 3, 6, 12, 24 or "
+                                    "48, not "
+                                    + std::to_string(bound));
 }
 
-int SyntheticScene::maxDisparity() const
+double SyntheticScene::layerDisparity(int layer) const
 {
-    return disparityBound;
+    return baseLayerDisparity[layer] * m_options.maxDisparity / baseDisparityBound;
 }
 
 FloatImage SyntheticScene::renderView(double x, double y) const
@@ -310,7 +317,7 @@ std::vector<float> SyntheticScene::disparityMap(double x, double y) const
             for (int layer = 0; layer < LayerCount; ++layer)
                 fx[layer] = (column + 0.5 + offsets.x[layer]) / width;
             disparity[std::size_t(row) * width + column] =
-                float(layerDisparity[frontLayer(fx, fy)]);
+                float(layerDisparity(frontLayer(fx, fy)));
         }
     }
     return disparity;

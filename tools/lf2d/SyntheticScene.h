@@ -20,6 +20,9 @@ struct SceneOptions
     int viewSpacing = 20; // window pixels of drag between neighbouring views, for the header
     bool hdr = false; // linear radiance with a wide range, stored as RGBE, instead of 8-bit colour
     bool disparity = true; // store a disparity map after every view
+    // The header's disparity bound. The layers' disparities scale with it, by a power of two so
+    // that they stay short binary fractions: 3, 6, 12, 24 or 48.
+    int maxDisparity = 12;
 };
 
 // An upright picture: row 0 is the top row.
@@ -39,7 +42,7 @@ public:
     const SceneOptions &options() const { return m_options; }
 
     // The bound written into the header: no layer's disparity exceeds it.
-    int maxDisparity() const;
+    int maxDisparity() const { return m_options.maxDisparity; }
 
     // The view from camera (x, y), x a column and y a row position, fractions allowed; row 0 is
     // the top row of cameras. Every pixel is the mean of 4 × 4 samples spread over its area.
@@ -50,6 +53,8 @@ public:
     std::vector<float> disparityMap(double x, double y) const;
 
 private:
+    double layerDisparity(int layer) const;
+
     SceneOptions m_options;
 };
 

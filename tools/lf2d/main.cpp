@@ -38,8 +38,9 @@ const char synthDescription[] =
     "rectangle (3.5), a disc (7.25) and a triangle (11) that partly occlude each other. Every\n"
     "pixel is the mean of 4 x 4 samples over its area; disparity maps hold the exact disparity\n"
     "(pixels per view step) of the front-most layer at each pixel centre. The header's\n"
-    "maxDisparity is 12. Shapes scale with the view size, disparities do not: views much smaller\n"
-    "than 256 x 256 on a 9 x 9 grid push the nearest layers out of the picture.\n"
+    "maxDisparity is 12; --max-disparity scales the layers' disparities with it. Shapes scale\n"
+    "with the view size, disparities do not: views much smaller than 256 x 256 on a 9 x 9 grid\n"
+    "push the nearest layers out of the picture.\n"
     "\n"
     "Camera positions: X is the column, from 0 (left) to columns - 1; Y is the row, from 0 (top)\n"
     "to rows - 1. The stored view at column c, row r is the exact view at X = c, Y = r.\n"
@@ -167,13 +168,18 @@ int runSynth(const QStringList &arguments)
                                            "S", "20");
     const QCommandLineOption hdrOption("hdr", "Store linear radiance as RGBE instead of 8-bit.");
     const QCommandLineOption noDisparityOption("no-disparity", "Store no disparity maps.");
+    const QCommandLineOption maxDisparityOption(
+        "max-disparity",
+        "The header's disparity bound, 3, 6, 12, 24 or 48 (default 12); the layers' disparities "
+        "scale with it.",
+        "D", "12");
     const QCommandLineOption exactViewOption(
         "exact-view",
         "Also write the exact view from camera position (X, Y), fractions allowed, as an upright "
         "PNG. Repeatable.",
         "X,Y=FILE.png");
     parser.addOptions({help, columnsOption, rowsOption, widthOption, heightOption, spacingOption,
-                       hdrOption, noDisparityOption, exactViewOption});
+                       hdrOption, noDisparityOption, maxDisparityOption, exactViewOption});
     parser.addPositionalArgument("OUTPUT", "The .lf2d file to write.", "[OUTPUT.lf2d]");
 
     if (!parser.parse(QStringList {"lf2d synth"} + arguments))
@@ -191,6 +197,9 @@ int runSynth(const QStringList &arguments)
     options.viewSpacing = parseInt(parser, spacingOption, 1, maxViewSpacing);
     options.hdr = parser.isSet(hdrOption);
     options.disparity = !parser.isSet(noDisparityOption);
+    options.maxDisparity = parseInt(parser, maxDisparityOption, 3, 48);
+    if (!QList<int> {3, 6, 12, 24, 48}.contains(options.maxDisparity))
+        throw UsageError {"--max-disparity must be 3, 6, 12, 24 or 48"};
 
     std::vector<ExactView> exactViews;
     for (const QString &text : parser.values(exactViewOption))
