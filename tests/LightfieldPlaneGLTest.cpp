@@ -120,13 +120,14 @@ private slots:
 
     void disparityTilesHoldTheLargestDisparity()
     {
-        // 19 × 11 texels: tiles of 8 × 8, the last column and row of them partial.
-        const int width = 19, height = 11;
+        // The last column and row of tiles are partial.
+        const int width = 2 * disparityTileSize + 5, height = disparityTileSize + 3;
         std::vector<float> decoded;
         const QByteArray data =
             patternBytes(width * height * 4, 3) + disparityImage(width * height, 5, &decoded);
-        LightfieldReader reader(QUrl::fromLocalFile(
-            write(QStringLiteral("tiles.lf2d"), "19 11 1 1 10 0 0 1 05\n" + data)));
+        LightfieldReader reader(QUrl::fromLocalFile(write(
+            QStringLiteral("tiles.lf2d"),
+            QStringLiteral("%1 %2 1 1 10 0 0 1 05\n").arg(width).arg(height).toLatin1() + data)));
         std::unique_ptr<LightfieldPlane> plane = buildLdrPlane(PipelineOptions(), &reader);
         const int columns = (width + disparityTileSize - 1) / disparityTileSize;
         const int rows = (height + disparityTileSize - 1) / disparityTileSize;
