@@ -1,4 +1,5 @@
 #include "deliverables/BuildConfiguration.h"
+#include "support/DrivenProgram.h"
 #include "support/ToolRun.h"
 #include "viewer/gpu/ShaderLibrary.h"
 
@@ -14,28 +15,6 @@
 #include <cstdlib>
 
 namespace {
-
-// Over every colour channel, in levels; pictures of different sizes differ entirely.
-double meanAbsoluteDifference(const QImage &a, const QImage &b)
-{
-    if (a.size() != b.size() || a.isNull())
-        return 255.0;
-    double sum = 0.0;
-    for (int y = 0; y < a.height(); ++y) {
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y);
-            const QRgb q = b.pixel(x, y);
-            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q))
-                + std::abs(qBlue(p) - qBlue(q));
-        }
-    }
-    return sum / (3.0 * a.width() * a.height());
-}
-
-QImage loadPicture(const QString &path)
-{
-    return QImage(path).convertToFormat(QImage::Format_RGB32);
-}
 
 // Every file under the directory, by its path relative to it, sorted.
 QStringList filesUnder(const QString &root)
@@ -92,37 +71,12 @@ class InstallTest : public QObject
     }
     static QStringList drag() { return {"--drag", "14,4"}; }
 
-    struct Run
+    DrivenRun drive(const QString &program, const QString &workingDirectory, const QString &name,
+                    const QStringList &options = drag())
     {
-        int status = -1;
-        QString output;
-        QString stderrText;
-        QString directory;
-    };
-
-    Run drive(const QString &program, const QString &workingDirectory, const QString &name,
-              const QStringList &options = drag())
-    {
-        Run run;
-        run.directory = m_directory.filePath(QStringLiteral("runs/") + name);
-        QProcess process;
-        process.setWorkingDirectory(workingDirectory);
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("SETTLE_SECONDS"), QStringLiteral("1"));
-        // Neither tree has the window closer that the script looks for beside the program.
-        environment.insert(QStringLiteral("XCLOSE"), QStringLiteral(LF_BINARY_DIR "/xclose"));
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(LF_SOURCE_DIR "/scripts/drive-viewer.sh"),
-                      options + QStringList {program, m_lightfield, run.directory});
-        if (!process.waitForFinished(120000))
-            process.kill();
-        run.output = QString::fromLocal8Bit(process.readAll());
-        run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        QFile log(run.directory + QStringLiteral("/stderr.log"));
-        if (log.open(QIODevice::ReadOnly))
-            run.stderrText = QString::fromLocal8Bit(log.readAll());
-        return run;
+        return driveProgram(program, m_lightfield,
+                            m_directory.filePath(QStringLiteral("runs/") + name), workingDirectory,
+                            options);
     }
 
     void keepDirectory()
@@ -136,7 +90,7 @@ class InstallTest : public QObject
 
     // A run that ended normally and whose last screenshot is the view synthesised at the camera's
     // position: far closer to the exact view there than the nearest stored view is.
-    void verifySynthesisedView(const Run &run)
+    void verifySynthesisedView(const DrivenRun &run)
     {
         QVERIFY2(run.status == 0, qPrintable(run.output));
         const QImage shown = loadPicture(run.directory + QStringLiteral("/view-1.png"));
@@ -150,7 +104,7 @@ class InstallTest : public QObject
 
     // A run that ended with the configuration-error path: status 1, the message on standard
     // error, the dialog on the screen.
-    static void verifyFailure(const Run &run, const QString &message)
+    static void verifyFailure(const DrivenRun &run, const QString &message)
     {
         QVERIFY2(run.status == 1, qPrintable(run.output));
         QVERIFY2(run.stderrText.contains(message),
@@ -216,7 +170,7 @@ private slots:
         const QString away = m_directory.filePath(QStringLiteral("simpleWarp.frag"));
         QVERIFY(QFile::rename(shader, away));
         const auto restore = qScopeGuard([&] { QFile::rename(away, shader); });
-        const Run run =
+        const DrivenRun run =
             drive(m_prefix + QStringLiteral("/" LF_BIN_INSTALL_DIR "/viewer-curve"), m_elsewhere,
                   QStringLiteral("missing"), {QStringLiteral("--expect-error")});
         verifyFailure(run,
@@ -238,7 +192,7 @@ private slots:
                    "layout(location = 0) out vec4 colour;\n"
                    "void main() { colour = undeclaredColour; }\n");
         file.close();
-        const Run run =
+        const DrivenRun run =
             drive(m_prefix + QStringLiteral("/" LF_BIN_INSTALL_DIR "/viewer-curve"), working,
                   QStringLiteral("broken"), {QStringLiteral("--expect-error")});
         verifyFailure(run,

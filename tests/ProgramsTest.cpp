@@ -1,6 +1,7 @@
 #include "Lf2dWriter.h"
 #include "SyntheticScene.h"
 #include "deliverables/BuildConfiguration.h"
+#include "support/DrivenProgram.h"
 #include "support/LightfieldFiles.h"
 
 #include <QImage>
@@ -34,23 +35,6 @@ std::vector<double> luminanceImage(const QImage &image)
             values.push_back(luminanceOf(image.pixel(x, y)));
     }
     return values;
-}
-
-// Over every colour channel, in levels; pictures of different sizes differ entirely.
-double meanAbsoluteDifference(const QImage &a, const QImage &b)
-{
-    if (a.size() != b.size() || a.isNull())
-        return 255.0;
-    double sum = 0.0;
-    for (int y = 0; y < a.height(); ++y) {
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y);
-            const QRgb q = b.pixel(x, y);
-            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q))
-                + std::abs(qBlue(p) - qBlue(q));
-        }
-    }
-    return sum / (3.0 * a.width() * a.height());
 }
 
 // Ranks from 0, ties sharing their mean rank, so that a monotonic remapping of the values keeps
@@ -175,41 +159,15 @@ class ProgramsTest : public QObject
     QString m_rgbeWithDisparity;
     QString m_rgbeDimming;
 
-    struct Run
-    {
-        int status = -1;
-        QString stderrText;
-        QString output;
-        QString directory;
-    };
-
     // Each RGBE run serves several checks; it is made once, by the first that needs it. A map
     // keeps the runs in place, so that a check may hold one while it asks for another.
-    std::map<QString, Run> m_rgbeRuns;
+    std::map<QString, DrivenRun> m_rgbeRuns;
 
-    Run drive(const QString &program, const QString &file, const QString &name,
-              const QStringList &options = {})
+    DrivenRun drive(const QString &program, const QString &file, const QString &name,
+                    const QStringList &options = {})
     {
-        Run run;
-        run.directory = m_directory.filePath(name);
-        QProcess process;
-        process.setWorkingDirectory(QStringLiteral(LF_SOURCE_DIR));
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("SETTLE_SECONDS"), QStringLiteral("1"));
-        process.setProcessEnvironment(environment);
-        process.start(
-            QStringLiteral(LF_SOURCE_DIR "/scripts/drive-viewer.sh"),
-            options
-                + QStringList {QStringLiteral(LF_BINARY_DIR "/") + program, file, run.directory});
-        if (!process.waitForFinished(120000))
-            process.kill();
-        run.output = QString::fromLocal8Bit(process.readAll());
-        run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        QFile log(run.directory + QStringLiteral("/stderr.log"));
-        if (log.open(QIODevice::ReadOnly))
-            run.stderrText = QString::fromLocal8Bit(log.readAll());
-        return run;
+        return driveProgram(QStringLiteral(LF_BINARY_DIR "/") + program, file,
+                            m_directory.filePath(name), QStringLiteral(LF_SOURCE_DIR), options);
     }
 
     QString write(const QString &name, const QByteArray &content)
@@ -221,7 +179,7 @@ class ProgramsTest : public QObject
     // it goes most of a cell, to (0.75, 0.75) in view steps, then on in three small steps of
     // 0.15, the second of which crosses into the next cell. Without, it goes to the far corner,
     // the dimmest view, and stays there for another screenshot.
-    const Run &rgbeRun(const QString &program, bool disparity)
+    const DrivenRun &rgbeRun(const QString &program, bool disparity)
     {
         const QString name = program + (disparity ? "-rgbe-disparity" : "-rgbe-dimming");
         auto found = m_rgbeRuns.find(name);
@@ -246,9 +204,9 @@ class ProgramsTest : public QObject
         }
     }
 
-    static QImage screenshot(const Run &run, const QString &name)
+    static QImage screenshot(const DrivenRun &run, const QString &name)
     {
-        return QImage(run.directory + '/' + name).convertToFormat(QImage::Format_RGB32);
+        return loadPicture(run.directory + '/' + name);
     }
 
     // The builds that tone-map RGBE every frame.
@@ -327,7 +285,7 @@ private slots:
     void everyProgramShowsTheLightField()
     {
         QFETCH(QString, program);
-        const Run run = drive(program, m_grid, program);
+        const DrivenRun run = drive(program, m_grid, program);
         QVERIFY2(run.status == 0, qPrintable(run.output + run.stderrText));
         // Every program finds every shader it has.
         QVERIFY2(!run.stderrText.contains(QStringLiteral("QOpenGLShader")),
@@ -348,7 +306,7 @@ private slots:
         options.width = options.height = 192;
         const QString file = m_directory.filePath(QStringLiteral("disparity.lf2d"));
         synth::writeLightfield(synth::SyntheticScene(options), file.toStdString());
-        const Run run =
+        const DrivenRun run =
             drive(QStringLiteral("viewer-interp-reinhard05"), file, QStringLiteral("drag"),
                   {QStringLiteral("--drag"), QStringLiteral("30,10")});
         QVERIFY2(run.status == 0, qPrintable(run.output + run.stderrText));
@@ -422,8 +380,8 @@ private slots:
     {
         const QString path = m_directory.filePath(QStringLiteral("pipe.lf2d"));
         QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
-        const Run run = drive(QStringLiteral("viewer-curve"), path, QStringLiteral("pipe-run"),
-                              {QStringLiteral("--expect-error")});
+        const DrivenRun run = drive(QStringLiteral("viewer-curve"), path,
+                                    QStringLiteral("pipe-run"), {QStringLiteral("--expect-error")});
         QVERIFY2(run.status == 1, qPrintable(run.output + run.stderrText));
         const QString expected =
             QStringLiteral("Cannot open lightfield file \"%1\": not a regular file\n").arg(path);
@@ -436,8 +394,8 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QString, message);
         const QString path = write(name, content);
-        const Run run = drive(QStringLiteral("viewer-interp-reinhard05"), path, name + "-run",
-                              {QStringLiteral("--expect-error")});
+        const DrivenRun run = drive(QStringLiteral("viewer-interp-reinhard05"), path, name + "-run",
+                                    {QStringLiteral("--expect-error")});
         // Status 1 is the program's own; a crash would end it by a signal.
         QVERIFY2(run.status == 1, qPrintable(run.output + run.stderrText));
         const QString expected = QStringLiteral("Lightfield file \"%1\"").arg(path) + message;
@@ -463,7 +421,7 @@ private slots:
     {
         QFETCH(QString, program);
         QFETCH(bool, disparity);
-        const Run &run = rgbeRun(program, disparity);
+        const DrivenRun &run = rgbeRun(program, disparity);
         QVERIFY2(run.status == 0, qPrintable(run.output + run.stderrText));
         for (const char *shader :
              {"rgbe2rgba8LinearTonemapping.frag", "DynamicReinhardTonemapping.frag",
@@ -509,7 +467,7 @@ private slots:
     void rgbeDragsMoveSmoothly()
     {
         QFETCH(QString, program);
-        const Run &run = rgbeRun(program, true);
+        const DrivenRun &run = rgbeRun(program, true);
         QVERIFY2(run.status == 0, qPrintable(run.output + run.stderrText));
         const auto change = [&run](int from, int to) {
             return meanAbsoluteDifference(screenshot(run, QStringLiteral("view-%1.png").arg(from)),
@@ -538,8 +496,8 @@ private slots:
     // corner no view but the last has weight, so both tone-map with its statistics alone.
     void adaptationSettlesOnTheNewLight()
     {
-        const Run &adapting = rgbeRun(QStringLiteral("viewer-reinhard05"), false);
-        const Run &perFrame = rgbeRun(QStringLiteral("viewer-interp-reinhard05-b0"), false);
+        const DrivenRun &adapting = rgbeRun(QStringLiteral("viewer-reinhard05"), false);
+        const DrivenRun &perFrame = rgbeRun(QStringLiteral("viewer-interp-reinhard05-b0"), false);
         QVERIFY2(adapting.status == 0, qPrintable(adapting.output + adapting.stderrText));
         QVERIFY2(perFrame.status == 0, qPrintable(perFrame.output + perFrame.stderrText));
         const QImage first = screenshot(adapting, "view-0.png");
@@ -569,8 +527,10 @@ private slots:
     void brightnessOnlyChangesTheExposure()
     {
         for (bool disparity : {true, false}) {
-            const Run &bright = rgbeRun(QStringLiteral("viewer-interp-reinhard05"), disparity);
-            const Run &dark = rgbeRun(QStringLiteral("viewer-interp-reinhard05-b0"), disparity);
+            const DrivenRun &bright =
+                rgbeRun(QStringLiteral("viewer-interp-reinhard05"), disparity);
+            const DrivenRun &dark =
+                rgbeRun(QStringLiteral("viewer-interp-reinhard05-b0"), disparity);
             QVERIFY2(bright.status == 0, qPrintable(bright.output + bright.stderrText));
             QVERIFY2(dark.status == 0, qPrintable(dark.output + dark.stderrText));
             const std::vector<double> b = luminanceImage(screenshot(bright, "view-0.png"));
@@ -609,10 +569,11 @@ private slots:
     {
         QFETCH(QString, program);
         QFETCH(bool, disparity);
-        const Run run = drive(program, disparity ? m_rgbeWithDisparity : m_rgbeDimming,
-                              program + (disparity ? "-load-disparity" : "-load-dimming"),
-                              {QStringLiteral("--drag"),
-                               disparity ? QStringLiteral("20,20") : QStringLiteral("40,40")});
+        const DrivenRun run =
+            drive(program, disparity ? m_rgbeWithDisparity : m_rgbeDimming,
+                  program + (disparity ? "-load-disparity" : "-load-dimming"),
+                  {QStringLiteral("--drag"),
+                   disparity ? QStringLiteral("20,20") : QStringLiteral("40,40")});
         QVERIFY2(run.status == 0, qPrintable(run.output + run.stderrText));
         QVERIFY2(!run.stderrText.contains(QStringLiteral("Unable to open file")),
                  qPrintable(run.stderrText));
@@ -645,7 +606,7 @@ private slots:
         const QString file = m_directory.filePath(QStringLiteral("slow-frames.lf2d"));
         synth::writeLightfield(synth::SyntheticScene(options), file.toStdString());
         for (int attempt = 1; attempt <= 20; ++attempt) {
-            const Run run =
+            const DrivenRun run =
                 drive(QStringLiteral("viewer-curve"), file, QStringLiteral("close-%1").arg(attempt),
                       {QStringLiteral("--drag"), QStringLiteral("20,10"),
                        QStringLiteral("--close-within"), QStringLiteral("2")});
@@ -671,10 +632,10 @@ private slots:
             QCOMPARE(file.write(view), qint64(view.size()));
         file.close();
 
-        const Run run = drive(QStringLiteral("viewer-bilateral"), file.fileName(),
-                              QStringLiteral("close-while-loading"),
-                              {QStringLiteral("--close-while-loading"),
-                               QStringLiteral("--close-within"), QStringLiteral("2")});
+        const DrivenRun run = drive(QStringLiteral("viewer-bilateral"), file.fileName(),
+                                    QStringLiteral("close-while-loading"),
+                                    {QStringLiteral("--close-while-loading"),
+                                     QStringLiteral("--close-within"), QStringLiteral("2")});
         QVERIFY2(run.status == 0, qPrintable(run.output + run.stderrText));
         QFile titles(run.directory + QStringLiteral("/titles.txt"));
         QVERIFY(titles.open(QIODevice::ReadOnly));
