@@ -129,7 +129,7 @@ std::unique_ptr<CameraView> SimpleCamera::renderView(int width, int height,
             output = warpCell(*view, cell, width, height, corners,
                               useDisparity ? plane.maxDisparity() : 0);
         } else {
-            output = showNearest(*view, cell, width, height, corners);
+            output = showNearest(*view, width, height, corners);
         }
     }
     view->setLayer(colourLayer(), std::move(output));
@@ -175,25 +175,16 @@ OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, in
                    });
 }
 
-OwnedTexture SimpleCamera::showNearest(const CameraView &view, const Cell &cell, int width,
-                                       int height, const QuadCorners &corners) const
+OwnedTexture SimpleCamera::showNearest(const CameraView &view, int width, int height,
+                                       const QuadCorners &corners) const
 {
-    // The warp's variant that only reads the nearest view: nothing moves, nothing blends. The
-    // uniforms are the warp's, though this variant reads none but the first sampler.
-    const QVector2D search = searchVector(cell);
+    // The warp's variant that only reads the nearest view, on its first sampler: nothing moves,
+    // nothing blends.
     const PassFormat format = colourLayer() == LdrRgb ? PassFormat::Rgba8 : PassFormat::Rgba16F;
     return runPass({"nearest view", shaderProgram(ShaderProgram::NearestView), width, height,
                     format, &corners},
                    {{view.getLayer(colourLayer(), CameraView::Base), 0}},
-                   [&](QOpenGLShaderProgram &program) {
-                       static const GLint colourUnits[4] = {0, 0, 0, 0};
-                       program.setUniformValueArray("input1[0]", colourUnits, 4);
-                       program.setUniformValue("searchvectorX", search.x());
-                       program.setUniformValue("searchvectorY", search.y());
-                       program.setUniformValue("horizontalResolution", m_plane->width());
-                       program.setUniformValue("verticalResolution", m_plane->height());
-                       program.setUniformValue("maxDisparity", 0);
-                   });
+                   [](QOpenGLShaderProgram &program) { program.setUniformValue("input1[0]", 0); });
 }
 
 std::array<float, 4> cellWeights(float offsetX, float offsetY)

@@ -58,7 +58,7 @@ public:
 private:
     OwnedTexture warpCell(const CameraView &view, const Cell &cell, int width, int height,
                           const QuadCorners &corners, int disparityRange) const;
-    OwnedTexture showNearest(const CameraView &view, const Cell &cell, int width, int height,
+    OwnedTexture showNearest(const CameraView &view, int width, int height,
                              const QuadCorners &corners) const;
     int colourLayer() const;
 
