@@ -91,43 +91,52 @@ QImage toDisplayImage(const FloatImage &image, bool hdr)
 void writeLightfield(const std::string &path, const LightfieldLayout &layout,
                      const ViewSource &view, const DisparitySource &disparity)
 {
-    const auto fail = [&path](const std::string &what) {
-        std::remove(path.c_str());
-        throw std::runtime_error("Cannot write light field \"" + path + "\": " + what);
+    // Written beside the destination and renamed over it only when complete: a failure, ours or
+    // a view source's, leaves neither a truncated light field nor a clobbered earlier one.
+    const std::string partial = path + ".partial";
+    const auto failure = [&path](const std::string &what) {
+        return std::runtime_error("Cannot write light field \"" + path + "\": " + what);
     };
 
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
     if (!out)
-        throw std::runtime_error("Cannot write light field \"" + path
-                                 + "\": " + std::strerror(errno));
-
-    const auto put = [&](const void *bytes, std::size_t size) {
-        out.write(static_cast<const char *>(bytes), std::streamsize(size));
-        if (!out)
-            fail(std::strerror(errno));
-    };
-    const std::string header = headerText(layout);
-    put(header.data(), header.size());
-    for (int row = 0; row < layout.rows; ++row) {
-        for (int column = 0; column < layout.columns; ++column) {
-            const FloatImage image = view(column, row);
-            if (image.width != layout.width || image.height != layout.height)
-                fail("a view is " + std::to_string(image.width) + " x "
-                     + std::to_string(image.height) + " pixels, the header says "
-                     + std::to_string(layout.width) + " x " + std::to_string(layout.height));
-            const std::vector<std::uint8_t> colour =
-                layout.hdr ? toFileRgbe(image) : toFileRgba8(image);
-            put(colour.data(), colour.size());
-            if (layout.disparity) {
-                const std::vector<std::uint8_t> bytes =
-                    disparityToFileRgbe(disparity(column, row), layout.width, layout.height);
-                put(bytes.data(), bytes.size());
+        throw failure(std::strerror(errno));
+    try {
+        const auto put = [&](const void *bytes, std::size_t size) {
+            out.write(static_cast<const char *>(bytes), std::streamsize(size));
+            if (!out)
+                throw failure(std::strerror(errno));
+        };
+        const std::string header = headerText(layout);
+        put(header.data(), header.size());
+        for (int row = 0; row < layout.rows; ++row) {
+            for (int column = 0; column < layout.columns; ++column) {
+                const FloatImage image = view(column, row);
+                if (image.width != layout.width || image.height != layout.height)
+                    throw failure("a view is " + std::to_string(image.width) + " x "
+                                  + std::to_string(image.height) + " pixels, the header says "
+                                  + std::to_string(layout.width) + " x "
+                                  + std::to_string(layout.height));
+                const std::vector<std::uint8_t> colour =
+                    layout.hdr ? toFileRgbe(image) : toFileRgba8(image);
+                put(colour.data(), colour.size());
+                if (layout.disparity) {
+                    const std::vector<std::uint8_t> bytes =
+                        disparityToFileRgbe(disparity(column, row), layout.width, layout.height);
+                    put(bytes.data(), bytes.size());
+                }
             }
         }
+        out.close();
+        if (!out)
+            throw failure(std::strerror(errno));
+        if (std::rename(partial.c_str(), path.c_str()) != 0)
+            throw failure(std::strerror(errno));
+    } catch (...) {
+        out.close();
+        std::remove(partial.c_str());
+        throw;
     }
-    out.close();
-    if (!out)
-        fail(std::strerror(errno));
 }
 
 void writeLightfield(const SyntheticScene &scene, const std::string &path)

@@ -50,8 +50,8 @@ using DisparitySource = std::function<std::vector<float>(int column, int row)>;
 
 // Writes the header and every view, each followed by its disparity map when the layout has them
 // (disparity is not called otherwise). Views must have the layout's size. Throws
-// std::runtime_error naming the path when the file cannot be written; a partly written file is
-// removed.
+// std::runtime_error naming the path when the file cannot be written, and lets through what the
+// sources throw; either way nothing is left at path (an earlier file there is kept).
 void writeLightfield(const std::string &path, const LightfieldLayout &layout,
                      const ViewSource &view, const DisparitySource &disparity);
 
