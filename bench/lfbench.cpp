@@ -3,9 +3,11 @@
 //   lfbench warp      quality of view synthesis against exact views, and its cost per frame
 //   lfbench pipeline  the whole per-frame pipeline of any build on any .lf2d file
 //   lfbench hdr       what tone-mapping RGBE light fields costs each build, at load and per frame
+//   lfbench estimate  disparity estimated from the views against the exact disparity
 //
 // Figures are printed, never judged: speed depends on the machine.
 
+#include "DisparityEstimation.h"
 #include "Lf2dWriter.h"
 #include "SyntheticScene.h"
 #include "deliverables/BuildConfiguration.h"
@@ -39,6 +41,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -268,21 +271,25 @@ QOpenGLTexture *anyPlaneTexture(const LightfieldPlane &plane)
     return plane.layerAt(0, 0, plane.supportedLayers()[0]);
 }
 
-int warpBenchmark(GLTestContext &offscreen, const QCommandLineParser &options)
+// How close views synthesised from the light field at path come to the scene's exact views.
+struct WarpQuality
 {
-    synth::SceneOptions sceneOptions;
-    sceneOptions.columns = sceneOptions.rows = options.value(QStringLiteral("grid")).toInt();
-    sceneOptions.width = sceneOptions.height =
-        options.isSet(QStringLiteral("size")) ? options.value(QStringLiteral("size")).toInt() : 256;
-    const int positionCount = options.value(QStringLiteral("positions")).toInt();
-    const synth::SyntheticScene scene(sceneOptions);
-
-    QTemporaryDir directory;
-    const QString path = directory.filePath(QStringLiteral("scene.lf2d"));
-    synth::writeLightfield(scene, path.toStdString());
-    std::unique_ptr<LightfieldReader> reader;
     double buildMilliseconds = 0.0;
-    auto plane = loadPlane(path, &reader, activeBuildConfiguration(), &buildMilliseconds);
+    int gridWorst = 0; // largest difference from a stored view at its own position, of 255
+    double mean[3] = {}; // PSNR of the warp, the nearest stored view and a bilinear blend
+    double lowest[3] = {99, 99, 99};
+    double centreMean = 0.0; // warp at cell centres
+};
+
+// Measures at positionCount fractional positions spread over the grid (a Halton sequence, the
+// last ones moved to cell centres), printing a line per position when printRows is set.
+WarpQuality measureWarpQuality(const synth::SyntheticScene &scene, const QString &path,
+                               int positionCount, bool printRows)
+{
+    const synth::SceneOptions &sceneOptions = scene.options();
+    WarpQuality quality;
+    std::unique_ptr<LightfieldReader> reader;
+    auto plane = loadPlane(path, &reader, activeBuildConfiguration(), &quality.buildMilliseconds);
     SimpleCamera camera(PipelineOptions(), plane.get());
 
     const int width = sceneOptions.width, height = sceneOptions.height;
@@ -298,20 +305,12 @@ int warpBenchmark(GLTestContext &offscreen, const QCommandLineParser &options)
         return readTextureBytes(*view->getLayer(LdrRgb), width, height);
     };
 
-    std::printf("View synthesis on a %dx%d grid of %dx%d views with disparity (plane built in "
-                "%.0f ms)\n\n",
-                sceneOptions.columns, sceneOptions.rows, width, height, buildMilliseconds);
-
-    int gridWorst = 0;
     for (int column = 0; column < sceneOptions.columns; column += 2) {
         for (int row = 0; row < sceneOptions.rows; row += 2)
-            gridWorst = std::max(gridWorst,
-                                 largestDifference(synthesise(column, row), stored[column][row]));
+            quality.gridWorst = std::max(
+                quality.gridWorst, largestDifference(synthesise(column, row), stored[column][row]));
     }
-    std::printf("At grid positions: largest difference from the stored view %d/255\n\n", gridWorst);
 
-    // Fractional positions spread over the grid (a Halton sequence), then every kind of cell
-    // centre.
     auto halton = [](int index, int base) {
         double result = 0.0, fraction = 1.0;
         for (; index > 0; index /= base) {
@@ -321,8 +320,8 @@ int warpBenchmark(GLTestContext &offscreen, const QCommandLineParser &options)
         return result;
     };
     const double spanX = sceneOptions.columns - 1, spanY = sceneOptions.rows - 1;
-    std::printf("%-8s %-8s %10s %10s %10s\n", "x", "y", "warp dB", "nearest", "blend");
-    double sums[3] = {}, minimum[3] = {99, 99, 99}, centreSum = 0.0;
+    if (printRows)
+        std::printf("%-8s %-8s %10s %10s %10s\n", "x", "y", "warp dB", "nearest", "blend");
     int centres = 0;
     for (int index = 1; index <= positionCount; ++index) {
         const bool centre = index > positionCount - std::min(positionCount / 4, 8);
@@ -337,23 +336,51 @@ int warpBenchmark(GLTestContext &offscreen, const QCommandLineParser &options)
                                    psnr(stored[int(std::lround(x))][int(std::lround(y))], exact),
                                    psnr(bilinearBlend(stored, x, y), exact)};
         for (int k = 0; k < 3; ++k) {
-            sums[k] += figures[k];
-            minimum[k] = std::min(minimum[k], figures[k]);
+            quality.mean[k] += figures[k] / positionCount;
+            quality.lowest[k] = std::min(quality.lowest[k], figures[k]);
         }
         if (centre) {
-            centreSum += figures[0];
+            quality.centreMean += figures[0];
             ++centres;
         }
-        std::printf("%-8.3f %-8.3f %10.2f %10.2f %10.2f%s\n", x, y, figures[0], figures[1],
-                    figures[2], centre ? "  (cell centre)" : "");
+        if (printRows)
+            std::printf("%-8.3f %-8.3f %10.2f %10.2f %10.2f%s\n", x, y, figures[0], figures[1],
+                        figures[2], centre ? "  (cell centre)" : "");
     }
-    std::printf("\nMean PSNR over %d fractional positions: warp %.2f dB, nearest view %.2f dB, "
+    if (centres > 0)
+        quality.centreMean /= centres;
+    return quality;
+}
+
+int warpBenchmark(GLTestContext &offscreen, const QCommandLineParser &options)
+{
+    synth::SceneOptions sceneOptions;
+    if (options.value(QStringLiteral("scene")) == QLatin1String("clutter")) {
+        sceneOptions.scene = synth::SceneKind::Clutter;
+        sceneOptions.maxDisparity = 24;
+    }
+    sceneOptions.columns = sceneOptions.rows = options.value(QStringLiteral("grid")).toInt();
+    sceneOptions.width = sceneOptions.height =
+        options.isSet(QStringLiteral("size")) ? options.value(QStringLiteral("size")).toInt() : 256;
+    const int positionCount = options.value(QStringLiteral("positions")).toInt();
+    const synth::SyntheticScene scene(sceneOptions);
+
+    QTemporaryDir directory;
+    const QString path = directory.filePath(QStringLiteral("scene.lf2d"));
+    synth::writeLightfield(scene, path.toStdString());
+    std::printf("View synthesis on a %dx%d grid of %dx%d views with disparity\n\n",
+                sceneOptions.columns, sceneOptions.rows, sceneOptions.width, sceneOptions.height);
+    const WarpQuality quality = measureWarpQuality(scene, path, positionCount, true);
+    std::printf("\nPlane built in %.0f ms. At grid positions: largest difference from the stored "
+                "view %d/255\n",
+                quality.buildMilliseconds, quality.gridWorst);
+    std::printf("Mean PSNR over %d fractional positions: warp %.2f dB, nearest view %.2f dB, "
                 "bilinear blend %.2f dB\n",
-                positionCount, sums[0] / positionCount, sums[1] / positionCount,
-                sums[2] / positionCount);
+                positionCount, quality.mean[0], quality.mean[1], quality.mean[2]);
     std::printf("Lowest: warp %.2f dB, nearest view %.2f dB, bilinear blend %.2f dB; warp at "
                 "cell centres %.2f dB\n\n",
-                minimum[0], minimum[1], minimum[2], centres ? centreSum / centres : 0.0);
+                quality.lowest[0], quality.lowest[1], quality.lowest[2], quality.centreMean);
+    double buildMilliseconds = 0.0;
 
     // Cost of a synthesised frame at the timing size, on a 3 x 3 grid of the same scene with the
     // layers' disparities scaled to a bound of maxDisparity.
@@ -407,6 +434,101 @@ int warpBenchmark(GLTestContext &offscreen, const QCommandLineParser &options)
         std::printf("  maxDisparity %2d: %8.2f ms, %6.1f x the copy, %5.2f x the cost at 6\n",
                     maxDisparity, milliseconds, milliseconds / copy, milliseconds / first);
     }
+    return 0;
+}
+
+int estimateBenchmark(const QCommandLineParser &options)
+{
+    synth::SceneOptions sceneOptions;
+    sceneOptions.columns = sceneOptions.rows = options.value(QStringLiteral("grid")).toInt();
+    sceneOptions.width = sceneOptions.height =
+        options.isSet(QStringLiteral("size")) ? options.value(QStringLiteral("size")).toInt() : 256;
+    const int positionCount = options.value(QStringLiteral("positions")).toInt();
+    const synth::SyntheticScene scene(sceneOptions);
+    const int columns = sceneOptions.columns, rows = sceneOptions.rows;
+
+    // The views as an 8-bit file stores them.
+    std::vector<std::vector<float>> colours;
+    for (int row = 0; row < rows; ++row) {
+        for (int column = 0; column < columns; ++column) {
+            std::vector<float> rgb = scene.renderView(column, row).rgb;
+            for (float &value : rgb)
+                value = std::round(std::clamp(value, 0.0f, 1.0f) * 255.0f) / 255.0f;
+            colours.push_back(std::move(rgb));
+        }
+    }
+    std::vector<const std::vector<float> *> pointers;
+    for (const std::vector<float> &rgb : colours)
+        pointers.push_back(&rgb);
+    estimation::EstimateOptions estimate;
+    estimate.lowest = 0.0f;
+    estimate.highest = float(sceneOptions.maxDisparity);
+    QElapsedTimer timer;
+    timer.start();
+    const std::vector<std::vector<float>> maps = estimation::estimateDisparities(
+        estimation::intensitiesOf(pointers, sceneOptions.width, sceneOptions.height, false),
+        columns, rows, estimate);
+    const double seconds = timer.nsecsElapsed() / 1e9;
+
+    double absolute = 0.0;
+    std::int64_t bad = 0, coarse = 0, pixels = 0;
+    double centreAbsolute = 0.0;
+    std::int64_t centreBad = 0, centrePixels = 0;
+    for (int row = 0; row < rows; ++row) {
+        for (int column = 0; column < columns; ++column) {
+            const std::vector<float> exact = scene.disparityMap(column, row);
+            const std::vector<float> &found = maps[std::size_t(row) * columns + column];
+            const bool centre = column == columns / 2 && row == rows / 2;
+            for (std::size_t p = 0; p < exact.size(); ++p) {
+                const double error = std::abs(double(found[p]) - exact[p]);
+                absolute += error;
+                bad += error > 0.07;
+                coarse += error > 0.5;
+                if (centre) {
+                    centreAbsolute += error;
+                    centreBad += error > 0.07;
+                }
+            }
+            pixels += std::int64_t(exact.size());
+            if (centre)
+                centrePixels += std::int64_t(exact.size());
+        }
+    }
+    std::printf("Disparity estimated for all %d views of %dx%d pixels, searching %g to %g in "
+                "steps of %g, in %.1f s (%.0f ms a view, %u threads)\n",
+                columns * rows, sceneOptions.width, sceneOptions.height, estimate.lowest,
+                estimate.highest, estimate.step, seconds, 1000.0 * seconds / (columns * rows),
+                std::max(1u, std::thread::hardware_concurrency()));
+    std::printf("All views:   mean absolute error %.3f px, off by more than 0.07 px: %.1f %%, "
+                "by more than 0.5 px: %.1f %%\n",
+                absolute / pixels, 100.0 * bad / pixels, 100.0 * coarse / pixels);
+    std::printf("Centre view: mean absolute error %.3f px, off by more than 0.07 px: %.1f %%\n\n",
+                centreAbsolute / centrePixels, 100.0 * centreBad / centrePixels);
+
+    QTemporaryDir directory;
+    const QString exactPath = directory.filePath(QStringLiteral("exact.lf2d"));
+    const QString estimatedPath = directory.filePath(QStringLiteral("estimated.lf2d"));
+    synth::writeLightfield(scene, exactPath.toStdString());
+    synth::LightfieldLayout layout;
+    layout.width = sceneOptions.width;
+    layout.height = sceneOptions.height;
+    layout.columns = columns;
+    layout.rows = rows;
+    layout.disparity = true;
+    layout.maxDisparity = sceneOptions.maxDisparity;
+    synth::writeLightfield(
+        estimatedPath.toStdString(), layout,
+        [&](int column, int row) { return scene.renderView(column, row); },
+        [&](int column, int row) { return maps[std::size_t(row) * columns + column]; });
+    const WarpQuality exact = measureWarpQuality(scene, exactPath, positionCount, false);
+    const WarpQuality found = measureWarpQuality(scene, estimatedPath, positionCount, false);
+    std::printf("Warp PSNR over %d fractional positions, against exact views:\n", positionCount);
+    std::printf("  exact disparity:     mean %.2f dB, lowest %.2f dB\n", exact.mean[0],
+                exact.lowest[0]);
+    std::printf("  estimated disparity: mean %.2f dB, lowest %.2f dB\n", found.mean[0],
+                found.lowest[0]);
+    std::printf("  nearest stored view: mean %.2f dB, lowest %.2f dB\n", exact.mean[1],
+                exact.lowest[1]);
     return 0;
 }
 
@@ -776,14 +898,23 @@ int main(int argc, char *argv[])
         "the allocator and live GL textures before and after, and exits 1 unless the memory in "
         "use grew by less than 1 MiB and the textures stayed the same in every run (resident "
         "memory moves in the allocator's steps, often of a whole MiB, either way).\n\n"
+        "lfbench estimate: estimates the disparity of every view of a synthetic layered light "
+        "field (--grid, --size) from its 8-bit views and prints the time, the mean absolute "
+        "error against the exact disparity and the share of pixels off by more than 0.07 and "
+        "0.5 px, then the warp's PSNR against exact views with the estimated and the exact "
+        "disparity (--positions).\n\n"
         "Run from the directory that holds shaders/."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("warp, pipeline, hdr or soak"));
+                                 QStringLiteral("warp, pipeline, hdr, soak or estimate"));
     parser.addOptions({
         {QStringLiteral("size"),
          QStringLiteral("warp, hdr: view width and height (default 256 for warp, 512 for hdr)."),
          QStringLiteral("N")},
+        {QStringLiteral("scene"),
+         QStringLiteral("warp: layers (the default) or clutter, the harder scene of lf2d synth "
+                        "--scene clutter."),
+         QStringLiteral("NAME"), QStringLiteral("layers")},
         {QStringLiteral("grid"), QStringLiteral("warp, hdr: views per row and column (default 9)."),
          QStringLiteral("N"), QStringLiteral("9")},
         {QStringLiteral("positions"),
@@ -832,6 +963,8 @@ int main(int argc, char *argv[])
             return pipelineBenchmark(offscreen, parser);
         if (arguments.value(0) == QLatin1String("hdr"))
             return hdrBenchmark(offscreen, parser);
+        if (arguments.value(0) == QLatin1String("estimate"))
+            return estimateBenchmark(parser);
         if (arguments.value(0) == QLatin1String("soak"))
             return soakBenchmark(offscreen, parser);
     } catch (const std::string &message) {

@@ -52,6 +52,12 @@ std::unique_ptr<CameraView> SimpleCamera::render(int globalX, int globalY, int w
 {
     (void)globalX;
     (void)globalY;
+    const float spacing = float(m_plane->viewSpacing());
+    return renderAt(float(m_positionX) / spacing, float(m_positionY) / spacing, width, height);
+}
+
+std::unique_ptr<CameraView> SimpleCamera::renderAt(float x, float y, int width, int height)
+{
     // One window pixel per view pixel, centred: a window wider than the view reaches outside
     // [0, 1], where the plane's textures are transparent black.
     const float sx = float(width) / float(m_plane->width());
@@ -59,9 +65,7 @@ std::unique_ptr<CameraView> SimpleCamera::render(int globalX, int globalY, int w
     const float gx = float((1.0 - double(sx)) * 0.5);
     const float gy = float((1.0 - double(sy)) * 0.5);
     const float corners[4][2] = {{gx, gy}, {gx, gy + sy}, {gx + sx, gy + sy}, {gx + sx, gy}};
-    const float spacing = float(m_plane->viewSpacing());
-    return renderView(width, height, corners, float(m_positionX) / spacing,
-                      float(m_positionY) / spacing, true);
+    return renderView(width, height, corners, x, y, true);
 }
 
 void SimpleCamera::mouseMoved(int dx, int dy, int button)

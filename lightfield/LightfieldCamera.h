@@ -17,6 +17,10 @@ public:
     // The view for a window at global screen position (globalX, globalY) of width × height
     // pixels. Needs the viewer's context current; the caller owns the result.
     virtual std::unique_ptr<CameraView> render(int globalX, int globalY, int width, int height) = 0;
+    // The view the same window shows with the camera at (x, y) in view units (x the column, y the
+    // row, fractions in between), wherever drags have taken the camera; for pictures of chosen
+    // positions without a window.
+    virtual std::unique_ptr<CameraView> renderAt(float x, float y, int width, int height) = 0;
     // A mouse movement of (dx, dy) window pixels with the given button held (the toolkit's value:
     // 1 left, 2 right, 4 middle, 0 none).
     virtual void mouseMoved(int dx, int dy, int button) = 0;
@@ -32,6 +36,7 @@ public:
     SimpleCamera(PipelineOptions options, const LightfieldPlane *plane);
 
     std::unique_ptr<CameraView> render(int globalX, int globalY, int width, int height) override;
+    std::unique_ptr<CameraView> renderAt(float x, float y, int width, int height) override;
     void mouseMoved(int dx, int dy, int button) override;
 
     // The warp of the view at position (x, y) in view units, with the texture coordinates of the

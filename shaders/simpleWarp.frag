@@ -238,7 +238,11 @@ Sample search(sampler2D colourMap, sampler2D disparityMap, sampler2D tiles, vec2
             gUpper = gLower;
         }
     }
-    found.farthest = colourAt(colourMap, uv + farthestAt * direction);
+    // Beyond the view's edge the ray met nothing but the transparent border; the edge texel is
+    // the nearest thing the view saw there.
+    vec2 size = vec2(horizontalResolution, verticalResolution);
+    found.farthest =
+        texture(colourMap, clamp(uv + farthestAt * direction, 0.5 / size, 1.0 - 0.5 / size));
     return found;
 }
 

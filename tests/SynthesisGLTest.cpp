@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <functional>
 
 // View synthesis measured against the truth: a synthetic light field of occluding layers, loaded
 // the way the viewer loads files, and the camera's views compared with the scene's exact views.
@@ -17,13 +18,54 @@ class SynthesisGLTest : public QObject
 {
     Q_OBJECT
 
+    // A scene, written to a file and loaded as the viewer loads it.
+    struct Loaded
+    {
+        QString path;
+        std::unique_ptr<synth::SyntheticScene> scene;
+        std::unique_ptr<LightfieldReader> reader;
+        std::unique_ptr<LightfieldPlane> plane;
+    };
+
     GLTestContext m_gl;
     QTemporaryDir m_directory;
-    QString m_path; // of the light field
     synth::SceneOptions m_options;
-    std::unique_ptr<synth::SyntheticScene> m_scene;
-    std::unique_ptr<LightfieldReader> m_reader;
-    std::unique_ptr<LightfieldPlane> m_plane;
+    Loaded m_layers;
+    Loaded m_clutter;
+    // The scene the running test case measures.
+    QString m_path;
+    const synth::SyntheticScene *m_scene = nullptr;
+    const LightfieldPlane *m_plane = nullptr;
+
+    void load(Loaded &loaded, synth::SceneKind kind, const QString &name)
+    {
+        synth::SceneOptions options = m_options;
+        options.scene = kind;
+        options.maxDisparity = kind == synth::SceneKind::Clutter ? 24 : 12;
+        loaded.scene = std::make_unique<synth::SyntheticScene>(options);
+        loaded.path = m_directory.filePath(name + QStringLiteral(".lf2d"));
+        synth::writeLightfield(*loaded.scene, loaded.path.toStdString());
+        loaded.reader = std::make_unique<LightfieldReader>(QUrl::fromLocalFile(loaded.path));
+        loaded.plane = buildLdrPlane(PipelineOptions(), loaded.reader.get());
+    }
+
+    // Makes the scene named in the test data's "scene" column the one measured.
+    void useScene()
+    {
+        QFETCH(QString, scene);
+        const Loaded &loaded = scene == QLatin1String("clutter") ? m_clutter : m_layers;
+        m_path = loaded.path;
+        m_scene = loaded.scene.get();
+        m_plane = loaded.plane.get();
+    }
+
+    // Every data row for both scenes: "layers: name" and "clutter: name".
+    static void forBothScenes(const std::function<void(const char *scene)> &rows)
+    {
+        QTest::addColumn<QString>("scene");
+        rows("layers");
+        rows("clutter");
+    }
 
     // The exact view as the file would hold it, in GL row order.
     RgbaImage exactView(double x, double y) const
@@ -36,8 +78,9 @@ class SynthesisGLTest : public QObject
         return result;
     }
 
-    // Texels at least `margin` pixels away from any change of disparity in the exact view: the
-    // places where no occlusion edge or disocclusion can be.
+    // Texels at least `margin` pixels away from any jump of disparity in the exact view: the
+    // places where no occlusion edge or disocclusion can be. A slanted surface changes its
+    // disparity by far less than half a pixel over the margin, a jump between surfaces by more.
     std::vector<bool> awayFromEdges(double x, double y, int margin) const
     {
         const std::vector<float> disparity = m_scene->disparityMap(x, y);
@@ -52,7 +95,7 @@ class SynthesisGLTest : public QObject
                     for (int dx = -margin; dx <= margin && uniform; ++dx) {
                         const int r = std::clamp(row + dy, 0, height - 1);
                         const int c = std::clamp(column + dx, 0, width - 1);
-                        uniform = disparity[size_t(r) * width + c] == centre;
+                        uniform = std::abs(disparity[size_t(r) * width + c] - centre) < 0.5f;
                     }
                 }
                 // Upright rows to GL rows.
@@ -83,11 +126,8 @@ private slots:
         m_options.rows = 5;
         m_options.width = 160;
         m_options.height = 128;
-        m_scene = std::make_unique<synth::SyntheticScene>(m_options);
-        m_path = m_directory.filePath(QStringLiteral("layers.lf2d"));
-        synth::writeLightfield(*m_scene, m_path.toStdString());
-        m_reader = std::make_unique<LightfieldReader>(QUrl::fromLocalFile(m_path));
-        m_plane = buildLdrPlane(PipelineOptions(), m_reader.get());
+        load(m_layers, synth::SceneKind::Layers, QStringLiteral("layers"));
+        load(m_clutter, synth::SceneKind::Clutter, QStringLiteral("clutter"));
     }
 
     void cleanup() { LF_VERIFY_NO_GL_ERROR(m_gl); }
@@ -96,14 +136,17 @@ private slots:
     {
         QTest::addColumn<int>("column");
         QTest::addColumn<int>("row");
-        QTest::newRow("first view") << 0 << 0;
-        QTest::newRow("centre view") << 2 << 2;
-        QTest::newRow("last column") << 4 << 1;
-        QTest::newRow("last row") << 3 << 4;
+        forBothScenes([](const char *scene) {
+            QTest::addRow("%s: first view", scene) << 0 << 0 << QString(scene);
+            QTest::addRow("%s: centre view", scene) << 2 << 2 << QString(scene);
+            QTest::addRow("%s: last column", scene) << 4 << 1 << QString(scene);
+            QTest::addRow("%s: last row", scene) << 3 << 4 << QString(scene);
+        });
     }
 
     void gridPositionsReproduceTheStoredViews()
     {
+        useScene();
         QFETCH(int, column);
         QFETCH(int, row);
         const RgbaImage actual = synthesise(float(column), float(row));
@@ -120,39 +163,95 @@ private slots:
     {
         QTest::addColumn<float>("x");
         QTest::addColumn<float>("y");
-        QTest::newRow("cell centre") << 1.5f << 1.5f;
-        QTest::newRow("quarter steps") << 2.25f << 0.75f;
-        QTest::newRow("near a corner view") << 3.1f << 2.95f;
-        QTest::newRow("between two columns") << 0.6f << 3.0f;
-        QTest::newRow("between two rows") << 4.0f << 2.4f;
+        forBothScenes([](const char *scene) {
+            QTest::addRow("%s: cell centre", scene) << 1.5f << 1.5f << QString(scene);
+            QTest::addRow("%s: quarter steps", scene) << 2.25f << 0.75f << QString(scene);
+            QTest::addRow("%s: near a corner view", scene) << 3.1f << 2.95f << QString(scene);
+            QTest::addRow("%s: between two columns", scene) << 0.6f << 3.0f << QString(scene);
+            QTest::addRow("%s: between two rows", scene) << 4.0f << 2.4f << QString(scene);
+        });
     }
 
     void inBetweenViewsMatchTheScene()
     {
+        useScene();
         QFETCH(float, x);
         QFETCH(float, y);
         const RgbaImage actual = synthesise(x, y);
         const RgbaImage expected = exactView(x, y);
-        // Three pixels or more away from layer outlines the warp resamples smooth textures: a few
-        // levels of 255 at most. Over the whole picture, outlines and disocclusions included, the
-        // PSNR stays above 35 dB.
+        // Three pixels or more away from outlines the warp resamples smooth textures: a few
+        // levels of 255. On the layered scene that holds for every such texel, and the whole
+        // picture, outlines and disocclusions included, stays above 35 dB. The cluttered scene
+        // moves thin occluders up to 20 pixels a view step: a few texels beyond the margin are
+        // points that the four views hide between them, so there it holds for 99 % of them, and
+        // its many outlines, most of them of poles one to three pixels wide whose partial
+        // coverage of a pixel a warp of one surface per pixel cannot reproduce, keep the whole
+        // picture above 31 dB.
+        const bool clutter = m_scene->options().scene == synth::SceneKind::Clutter;
         const ImageDifference inner = compareRgb(actual, expected, awayFromEdges(x, y, 3));
         const ImageDifference whole = compareRgb(actual, expected);
-        qInfo("inner: max %.1f/255, mean %.2f/255 over %d texels; whole: %.1f dB",
-              inner.maximum * 255.0, inner.mean * 255.0, inner.counted, whole.psnr);
+        qInfo("inner: max %.1f/255, 99th percentile %.1f/255, mean %.2f/255 over %d texels; "
+              "whole: %.1f dB",
+              inner.maximum * 255.0, inner.percentile99 * 255.0, inner.mean * 255.0, inner.counted,
+              whole.psnr);
+        const double innerError = clutter ? inner.percentile99 : inner.maximum;
+        const double lowestPsnr = clutter ? 31.0 : 35.0;
         const bool good =
-            inner.maximum <= 6.0 / 255.0 && inner.mean <= 1.0 / 255.0 && whole.psnr >= 35.0;
+            innerError <= 6.0 / 255.0 && inner.mean <= 1.0 / 255.0 && whole.psnr >= lowestPsnr;
         if (!good || qEnvironmentVariableIsSet("LF_SAVE_IMAGES"))
             qWarning("pictures: %s",
                      qPrintable(saveComparison(QTest::currentDataTag(), actual, expected)));
         QVERIFY(inner.counted > m_options.width * m_options.height / 2);
-        QVERIFY2(inner.maximum <= 6.0 / 255.0, "largest error away from outlines too large");
+        QVERIFY2(innerError <= 6.0 / 255.0, "error away from outlines too large");
         QVERIFY2(inner.mean <= 1.0 / 255.0, "mean error away from outlines too large");
-        QVERIFY2(whole.psnr >= 35.0, "PSNR of the whole view below 35 dB");
+        QVERIFY2(whole.psnr >= lowestPsnr, "PSNR of the whole view too low");
+    }
+
+    // Where the four views hide a point between them and the camera's ray leaves some of them
+    // across their edge, the point is filled from what the views see nearest to the ray, never
+    // from the transparent border beyond their edges: a thin dark seam along the picture's edge
+    // would show it.
+    void pictureEdgesAreFilledFromTheViews()
+    {
+        useScene();
+        const int width = m_options.width;
+        const int height = m_options.height;
+        std::vector<bool> frame(size_t(width) * height, false);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x)
+                frame[size_t(y) * width + x] = x < 2 || y < 2 || x >= width - 2 || y >= height - 2;
+        }
+        double worst = 99.0;
+        for (int i = 1; i <= 24; ++i) {
+            // Spread over the grid: a Halton sequence in bases 2 and 3.
+            double x = 0.0, y = 0.0, fx = 1.0, fy = 1.0;
+            for (int k = i; k > 0; k /= 2)
+                x += (fx /= 2.0) * (k % 2);
+            for (int k = i; k > 0; k /= 3)
+                y += (fy /= 3.0) * (k % 3);
+            x *= m_options.columns - 1;
+            y *= m_options.rows - 1;
+            const ImageDifference edge =
+                compareRgb(synthesise(float(x), float(y)), exactView(x, y), frame);
+            worst = std::min(worst, edge.psnr);
+        }
+        qInfo("lowest PSNR of the outermost two pixels: %.1f dB", worst);
+        QVERIFY2(worst >= 24.0, qPrintable(QString::number(worst)));
+    }
+
+    void pictureEdgesAreFilledFromTheViews_data()
+    {
+        forBothScenes([](const char *scene) { QTest::addRow("%s", scene) << QString(scene); });
+    }
+
+    void skippedTilesChangeNoSurface_data()
+    {
+        forBothScenes([](const char *scene) { QTest::addRow("%s", scene) << QString(scene); });
     }
 
     void skippedTilesChangeNoSurface()
     {
+        useScene();
         // A plane whose tiles all claim a disparity beyond any search range: nothing is
         // skipped, every step of every ray is examined.
         LightfieldReader reader(QUrl::fromLocalFile(m_path));

@@ -13,5 +13,12 @@ target_include_directories(PhotoLightfieldTest PRIVATE ${CMAKE_CURRENT_LIST_DIR}
 target_compile_definitions(PhotoLightfieldTest PRIVATE LF2D_PATH="$<TARGET_FILE:lf2d>")
 add_dependencies(PhotoLightfieldTest lf2d)
 add_test(NAME PhotoLightfieldTest COMMAND PhotoLightfieldTest)
-set_tests_properties(SyntheticSceneTest PhotoLightfieldTest PROPERTIES
+# Runs 'lf2d export', 'import' and 'info' on folders it rearranges and breaks with OpenImageIO.
+add_executable(ImageFolderTest ${CMAKE_CURRENT_LIST_DIR}/ImageFolderTest.cpp)
+target_link_libraries(ImageFolderTest PRIVATE lfcore Qt5::Test PkgConfig::OpenImageIO)
+target_include_directories(ImageFolderTest PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+target_compile_definitions(ImageFolderTest PRIVATE LF2D_PATH="$<TARGET_FILE:lf2d>")
+add_dependencies(ImageFolderTest lf2d)
+add_test(NAME ImageFolderTest COMMAND ImageFolderTest)
+set_tests_properties(SyntheticSceneTest PhotoLightfieldTest ImageFolderTest PROPERTIES
     ENVIRONMENT "${LF_TEST_ENVIRONMENT}")

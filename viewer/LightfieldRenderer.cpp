@@ -192,23 +192,33 @@ void LightfieldRenderer::showLoadingProgress(int viewsRead, int viewCount)
         throw LoadingStopped();
 }
 
-void LightfieldRenderer::buildPipeline()
+void prepareViewerContext()
 {
-    if (!initializeOpenGLFunctions()) {
-        const QSurfaceFormat format = context()->format();
+    QOpenGLContext *context = QOpenGLContext::currentContext();
+    auto *gl = context->versionFunctions<QOpenGLFunctions_3_3_Core>();
+    if (!gl || !gl->initializeOpenGLFunctions()) {
+        const QSurfaceFormat format = context->format();
         raiseConfigurationError("The viewer needs OpenGL 3.3 or later with the compatibility "
                                 "profile; this driver offers OpenGL "
                                 + std::to_string(format.majorVersion()) + "."
                                 + std::to_string(format.minorVersion()));
     }
-    glEnable(GL_TEXTURE_2D);
-    glClearColor(1.0f, 1.0f, 1.0f, 1.0f);
+    gl->glEnable(GL_TEXTURE_2D);
+    gl->glClearColor(1.0f, 1.0f, 1.0f, 1.0f);
     // Floating-point pass outputs and read-backs keep values outside 0..1.
-    glClampColor(GL_CLAMP_READ_COLOR, GL_FALSE);
-    glClampColor(GL_CLAMP_VERTEX_COLOR, GL_FALSE);
-    glClampColor(GL_CLAMP_FRAGMENT_COLOR, GL_FALSE);
+    gl->glClampColor(GL_CLAMP_READ_COLOR, GL_FALSE);
+    gl->glClampColor(GL_CLAMP_VERTEX_COLOR, GL_FALSE);
+    gl->glClampColor(GL_CLAMP_FRAGMENT_COLOR, GL_FALSE);
 
     loadShaderPrograms();
+}
+
+void LightfieldRenderer::buildPipeline()
+{
+    prepareViewerContext();
+    // The window's own calls (waiting for the views while they load); prepareViewerContext has
+    // made sure the context offers them.
+    initializeOpenGLFunctions();
     {
         // Between views the window shows how far the build has come and answers a close.
         m_loading = true;
@@ -245,13 +255,19 @@ void LightfieldRenderer::paintGL()
 void renderPipelineFrame(LightfieldCamera &camera, PostProcessor &postProcessor, QPoint origin,
                          int width, int height, QSize displaySize)
 {
-    std::unique_ptr<CameraView> view = camera.render(origin.x(), origin.y(), width, height);
+    showCameraView(camera.render(origin.x(), origin.y(), width, height), postProcessor,
+                   displaySize);
+}
+
+void showCameraView(std::unique_ptr<CameraView> view, PostProcessor &postProcessor,
+                    QSize displaySize)
+{
     if (!postProcessor.meetsRequirements(*view))
         raiseConfigurationError(postProcessorRequirementsMessage);
 
     const OwnedTexture texture = postProcessor.process(*view);
     if (displaySize.isEmpty())
-        displaySize = QSize(width, height);
+        displaySize = QSize(view->width(), view->height());
     displayTexture(*texture, displaySize.width(), displaySize.height());
 }
 

@@ -17,6 +17,11 @@
 // The surface the viewer needs: OpenGL 3.3 or later with the legacy immediate-mode calls.
 QSurfaceFormat viewerSurfaceFormat();
 
+// Readies the current context for the pipeline as the viewer's window has it: the GL state its
+// passes and final display expect, and the shader programs loaded. Raises a configuration error
+// when the context lacks OpenGL 3.3 with the legacy calls, or a shader cannot be loaded.
+void prepareViewerContext();
+
 // One frame of the pipeline for a window of width × height at global position origin: the
 // camera's view at one view pixel per window pixel, checked and post-processed, drawn over the
 // bound framebuffer's displaySize (the window's device pixels; by default width × height), and
@@ -24,6 +29,10 @@ QSurfaceFormat viewerSurfaceFormat();
 // stages do not fit.
 void renderPipelineFrame(LightfieldCamera &camera, PostProcessor &postProcessor, QPoint origin,
                          int width, int height, QSize displaySize = QSize());
+// The rest of such a frame for a view the camera has made: checked, post-processed and drawn over
+// displaySize of the bound framebuffer (by default the view's size), the view freed.
+void showCameraView(std::unique_ptr<CameraView> view, PostProcessor &postProcessor,
+                    QSize displaySize = QSize());
 
 // Raises a configuration error when the GL reported an error since the last check, saying what
 // the viewer was doing ("building the plane") and the GL's own name for the error.

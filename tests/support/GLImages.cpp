@@ -17,17 +17,26 @@ ImageDifference compareRgb(const RgbaImage &actual, const RgbaImage &expected,
     double sum = 0.0;
     double squares = 0.0;
     const size_t texels = size_t(expected.width) * expected.height;
+    std::vector<double> largest;
     for (size_t i = 0; i < texels; ++i) {
         if (!mask.empty() && !mask[i])
             continue;
         ++difference.counted;
+        double texelLargest = 0.0;
         for (int channel = 0; channel < 3; ++channel) {
             const double d = std::abs(double(actual.texels[i * 4 + channel])
                                       - double(expected.texels[i * 4 + channel]));
-            difference.maximum = std::max(difference.maximum, d);
+            texelLargest = std::max(texelLargest, d);
             sum += d;
             squares += d * d;
         }
+        difference.maximum = std::max(difference.maximum, texelLargest);
+        largest.push_back(texelLargest);
+    }
+    if (!largest.empty()) {
+        const auto at = largest.begin() + std::ptrdiff_t(largest.size() * 99 / 100);
+        std::nth_element(largest.begin(), at, largest.end());
+        difference.percentile99 = *at;
     }
     const double values = std::max(1, difference.counted * 3);
     difference.mean = sum / values;

@@ -40,6 +40,7 @@ struct ImageDifference
     double mean = 0.0; // mean absolute channel difference over the counted texels
     double psnr = 0.0; // dB, for values in 0..1
     int counted = 0; // texels compared
+    double percentile99 = 0.0; // of the texels' largest channel difference
 };
 
 // Differences of the RGB channels over the texels where mask is true (all when mask is empty).

@@ -1,5 +1,7 @@
 #include "SyntheticScene.h"
 
+#include "ClutteredScene.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -257,6 +259,8 @@ double SyntheticScene::layerDisparity(int layer) const
 
 FloatImage SyntheticScene::renderView(double x, double y) const
 {
+    if (m_options.scene == SceneKind::Clutter)
+        return renderClutteredView(m_options, x, y);
     const int width = m_options.width;
     const int height = m_options.height;
     const bool hdr = m_options.hdr;
@@ -304,6 +308,8 @@ FloatImage SyntheticScene::renderView(double x, double y) const
 
 std::vector<float> SyntheticScene::disparityMap(double x, double y) const
 {
+    if (m_options.scene == SceneKind::Clutter)
+        return clutteredDisparityMap(m_options, x, y);
     const int width = m_options.width;
     const int height = m_options.height;
     const LayerOffsets offsets = offsetsFor(m_options, x, y);

@@ -11,6 +11,13 @@
 // view size; disparities are in pixels per view step and do not scale with the view size.
 namespace synth {
 
+// The layered scene described above, or the cluttered one of ClutteredScene.h.
+enum class SceneKind
+{
+    Layers,
+    Clutter,
+};
+
 struct SceneOptions
 {
     int columns = 9;
@@ -21,8 +28,10 @@ struct SceneOptions
     bool hdr = false; // linear radiance with a wide range, stored as RGBE, instead of 8-bit colour
     bool disparity = true; // store a disparity map after every view
     // The header's disparity bound. The layers' disparities scale with it, by a power of two so
-    // that they stay short binary fractions: 3, 6, 12, 24 or 48.
+    // that they stay short binary fractions: 3, 6, 12, 24 or 48 (12 for the layered scene and 24
+    // for the cluttered one are where the disparities quoted with them hold).
     int maxDisparity = 12;
+    SceneKind scene = SceneKind::Layers;
 };
 
 // An upright picture: row 0 is the top row.
