@@ -440,6 +440,10 @@ int warpBenchmark(GLTestContext &offscreen, const QCommandLineParser &options)
 int estimateBenchmark(const QCommandLineParser &options)
 {
     synth::SceneOptions sceneOptions;
+    if (options.value(QStringLiteral("scene")) == QLatin1String("clutter")) {
+        sceneOptions.scene = synth::SceneKind::Clutter;
+        sceneOptions.maxDisparity = 24;
+    }
     sceneOptions.columns = sceneOptions.rows = options.value(QStringLiteral("grid")).toInt();
     sceneOptions.width = sceneOptions.height =
         options.isSet(QStringLiteral("size")) ? options.value(QStringLiteral("size")).toInt() : 256;
@@ -912,8 +916,8 @@ int main(int argc, char *argv[])
          QStringLiteral("warp, hdr: view width and height (default 256 for warp, 512 for hdr)."),
          QStringLiteral("N")},
         {QStringLiteral("scene"),
-         QStringLiteral("warp: layers (the default) or clutter, the harder scene of lf2d synth "
-                        "--scene clutter."),
+         QStringLiteral("warp, estimate: layers (the default) or clutter, the harder scene of "
+                        "lf2d synth --scene clutter."),
          QStringLiteral("NAME"), QStringLiteral("layers")},
         {QStringLiteral("grid"), QStringLiteral("warp, hdr: views per row and column (default 9)."),
          QStringLiteral("N"), QStringLiteral("9")},

@@ -122,6 +122,64 @@ void boxMean(std::vector<float> &values, int width, int height, int radius,
     }
 }
 
+// Averages costs over a window the way the view's own picture suggests: a guided filter, whose
+// output is locally an affine function of the view's intensity, so that the costs of a thin pole
+// or of a surface beside an outline are averaged with their own kind and not washed out by the
+// window's other side, at the price of a few box filters.
+class GuidedFilter
+{
+public:
+    GuidedFilter(const Intensity &view, int radius)
+        : m_view(view)
+        , m_radius(radius)
+        , m_mean(view.values)
+        , m_variance(view.values.size())
+    {
+        std::vector<float> scratch;
+        boxMean(m_mean, view.width, view.height, radius, scratch);
+        for (std::size_t p = 0; p < m_variance.size(); ++p)
+            m_variance[p] = view.values[p] * view.values[p];
+        boxMean(m_variance, view.width, view.height, radius, scratch);
+        for (std::size_t p = 0; p < m_variance.size(); ++p)
+            m_variance[p] = std::max(0.0f, m_variance[p] - m_mean[p] * m_mean[p]);
+    }
+
+    // Filters costs in place.
+    void filter(std::vector<float> &costs, std::vector<float> &scratch) const
+    {
+        const int width = m_view.width;
+        const int height = m_view.height;
+        const std::size_t pixels = costs.size();
+        m_product.resize(pixels);
+        for (std::size_t p = 0; p < pixels; ++p)
+            m_product[p] = m_view.values[p] * costs[p];
+        boxMean(costs, width, height, m_radius, scratch);
+        boxMean(m_product, width, height, m_radius, scratch);
+        // costs now holds the mean cost, m_product the mean of intensity times cost; they become
+        // the slope a and the offset b of the local affine model.
+        for (std::size_t p = 0; p < pixels; ++p) {
+            const float slope =
+                (m_product[p] - m_mean[p] * costs[p]) / (m_variance[p] + regularisation);
+            m_product[p] = slope;
+            costs[p] -= slope * m_mean[p];
+        }
+        boxMean(m_product, width, height, m_radius, scratch);
+        boxMean(costs, width, height, m_radius, scratch);
+        for (std::size_t p = 0; p < pixels; ++p)
+            costs[p] += m_product[p] * m_view.values[p];
+    }
+
+private:
+    // Intensity variance below which a window counts as flat and is averaged plainly.
+    static constexpr float regularisation = 1e-4f;
+
+    const Intensity &m_view;
+    int m_radius;
+    std::vector<float> m_mean;
+    std::vector<float> m_variance;
+    mutable std::vector<float> m_product;
+};
+
 // Replaces each disparity with the weighted median of its neighbourhood, weights falling with
 // the intensity difference: a window straddling an object's outline votes with the side the
 // pixel belongs to.
@@ -192,6 +250,7 @@ std::vector<float> estimateView(const std::vector<Intensity> &views, int columns
     std::array<std::vector<float>, SideCount> counts;
     std::vector<float> half(pixels);
     std::vector<float> scratch;
+    const GuidedFilter guide(view, options.radius);
     for (int candidate = 0; candidate < candidates; ++candidate) {
         const float d = options.lowest + float(candidate) * options.step;
         for (int side = 0; side < SideCount; ++side) {
@@ -209,7 +268,7 @@ std::vector<float> estimateView(const std::vector<Intensity> &views, int columns
                 const float n = counts[a][p] + counts[b][p];
                 half[p] = n > 0.0f ? (sums[a][p] + sums[b][p]) / n : truncation;
             }
-            boxMean(half, width, height, options.radius, scratch);
+            guide.filter(half, scratch);
             for (std::size_t p = 0; p < pixels; ++p)
                 best[p] = std::min(best[p], half[p]);
         }

@@ -10,9 +10,11 @@
 // views on one side of it but not from those on the other, so the cost of a candidate is the
 // best of four half-neighbourhoods, each pairing one horizontal and one vertical side (left and
 // up, right and up, ...): both baselines keep stripes of either orientation unambiguous, and at
-// least one pair sees past any edge. Costs are aggregated over a square window, the best
-// candidate is refined to a fraction of its step through a parabola, and a weighted median whose
-// weights follow the view's own intensity edges puts disparity edges onto picture edges.
+// least one pair sees past any edge. Costs are averaged over a square window by a guided filter
+// that follows the view's own intensity (cost-volume filtering), which keeps thin occluders and
+// outlines apart from what lies beside them; the best candidate is refined to a fraction of its
+// step through a parabola, and a weighted median whose weights follow the view's intensity edges
+// puts disparity edges onto picture edges.
 //
 // Disparity follows the viewer's convention: a point at x in one view is at x − d in the view one
 // column to the right, and at y − d (rows from the top) in the view one row below.
@@ -31,7 +33,7 @@ struct EstimateOptions
     float lowest = -4.0f; // the range of disparities searched, pixels per view step
     float highest = 16.0f;
     float step = 0.5f; // between candidates; the parabola refines within a step
-    int radius = 3; // of the square aggregation window, (2 · radius + 1)² pixels
+    int radius = 3; // of the guided filter's square window, (2 · radius + 1)² pixels
     int medianRadius = 2; // of the edge-aware weighted median
 };
 
