@@ -352,7 +352,8 @@ WarpQuality measureWarpQuality(const synth::SyntheticScene &scene, const QString
     return quality;
 }
 
-int warpBenchmark(GLTestContext &offscreen, const QCommandLineParser &options)
+// The synthetic scene --scene, --grid and --size ask for (views of 256 x 256 by default).
+synth::SceneOptions benchScene(const QCommandLineParser &options)
 {
     synth::SceneOptions sceneOptions;
     if (options.value(QStringLiteral("scene")) == QLatin1String("clutter")) {
@@ -362,6 +363,12 @@ int warpBenchmark(GLTestContext &offscreen, const QCommandLineParser &options)
     sceneOptions.columns = sceneOptions.rows = options.value(QStringLiteral("grid")).toInt();
     sceneOptions.width = sceneOptions.height =
         options.isSet(QStringLiteral("size")) ? options.value(QStringLiteral("size")).toInt() : 256;
+    return sceneOptions;
+}
+
+int warpBenchmark(GLTestContext &offscreen, const QCommandLineParser &options)
+{
+    const synth::SceneOptions sceneOptions = benchScene(options);
     const int positionCount = options.value(QStringLiteral("positions")).toInt();
     const synth::SyntheticScene scene(sceneOptions);
 
@@ -439,14 +446,7 @@ int warpBenchmark(GLTestContext &offscreen, const QCommandLineParser &options)
 
 int estimateBenchmark(const QCommandLineParser &options)
 {
-    synth::SceneOptions sceneOptions;
-    if (options.value(QStringLiteral("scene")) == QLatin1String("clutter")) {
-        sceneOptions.scene = synth::SceneKind::Clutter;
-        sceneOptions.maxDisparity = 24;
-    }
-    sceneOptions.columns = sceneOptions.rows = options.value(QStringLiteral("grid")).toInt();
-    sceneOptions.width = sceneOptions.height =
-        options.isSet(QStringLiteral("size")) ? options.value(QStringLiteral("size")).toInt() : 256;
+    const synth::SceneOptions sceneOptions = benchScene(options);
     const int positionCount = options.value(QStringLiteral("positions")).toInt();
     const synth::SyntheticScene scene(sceneOptions);
     const int columns = sceneOptions.columns, rows = sceneOptions.rows;

@@ -89,14 +89,14 @@ ImageFacts probe(const std::string &what, const std::string &path)
     auto input = OIIO::ImageInput::open(path);
     if (!input)
         cannotRead(what, path, OIIO::geterror());
-    const OIIO::ImageSpec &spec = input->spec();
-    if (spec.width < 1 || spec.height < 1 || spec.width > maxViewSide
-        || spec.height > maxViewSide) {
-        throw std::runtime_error("The " + what + " " + inQuotes(path) + " is "
-                                 + sizeText(spec.width, spec.height) + " pixels; views may be 1 to "
-                                 + std::to_string(maxViewSide) + " pixels on a side");
+    const OIIO::ImageSpec &header = input->spec();
+    if (header.width < 1 || header.height < 1 || header.width > maxViewSide
+        || header.height > maxViewSide) {
+        throw std::runtime_error(
+            "The " + what + " " + inQuotes(path) + " is " + sizeText(header.width, header.height)
+            + " pixels; views may be 1 to " + std::to_string(maxViewSide) + " pixels on a side");
     }
-    return {spec.width, spec.height, isFloatingPoint(spec.format)};
+    return {header.width, header.height, isFloatingPoint(header.format)};
 }
 
 // A one-channel PFM of an upright, row-major map. The reader of image files has no PFM writer;
@@ -755,7 +755,7 @@ ExportSummary exportLightfield(const std::string &lightfield, const std::string 
     const int height = reader->height();
     const auto write = [&](const std::string &path, int channels, OIIO::TypeDesc format,
                            const std::vector<unsigned char> &bytes, bool rgbe) {
-        OIIO::ImageSpec spec(width, height, channels, format);
+        const OIIO::ImageSpec layout(width, height, channels, format);
         std::vector<float> floats;
         std::vector<unsigned char> rgb;
         const void *pixels = nullptr;
@@ -779,7 +779,8 @@ ExportSummary exportLightfield(const std::string &lightfield, const std::string 
             return;
         }
         auto out = OIIO::ImageOutput::create(path);
-        if (!out || !out->open(path, spec) || !out->write_image(format, pixels) || !out->close()) {
+        if (!out || !out->open(path, layout) || !out->write_image(format, pixels)
+            || !out->close()) {
             const std::string reason = out ? out->geterror() : OIIO::geterror();
             std::filesystem::remove(path, error);
             throw std::runtime_error("Cannot write " + inQuotes(path) + ": " + trimmed(reason));

@@ -1,4 +1,5 @@
 #include "RenderCommand.h"
+#include "CommandLine.h"
 
 #include "deliverables/BuildConfiguration.h"
 #include "lightfield/LightfieldCamera.h"
@@ -31,9 +32,6 @@
 #include <vector>
 
 namespace {
-
-constexpr int exitUsage = 2;
-constexpr int exitFailure = 1;
 
 // The largest view side lf2d writes; an output beyond it is most likely a typing mistake.
 constexpr int maxOutputSide = 8192;
@@ -79,16 +77,10 @@ const char renderDescription[] =
     "Exit status: 0 on success, 2 for invalid arguments, 1 when the light field cannot be shown\n"
     "or a picture cannot be written.";
 
-void print(std::FILE *stream, const QString &text)
-{
-    std::fputs(text.toLocal8Bit().constData(), stream);
-    std::fflush(stream);
-}
-
-struct UsageError
-{
-    QString message;
-};
+using commandline::exitFailure;
+using commandline::exitUsage;
+using commandline::print;
+using commandline::UsageError;
 
 enum class Path
 {

@@ -2,6 +2,7 @@
 // known exactly (with exact views at any camera position between the stored ones), ones cut from
 // a photograph, and ones imported from folders of per-view images.
 
+#include "CommandLine.h"
 #include "ImageFolder.h"
 #include "Lf2dWriter.h"
 #include "LightfieldInfo.h"
@@ -20,10 +21,6 @@
 #include <vector>
 
 namespace {
-
-// Usage mistakes and failures to write exit differently, both non-zero.
-constexpr int exitUsage = 2;
-constexpr int exitFailure = 1;
 
 // Generous bounds that still keep a view within what the viewer can load as one image.
 constexpr int maxViewSide = 8192;
@@ -130,16 +127,10 @@ const char photoDescription[] =
     "Exit status: 0 on success, 2 for invalid arguments, 1 when the photograph cannot be read or\n"
     "is too small, or the light field cannot be written.";
 
-void print(std::FILE *stream, const QString &text)
-{
-    std::fputs(text.toLocal8Bit().constData(), stream);
-    std::fflush(stream);
-}
-
-struct UsageError
-{
-    QString message;
-};
+using commandline::exitFailure;
+using commandline::exitUsage;
+using commandline::print;
+using commandline::UsageError;
 
 int parseInt(const QCommandLineParser &parser, const QCommandLineOption &option, int minimum,
              int maximum)
