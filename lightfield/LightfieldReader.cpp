@@ -69,12 +69,13 @@ void LightfieldReader::readNextViewImages(const ImageSink &sink)
         m_progress(m_viewsRead, m_columns * m_rows);
     ++m_viewsRead;
 
-    std::vector<unsigned char> buffer(static_cast<size_t>(m_viewBytes));
-    readImage(buffer);
-    sink(m_isHdr ? RgbeImage : LdrRgb, buffer);
+    // Sized after the view count was checked against the file, never before.
+    m_buffer.resize(static_cast<size_t>(m_viewBytes));
+    readImage(m_buffer);
+    sink(m_isHdr ? RgbeImage : LdrRgb, m_buffer);
     if (m_hasDisparity) {
-        readImage(buffer);
-        sink(RgbeDisparity, buffer);
+        readImage(m_buffer);
+        sink(RgbeDisparity, m_buffer);
     }
 }
 

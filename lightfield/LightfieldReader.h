@@ -80,5 +80,8 @@ private:
     int m_viewsRead = 0;
     std::int64_t m_viewBytes = 0;
     std::string m_fileName; // local path, for messages
+    // One view image, reused: a fresh buffer per image would be zero-filled and, at its size,
+    // mapped afresh from the system every time.
+    std::vector<unsigned char> m_buffer;
     Progress m_progress;
 };
