@@ -129,6 +129,7 @@ std::unique_ptr<CameraView> SimpleCamera::renderView(int width, int height,
     OwnedTexture output;
     {
         FramebufferPasses passes(m_framebuffer);
+        PassOutputPool::Use reuse(m_passOutputs);
         if (plane.supportsLayer(Disparity)) {
             output = warpCell(*view, cell, width, height, corners,
                               useDisparity ? plane.maxDisparity() : 0);

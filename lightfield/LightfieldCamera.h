@@ -69,6 +69,8 @@ private:
 
     const LightfieldPlane *m_plane;
     Framebuffer m_framebuffer;
+    // The frames' views, reused: each frame draws into the texture an earlier frame dropped.
+    PassOutputPool m_passOutputs;
     int m_positionX = 1;
     int m_positionY = 1;
 };

@@ -29,9 +29,16 @@ public:
     const KeyList &requiredLayers() const { return m_requiredLayers; }
     const KeyList &requiredParameters() const { return m_requiredParameters; }
 
+    // Where the passes of process() take their outputs from while a frame is shown, so that a
+    // frame reuses the textures of the ones before it.
+    PassOutputPool &passOutputs() { return m_passOutputs; }
+
 protected:
     KeyList m_requiredLayers;
     KeyList m_requiredParameters;
+
+private:
+    PassOutputPool m_passOutputs {16};
 };
 
 // Shows the camera's 8-bit view, or its half-float view, unchanged.

@@ -326,6 +326,85 @@ private slots:
         QVERIFY(gl()->glIsFramebuffer(name) == GL_FALSE);
     }
 
+    // Frames reuse what earlier frames dropped; nothing still owned is handed out twice, a
+    // reused texture starts with the settings of a new one and shows only what its new pass
+    // drew, and textures outliving their pool are destroyed as usual.
+    void passOutputsAreReusedOnlyOnceDropped()
+    {
+        ScopedFramebuffer framebuffer;
+        auto constantPass = [this](QVector4D value, int width = 4, int height = 3) {
+            return runPass({"constant", *m_constant, width, height, PassFormat::Rgba8}, {},
+                           [value](QOpenGLShaderProgram &program) {
+                               program.setUniformValue("value", value);
+                           });
+        };
+        OwnedTexture survivor;
+        GLuint keptName = 0;
+        {
+            PassOutputPool pool(2);
+            PassOutputPool::Use use(pool);
+            OwnedTexture first = constantPass(QVector4D(1, 0, 0, 1));
+            OwnedTexture second = constantPass(QVector4D(0, 1, 0, 1));
+            QVERIFY(first.get() != second.get());
+            QOpenGLTexture *firstTexture = first.get();
+            first->setMinMagFilters(QOpenGLTexture::Linear, QOpenGLTexture::Linear);
+            first->setWrapMode(QOpenGLTexture::MirroredRepeat);
+            first.reset();
+            QCOMPARE(pool.keptCount(), 1);
+
+            // Another size or format is not served from what the pool keeps.
+            OwnedTexture wider = constantPass(QVector4D(0, 0, 1, 1), 5, 3);
+            QVERIFY(wider.get() != firstTexture);
+            QCOMPARE(pool.keptCount(), 1);
+
+            OwnedTexture third = constantPass(QVector4D(0, 0, 1, 1));
+            QCOMPARE(third.get(), firstTexture);
+            QCOMPARE(pool.keptCount(), 0);
+            QCOMPARE(textureParameter(third.get(), GL_TEXTURE_MIN_FILTER), GL_NEAREST);
+            QCOMPARE(textureParameter(third.get(), GL_TEXTURE_WRAP_S), GL_CLAMP_TO_BORDER);
+            GLint attached = 0;
+            gl()->glGetFramebufferAttachmentParameteriv(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0,
+                                                        GL_FRAMEBUFFER_ATTACHMENT_OBJECT_NAME,
+                                                        &attached);
+            QCOMPARE(GLuint(attached), third->textureId());
+            const auto texels = readTextureBytes(*third, 4, 3);
+            for (size_t i = 0; i < texels.size(); i += 4)
+                QCOMPARE(QVector<int>({texels[i], texels[i + 1], texels[i + 2], texels[i + 3]}),
+                         QVector<int>({0, 0, 255, 255}));
+
+            // A full pool lets the texture go that it kept longest.
+            QOpenGLTexture *secondTexture = second.get();
+            second.reset();
+            third.reset();
+            keptName = wider->textureId();
+            wider.reset();
+            QCOMPARE(pool.keptCount(), 2);
+            OwnedTexture reused = constantPass(QVector4D(1, 1, 1, 1));
+            QCOMPARE(reused.get(), firstTexture);
+            QVERIFY(reused.get() != secondTexture);
+
+            // Dropped outside the pool's use, a texture still goes back to its pool.
+            {
+                PassOutputPool other(2);
+                PassOutputPool::Use useOther(other);
+                reused.reset();
+            }
+            QCOMPARE(pool.keptCount(), 2);
+            survivor = constantPass(QVector4D(1, 0, 1, 1));
+            QCOMPARE(pool.keptCount(), 1);
+        }
+        // The pool destroyed what it kept; what it had lent is its owner's to destroy.
+        QVERIFY(gl()->glIsTexture(keptName) == GL_FALSE);
+        const GLuint survivorName = survivor->textureId();
+        QVERIFY(gl()->glIsTexture(survivorName) == GL_TRUE);
+        survivor.reset();
+        QVERIFY(gl()->glIsTexture(survivorName) == GL_FALSE);
+        OwnedTexture outsideAnyPool = constantPass(QVector4D(1, 1, 0, 1));
+        const GLuint outsideName = outsideAnyPool->textureId();
+        outsideAnyPool.reset();
+        QVERIFY(gl()->glIsTexture(outsideName) == GL_FALSE);
+    }
+
     void glErrorsNameTheirPass()
     {
         ScopedFramebuffer framebuffer;

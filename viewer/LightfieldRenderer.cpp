@@ -265,6 +265,7 @@ void showCameraView(std::unique_ptr<CameraView> view, PostProcessor &postProcess
     if (!postProcessor.meetsRequirements(*view))
         raiseConfigurationError(postProcessorRequirementsMessage);
 
+    PassOutputPool::Use reuse(postProcessor.passOutputs());
     const OwnedTexture texture = postProcessor.process(*view);
     if (displaySize.isEmpty())
         displaySize = QSize(view->width(), view->height());

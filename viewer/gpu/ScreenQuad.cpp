@@ -5,6 +5,9 @@
 
 #include <GL/gl.h>
 
+#include <unordered_map>
+#include <utility>
+
 namespace {
 
 QOpenGLFunctions_3_3_Core *currentFunctions()
@@ -12,7 +15,98 @@ QOpenGLFunctions_3_3_Core *currentFunctions()
     return QOpenGLContext::currentContext()->versionFunctions<QOpenGLFunctions_3_3_Core>();
 }
 
+// The settings every pass output starts with; a kept one gets them back, as its last owner may
+// have changed them.
+void setPassOutputSampling(QOpenGLTexture &texture)
+{
+    texture.setMinMagFilters(QOpenGLTexture::Nearest, QOpenGLTexture::Nearest);
+    texture.setWrapMode(QOpenGLTexture::ClampToBorder);
+    texture.setBorderColor(0.0f, 0.0f, 0.0f, 1.0f);
+}
+
+PassOutputPool *poolInUse = nullptr;
+
+// Which pool lent each texture that is lent out now. A texture is in it from the moment it is
+// lent until it comes back, so no address of a destroyed texture lingers in it. Never destroyed:
+// an owner destroyed during the program's exit may still look its texture up.
+std::unordered_map<const QOpenGLTexture *, PassOutputPool *> &lentTextures()
+{
+    static auto *lent = new std::unordered_map<const QOpenGLTexture *, PassOutputPool *>();
+    return *lent;
+}
+
 } // namespace
+
+void TextureDisposal::operator()(QOpenGLTexture *texture) const noexcept
+{
+    auto &lent = lentTextures();
+    const auto found = lent.find(texture);
+    if (found == lent.end()) {
+        delete texture;
+        return;
+    }
+    PassOutputPool *pool = found->second;
+    lent.erase(found);
+    pool->takeBack(texture);
+}
+
+PassOutputPool::PassOutputPool(int capacity)
+    : m_capacity(capacity)
+{ }
+
+PassOutputPool::~PassOutputPool()
+{
+    if (poolInUse == this)
+        poolInUse = nullptr;
+    auto &lent = lentTextures();
+    for (auto entry = lent.begin(); entry != lent.end();) {
+        if (entry->second == this)
+            entry = lent.erase(entry);
+        else
+            ++entry;
+    }
+}
+
+QOpenGLTexture *PassOutputPool::lendKept(int width, int height,
+                                         QOpenGLTexture::TextureFormat format)
+{
+    for (auto kept = m_kept.begin(); kept != m_kept.end(); ++kept) {
+        QOpenGLTexture &texture = **kept;
+        if (texture.width() == width && texture.height() == height && texture.format() == format) {
+            QOpenGLTexture *lentOut = kept->release();
+            m_kept.erase(kept);
+            lend(lentOut);
+            return lentOut;
+        }
+    }
+    return nullptr;
+}
+
+void PassOutputPool::lend(QOpenGLTexture *texture)
+{
+    lentTextures().emplace(texture, this);
+}
+
+void PassOutputPool::takeBack(QOpenGLTexture *texture) noexcept
+{
+    // A full pool lets the texture go that waited longest: what a frame uses comes back every
+    // frame and stays.
+    if (int(m_kept.size()) >= m_capacity)
+        m_kept.erase(m_kept.begin());
+    if (m_capacity > 0)
+        m_kept.emplace_back(texture);
+    else
+        delete texture;
+}
+
+PassOutputPool::Use::Use(PassOutputPool &pool)
+    : m_previous(std::exchange(poolInUse, &pool))
+{ }
+
+PassOutputPool::Use::~Use()
+{
+    poolInUse = m_previous;
+}
 
 OwnedTexture createAttachedTexture(int width, int height, QOpenGLTexture::TextureFormat format,
                                    int attachmentIndex, QOpenGLTexture::PixelFormat pixelFormat,
@@ -20,16 +114,27 @@ OwnedTexture createAttachedTexture(int width, int height, QOpenGLTexture::Textur
 {
     QOpenGLFunctions_3_3_Core *gl = currentFunctions();
 
-    auto texture = std::make_unique<QOpenGLTexture>(QOpenGLTexture::Target2D);
-    texture->create();
-    texture->bind();
-    texture->setFormat(format);
-    texture->setSize(width, height, 1);
-    texture->setMinMagFilters(QOpenGLTexture::Nearest, QOpenGLTexture::Nearest);
-    texture->setWrapMode(QOpenGLTexture::ClampToBorder);
-    texture->setBorderColor(0.0f, 0.0f, 0.0f, 1.0f);
-    texture->allocateStorage(pixelFormat, pixelType);
-    texture->release();
+    OwnedTexture texture;
+    if (poolInUse) {
+        if (QOpenGLTexture *kept = poolInUse->lendKept(width, height, format)) {
+            texture.reset(kept);
+            texture->bind();
+            setPassOutputSampling(*texture);
+            texture->release();
+        }
+    }
+    if (!texture) {
+        texture.reset(new QOpenGLTexture(QOpenGLTexture::Target2D));
+        texture->create();
+        texture->bind();
+        texture->setFormat(format);
+        texture->setSize(width, height, 1);
+        setPassOutputSampling(*texture);
+        texture->allocateStorage(pixelFormat, pixelType);
+        texture->release();
+        if (poolInUse)
+            poolInUse->lend(texture.get());
+    }
 
     gl->glFramebufferTexture(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0 + attachmentIndex,
                              texture->textureId(), 0);

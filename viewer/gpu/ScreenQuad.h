@@ -3,30 +3,92 @@
 #include <QOpenGLTexture>
 
 #include <memory>
+#include <vector>
 
 // Every image operation of the viewer is a full-screen pass: a fresh texture attached as the
 // colour target of a stage's framebuffer, inputs bound to texture units, one program bound and one
 // quad drawn over the whole viewport. The frame's final display is the same quad drawn into the
 // window with the fixed-function pipeline. GpuPass.h puts these pieces together.
 
+class PassOutputPool;
+
+// Disposes of an owned texture: one that a PassOutputPool lent goes back to that pool, any other
+// is destroyed.
+struct TextureDisposal
+{
+    TextureDisposal() noexcept = default;
+    // A texture made with std::make_unique becomes an owned one as it is.
+    TextureDisposal(std::default_delete<QOpenGLTexture>) noexcept { }
+    void operator()(QOpenGLTexture *texture) const noexcept;
+};
+
 // A texture and its GL storage, owned: destroying the owner destroys the storage, which needs the
-// texture's context to be current. A raw QOpenGLTexture pointer never owns.
-using OwnedTexture = std::unique_ptr<QOpenGLTexture>;
+// texture's context to be current, or hands the texture back to the pool that lent it. A raw
+// QOpenGLTexture pointer never owns.
+using OwnedTexture = std::unique_ptr<QOpenGLTexture, TextureDisposal>;
+
+// Pass outputs kept for the passes of the next frames. A software driver gives every new texture
+// fresh memory, zero-filled and mapped in by the system page by page: for a 512 x 512 frame that
+// costs more than the passes that draw into it. While a pool is in use (PassOutputPool::Use),
+// createAttachedTexture hands out a kept texture of the size and format asked for before it makes
+// a new one, and every texture it hands out comes back to the pool when its owner drops it,
+// whenever and wherever that happens, unless the pool is full.
+class PassOutputPool
+{
+public:
+    explicit PassOutputPool(int capacity = 8);
+    // Destroys the kept textures, so the pool's context must be current, as for any owned texture.
+    // Textures still lent out stay with their owners, who destroy them.
+    ~PassOutputPool();
+    PassOutputPool(const PassOutputPool &) = delete;
+    PassOutputPool &operator=(const PassOutputPool &) = delete;
+
+    int keptCount() const { return int(m_kept.size()); }
+
+    // Makes a pool the one createAttachedTexture draws from, until the scope ends.
+    class Use
+    {
+    public:
+        explicit Use(PassOutputPool &pool);
+        ~Use();
+        Use(const Use &) = delete;
+        Use &operator=(const Use &) = delete;
+
+    private:
+        PassOutputPool *m_previous;
+    };
+
+private:
+    friend struct TextureDisposal;
+    friend OwnedTexture createAttachedTexture(int, int, QOpenGLTexture::TextureFormat, int,
+                                              QOpenGLTexture::PixelFormat,
+                                              QOpenGLTexture::PixelType);
+
+    // A kept texture of this size and format, now lent, or null.
+    QOpenGLTexture *lendKept(int width, int height, QOpenGLTexture::TextureFormat format);
+    // Records a new texture as lent by this pool.
+    void lend(QOpenGLTexture *texture);
+    void takeBack(QOpenGLTexture *texture) noexcept;
+
+    std::vector<std::unique_ptr<QOpenGLTexture>> m_kept; // oldest first
+    int m_capacity;
+};
 
 // Texture coordinates of a quad's four corners, in the order lower-left, upper-left,
 // upper-right, lower-right.
 using QuadCorners = float[4][2];
 
 // A new 2D texture of width × height with one level, nearest filtering and a clamp to an opaque
-// black border, its storage allocated but not filled, attached to GL_COLOR_ATTACHMENT0 +
-// attachmentIndex of the framebuffer bound to GL_FRAMEBUFFER.
+// black border, its storage allocated but not filled (or, with a pool in use, a kept one of that
+// size and format with those settings and whatever a pass drew into it last), attached to
+// GL_COLOR_ATTACHMENT0 + attachmentIndex of the framebuffer bound to GL_FRAMEBUFFER.
 OwnedTexture createAttachedTexture(int width, int height, QOpenGLTexture::TextureFormat format,
                                    int attachmentIndex, QOpenGLTexture::PixelFormat pixelFormat,
                                    QOpenGLTexture::PixelType pixelType);
 
 // Clears the bound framebuffer, resets the projection matrix (which stays the current matrix
 // mode), sets the viewport to width × height and draws one quad over it with texture coordinate
-// (0, 0) at the lower-left corner, then waits for the GPU to finish. The caller binds the target,
+// (0, 0) at the lower-left corner; it does not wait for the GPU. The caller binds the target,
 // the inputs and, for a pass, the program.
 void drawScreenQuad(int width, int height);
 
