@@ -59,11 +59,17 @@ std::unique_ptr<CameraView> SimpleCamera::render(int globalX, int globalY, int w
 std::unique_ptr<CameraView> SimpleCamera::renderAt(float x, float y, int width, int height)
 {
     // One window pixel per view pixel, centred: a window wider than the view reaches outside
-    // [0, 1], where the plane's textures are transparent black.
+    // [0, 1], where the plane's textures are transparent black. Where the window and the view
+    // differ by an odd number of pixels, centring would put every window pixel halfway between
+    // two texels, and the filtered reads would blur the whole picture: the crop moves by half a
+    // pixel, so that the extra column lies on the right (the extra row at the top).
     const float sx = float(width) / float(m_plane->width());
     const float sy = float(height) / float(m_plane->height());
-    const float gx = float((1.0 - double(sx)) * 0.5);
-    const float gy = float((1.0 - double(sy)) * 0.5);
+    const auto halfPixel = [](int viewSize, int windowSize) {
+        return (viewSize - windowSize) % 2 != 0 ? 0.5 / viewSize : 0.0;
+    };
+    const float gx = float((1.0 - double(sx)) * 0.5 + halfPixel(m_plane->width(), width));
+    const float gy = float((1.0 - double(sy)) * 0.5 + halfPixel(m_plane->height(), height));
     const float corners[4][2] = {{gx, gy}, {gx, gy + sy}, {gx + sx, gy + sy}, {gx + sx, gy}};
     return renderView(width, height, corners, x, y, true);
 }

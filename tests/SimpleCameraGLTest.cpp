@@ -177,6 +177,9 @@ private slots:
         QTest::newRow("twice the view's width") << 32 << 16;
         QTest::newRow("smaller than the view") << 6 << 10;
         QTest::newRow("larger in both directions") << 20 << 24;
+        // Odd differences: the crop keeps window pixels on view texels rather than between them.
+        QTest::newRow("one pixel wider, one pixel lower") << 17 << 15;
+        QTest::newRow("five pixels narrower, five pixels higher") << 11 << 21;
     }
 
     void windowCrop()
@@ -193,9 +196,10 @@ private slots:
         auto plane = makePlane(description);
         SimpleCamera camera(PipelineOptions(), plane.get());
         const RgbaImage image = output(*camera.render(0, 0, width, height));
-        // One window pixel per view pixel, the view centred; outside it, transparent black.
-        const int left = (width - 16) / 2;
-        const int bottom = (height - 16) / 2;
+        // One window pixel per view pixel, the view centred (an odd extra pixel on the right and
+        // at the top); outside it, transparent black.
+        const int left = int(std::floor((width - 16) / 2.0));
+        const int bottom = int(std::floor((height - 16) / 2.0));
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x) {
                 const int viewX = x - left;
