@@ -28,6 +28,7 @@
 #include <QOpenGLFunctions>
 #include <QOpenGLShaderProgram>
 #include <QRegularExpression>
+#include <QSize>
 #include <QTemporaryDir>
 
 #include <malloc.h>
@@ -62,6 +63,26 @@ double psnr(const Bytes &a, const Bytes &b)
     }
     const double mse = squares / double(count);
     return mse > 0.0 ? 10.0 * std::log10(255.0 * 255.0 / mse) : 99.0;
+}
+
+// A window of windowWidth × windowHeight that shows a view of viewWidth × viewHeight at one
+// pixel per pixel, centred (an odd extra pixel on the right and at the top): its PSNR against
+// the exact view where it shows the view.
+double windowPsnr(const Bytes &window, int windowWidth, int windowHeight, const Bytes &exact,
+                  int viewWidth, int viewHeight)
+{
+    const int left = int(std::floor((windowWidth - viewWidth) / 2.0));
+    const int bottom = int(std::floor((windowHeight - viewHeight) / 2.0));
+    Bytes shown, truth;
+    for (int y = std::max(0, bottom); y < std::min(windowHeight, bottom + viewHeight); ++y) {
+        for (int x = std::max(0, left); x < std::min(windowWidth, left + viewWidth); ++x) {
+            const size_t w = (size_t(y) * windowWidth + x) * 4;
+            const size_t v = (size_t(y - bottom) * viewWidth + (x - left)) * 4;
+            shown.insert(shown.end(), window.begin() + w, window.begin() + w + 4);
+            truth.insert(truth.end(), exact.begin() + v, exact.begin() + v + 4);
+        }
+    }
+    return psnr(shown, truth);
 }
 
 int largestDifference(const Bytes &a, const Bytes &b)
@@ -283,6 +304,10 @@ struct WarpQuality
     double mean[3] = {}; // PSNR of the warp, the nearest stored view and a bilinear blend
     double lowest[3] = {99, 99, 99};
     double centreMean = 0.0; // warp at cell centres
+    // The warp in windows smaller and larger than the views, where they show the views.
+    QSize windows[2];
+    double windowMean[2] = {};
+    double windowLowest[2] = {99, 99};
 };
 
 // Measures at positionCount fractional positions spread over the grid (a Halton sequence, the
@@ -297,6 +322,9 @@ WarpQuality measureWarpQuality(const synth::SyntheticScene &scene, const QString
     SimpleCamera camera(PipelineOptions(), plane.get());
 
     const int width = sceneOptions.width, height = sceneOptions.height;
+    // Odd differences, the harder case for a crop at one pixel per pixel.
+    quality.windows[0] = QSize(width - 2 * (width / 8) - 1, height - 2 * (height / 8) - 1);
+    quality.windows[1] = QSize(width + 2 * (width / 8) + 1, height + 2 * (height / 8) + 1);
     std::vector<std::vector<Bytes>> stored(size_t(sceneOptions.columns),
                                            std::vector<Bytes>(size_t(sceneOptions.rows)));
     for (int column = 0; column < sceneOptions.columns; ++column) {
@@ -336,6 +364,17 @@ WarpQuality measureWarpQuality(const synth::SyntheticScene &scene, const QString
             y = std::floor(y) + 0.5;
         }
         const Bytes exact = exactBytes(scene, x, y);
+        for (int k = 0; k < 2; ++k) {
+            const QSize window = quality.windows[k];
+            const double figure = windowPsnr(
+                readTextureBytes(
+                    *camera.renderAt(float(x), float(y), window.width(), window.height())
+                         ->getLayer(LdrRgb),
+                    window.width(), window.height()),
+                window.width(), window.height(), exact, width, height);
+            quality.windowMean[k] += figure / positionCount;
+            quality.windowLowest[k] = std::min(quality.windowLowest[k], figure);
+        }
         const double figures[3] = {psnr(synthesise(x, y), exact),
                                    psnr(stored[int(std::lround(x))][int(std::lround(y))], exact),
                                    psnr(bilinearBlend(stored, x, y), exact)};
@@ -389,8 +428,13 @@ int warpBenchmark(GLTestContext &offscreen, const QCommandLineParser &options)
                 "bilinear blend %.2f dB\n",
                 positionCount, quality.mean[0], quality.mean[1], quality.mean[2]);
     std::printf("Lowest: warp %.2f dB, nearest view %.2f dB, bilinear blend %.2f dB; warp at "
-                "cell centres %.2f dB\n\n",
+                "cell centres %.2f dB\n",
                 quality.lowest[0], quality.lowest[1], quality.lowest[2], quality.centreMean);
+    std::printf("Warp in windows of %dx%d and %dx%d, where they show the views: mean %.2f and "
+                "%.2f dB, lowest %.2f and %.2f dB\n\n",
+                quality.windows[0].width(), quality.windows[0].height(), quality.windows[1].width(),
+                quality.windows[1].height(), quality.windowMean[0], quality.windowMean[1],
+                quality.windowLowest[0], quality.windowLowest[1]);
     double buildMilliseconds = 0.0;
 
     // Cost of a synthesised frame at the timing size, on a 3 x 3 grid of the same scene with the
@@ -907,8 +951,9 @@ int main(int argc, char *argv[])
         "lfbench warp: synthesises views of a synthetic layered light field at grid positions "
         "and at many fractional positions, and prints the PSNR of the synthesised view, of the "
         "nearest stored view and of a bilinear blend of the four surrounding views, each against "
-        "the exact view; then the time of one synthesised frame next to one plain textured-quad "
-        "copy of the same size.\n\n"
+        "the exact view, and of the warp in windows smaller and larger than the views (by odd "
+        "numbers of pixels), where they show the views; then the time of one synthesised frame "
+        "next to one plain textured-quad copy of the same size.\n\n"
         "lfbench pipeline FILE: runs the whole per-frame pipeline of one build configuration on a "
         ".lf2d file while the camera moves, in a window of the view size or of --window, and "
         "prints the plane build time next to the floor of reading the file and uploading its "
