@@ -266,15 +266,13 @@ private slots:
         QFETCH(int, height);
         SimpleCamera camera(PipelineOptions(), m_plane);
         const int viewWidth = m_options.width, viewHeight = m_options.height;
+        auto shown = [&camera](float x, float y, int w, int h) {
+            return RgbaImage {
+                w, h, readTextureFloats(*camera.renderAt(x, y, w, h)->getLayer(LdrRgb), w, h)};
+        };
         for (const auto &[x, y] : {std::pair {1.5f, 2.5f}, std::pair {2.3f, 0.8f}}) {
-            const RgbaImage view = {
-                viewWidth, viewHeight,
-                readTextureFloats(*camera.renderAt(x, y, viewWidth, viewHeight)->getLayer(LdrRgb),
-                                  viewWidth, viewHeight)};
-            const RgbaImage window = {
-                width, height,
-                readTextureFloats(*camera.renderAt(x, y, width, height)->getLayer(LdrRgb), width,
-                                  height)};
+            const RgbaImage view = shown(x, y, viewWidth, viewHeight);
+            const RgbaImage window = shown(x, y, width, height);
             // The odd pixel of a difference lies on the right and at the top.
             const int left = int(std::floor((width - viewWidth) / 2.0));
             const int bottom = int(std::floor((height - viewHeight) / 2.0));

@@ -5,6 +5,7 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <unordered_map>
 #include <utility>
 
@@ -51,8 +52,11 @@ void TextureDisposal::operator()(QOpenGLTexture *texture) const noexcept
 }
 
 PassOutputPool::PassOutputPool(int capacity)
-    : m_capacity(capacity)
-{ }
+    : m_capacity(std::max(capacity, 0))
+{
+    // Taking a texture back never allocates, so a texture's disposal cannot throw.
+    m_kept.reserve(size_t(m_capacity));
+}
 
 PassOutputPool::~PassOutputPool()
 {
@@ -89,14 +93,15 @@ void PassOutputPool::lend(QOpenGLTexture *texture)
 
 void PassOutputPool::takeBack(QOpenGLTexture *texture) noexcept
 {
+    if (m_capacity == 0) {
+        delete texture;
+        return;
+    }
     // A full pool lets the texture go that waited longest: what a frame uses comes back every
     // frame and stays.
-    if (int(m_kept.size()) >= m_capacity)
+    if (int(m_kept.size()) == m_capacity)
         m_kept.erase(m_kept.begin());
-    if (m_capacity > 0)
-        m_kept.emplace_back(texture);
-    else
-        delete texture;
+    m_kept.emplace_back(texture);
 }
 
 PassOutputPool::Use::Use(PassOutputPool &pool)
