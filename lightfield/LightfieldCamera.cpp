@@ -32,7 +32,53 @@ QVector2D searchVector(const SimpleCamera::Cell &cell)
                      cell.nextRow == cell.row ? 0.0f : cell.offsetY);
 }
 
+// The uniforms that the warp and its bounds pass share.
+void setSearchUniforms(QOpenGLShaderProgram &program, const WarpSearch &warp)
+{
+    program.setUniformValue("searchvectorX", warp.searchVector.x());
+    program.setUniformValue("searchvectorY", warp.searchVector.y());
+    program.setUniformValue("horizontalResolution", warp.viewWidth);
+    program.setUniformValue("verticalResolution", warp.viewHeight);
+    program.setUniformValue("maxDisparity", warp.maxDisparity);
+    program.setUniformValue("boundsBlockSize", searchBoundsBlockSize);
+}
+
 } // namespace
+
+bool isParallelogram(const QuadCorners &corners)
+{
+    // Opposite sides equal: lower-left + upper-right = upper-left + lower-right.
+    for (int axis = 0; axis < 2; ++axis) {
+        const float across = corners[0][axis] + corners[2][axis];
+        const float other = corners[1][axis] + corners[3][axis];
+        if (std::abs(across - other) > 1e-6f * std::max(1.0f, std::abs(across)))
+            return false;
+    }
+    return true;
+}
+
+OwnedTexture findSearchBounds(QOpenGLTexture *const (&tiles)[4], const WarpSearch &warp, int width,
+                              int height, const QuadCorners &corners)
+{
+    const int columns = (width + searchBoundsBlockSize - 1) / searchBoundsBlockSize;
+    const int rows = (height + searchBoundsBlockSize - 1) / searchBoundsBlockSize;
+    const QVector2D lowerLeft(corners[0][0], corners[0][1]);
+    const QVector2D upperLeft(corners[1][0], corners[1][1]);
+    const QVector2D lowerRight(corners[3][0], corners[3][1]);
+    return runPass(
+        {"search bounds", shaderProgram(ShaderProgram::SearchBounds), columns, rows,
+         PassFormat::Rgba32F},
+        {{tiles[0], 0}, {tiles[1], 1}, {tiles[2], 2}, {tiles[3], 3}},
+        [&](QOpenGLShaderProgram &program) {
+            static const GLint tileUnits[4] = {0, 1, 2, 3};
+            program.setUniformValueArray("disparityTiles[0]", tileUnits, 4);
+            program.setUniformValue("tileSize", disparityTileSize);
+            setSearchUniforms(program, warp);
+            program.setUniformValue("uvAtOrigin", lowerLeft);
+            program.setUniformValue("uvPerPixelX", (lowerRight - lowerLeft) / float(width));
+            program.setUniformValue("uvPerPixelY", (upperLeft - lowerLeft) / float(height));
+        });
+}
 
 SimpleCamera::SimpleCamera(PipelineOptions options, const LightfieldPlane *plane)
     : m_plane(plane)
@@ -150,9 +196,21 @@ std::unique_ptr<CameraView> SimpleCamera::renderView(int width, int height,
 OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, int width, int height,
                                     const QuadCorners &corners, int disparityRange) const
 {
-    // Each view's colour on an even unit, its disparity on the odd unit after it.
     const int views[4] = {CameraView::Base, CameraView::Right, CameraView::Diagonal,
                           CameraView::Below};
+    const QVector2D search = searchVector(cell);
+    const WarpSearch warp {search, m_plane->width(), m_plane->height(), disparityRange};
+
+    // Where each block of output pixels can begin its searches.
+    OwnedTexture bounds;
+    if (disparityRange > 0 && isParallelogram(corners)) {
+        QOpenGLTexture *tiles[4];
+        for (int i = 0; i < 4; ++i)
+            tiles[i] = view.getLayer(DisparityTiles, views[i]);
+        bounds = findSearchBounds(tiles, warp, width, height, corners);
+    }
+
+    // Each view's colour on an even unit, its disparity on the odd unit after it.
     std::vector<PassInput> inputs;
     for (int i = 0; i < 4; ++i) {
         QOpenGLTexture *colour = view.getLayer(colourLayer(), views[i]);
@@ -162,11 +220,10 @@ OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, in
         disparity->setMinMagFilters(QOpenGLTexture::Linear, QOpenGLTexture::Linear);
         inputs.push_back({colour, 2 * i});
         inputs.push_back({disparity, 2 * i + 1});
-        // The tiles' largest disparities on units 8 to 11, read unfiltered.
-        inputs.push_back({view.getLayer(DisparityTiles, views[i]), 8 + i});
     }
+    if (bounds)
+        inputs.push_back({bounds.get(), 8});
 
-    const QVector2D search = searchVector(cell);
     const PassFormat format = colourLayer() == LdrRgb ? PassFormat::Rgba8 : PassFormat::Rgba16F;
     return runPass({"view synthesis", shaderProgram(ShaderProgram::SimpleWarp), width, height,
                     format, &corners},
@@ -174,15 +231,10 @@ OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, in
                        static const GLint colourUnits[4] = {0, 2, 4, 6};
                        static const GLint disparityUnits[4] = {1, 3, 5, 7};
                        program.setUniformValueArray("input1[0]", colourUnits, 4);
-                       program.setUniformValue("searchvectorX", search.x());
-                       program.setUniformValue("searchvectorY", search.y());
-                       program.setUniformValue("horizontalResolution", m_plane->width());
-                       program.setUniformValue("verticalResolution", m_plane->height());
-                       program.setUniformValue("maxDisparity", disparityRange);
                        program.setUniformValueArray("disparity[0]", disparityUnits, 4);
-                       static const GLint tileUnits[4] = {8, 9, 10, 11};
-                       program.setUniformValueArray("disparityTiles[0]", tileUnits, 4);
-                       program.setUniformValue("tileSize", disparityTileSize);
+                       setSearchUniforms(program, warp);
+                       program.setUniformValue("searchBounds", 8);
+                       program.setUniformValue("boundedSearch", bounds ? 1 : 0);
                    });
 }
 

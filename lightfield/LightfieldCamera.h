@@ -5,6 +5,7 @@
 #include "viewer/gpu/GpuPass.h"
 
 #include <QOpenGLFunctions_3_3_Core>
+#include <QVector2D>
 
 #include <array>
 #include <memory>
@@ -74,6 +75,33 @@ private:
     int m_positionX = 1;
     int m_positionY = 1;
 };
+
+// What the warp of one frame searches: the camera's offset from the cell's base view (x right,
+// y the negated offset downward, in views), the views' size and the disparity range.
+struct WarpSearch
+{
+    QVector2D searchVector;
+    int viewWidth;
+    int viewHeight;
+    int maxDisparity;
+};
+
+// The side of the square blocks of output pixels for which the warp finds, in a pass of its own,
+// where each view's search can begin.
+inline constexpr int searchBoundsBlockSize = 4;
+
+// Whether the texture coordinates of an output's corners (lower-left, upper-left, upper-right,
+// lower-right) are affine in its pixels, as the search bounds need.
+bool isParallelogram(const QuadCorners &corners);
+
+// The pass that finds, for each block of searchBoundsBlockSize × searchBoundsBlockSize pixels of
+// a warp's output of width × height with the given corners, the first step of the search at which
+// each view can meet a surface ("simpleWarp.frag" with SEARCH_BOUNDS): a GL_RGBA32F texture of
+// ⌈width / block⌉ × ⌈height / block⌉, one channel per view (base, right, diagonal, below), each a
+// whole number. No pixel of a block can end a bracket of its search at an earlier step. tiles are
+// the views' DisparityTiles; the corners form a parallelogram. Runs inside FramebufferPasses.
+OwnedTexture findSearchBounds(QOpenGLTexture *const (&tiles)[4], const WarpSearch &warp, int width,
+                              int height, const QuadCorners &corners);
 
 std::unique_ptr<LightfieldCamera> createCamera(PipelineOptions options,
                                                const LightfieldPlane *plane);

@@ -74,11 +74,12 @@ QOpenGLTexture *storeDisparity(LightfieldPlane &plane, const LightfieldReader &r
 // height ("rgbe2rf.frag"), consuming the source. Runs inside FramebufferPasses.
 OwnedTexture convertDisparity(OwnedTexture source, int width, int height);
 
-// The side of the square tiles of DisparityTiles, in texels. Smaller tiles bound the search more
-// tightly but make it stop at every tile it crosses; with disparities of up to a few dozen pixels
-// a ray crosses one or two of these, and frames were fastest with them (`lfbench pipeline`,
-// 256² and 512² views: tiles of 4, 8, 16, 32 and 64 tried).
-inline constexpr int disparityTileSize = 32;
+// The side of the square tiles of DisparityTiles, in texels. The warp's bounds pass reads the
+// tiles that a block of four by four output pixels crosses in a stretch of two pixels of the
+// rays' travel: at one view pixel per output pixel that is at most two tiles of 8 each way, one
+// gather. Tiles of 4 bound the search more tightly but need up to four gathers; frames cost the
+// same either way (`lfbench warp`, 512² views).
+inline constexpr int disparityTileSize = 8;
 
 // The pass that finds the largest disparity of each tile of a stored RGBE disparity image of
 // width × height: a GL_R32F texture of ⌈width / disparityTileSize⌉ × ⌈height / disparityTileSize⌉

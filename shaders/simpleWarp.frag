@@ -15,22 +15,38 @@
 // any weighted view found at this pixel; a view in which the point is hidden (it finds a surface
 // further back, or none) is left out, and the others make up its share.
 //
-// The search skips the stretches of a ray that cannot hold a surface: a ray stops only at a
-// disparity no larger than the largest one of the tile it crosses there, and each view's tiles
-// know theirs. What it finds is what a search of every step finds.
+// The search skips the steps of a ray that cannot end at a surface: a pass of its own, compiled
+// with SEARCH_BOUNDS, finds for each block of output pixels the first step at which any of them
+// can meet one, from the largest disparity of each tile of the views' texels. What a search
+// finds is what a search of every step finds.
 //
 // Compiled with NEAREST_VIEW, for light fields without disparity, it shows the first view as it
 // is: the camera then names the nearest stored view for every sampler.
+//
+// The software driver runs both sides of every branch for a group of pixels, and the body of
+// every loop at least once; the search is laid out so that what only some pixels need costs the
+// others little.
 
 uniform sampler2D input1[4]; // colour of the views base, right, diagonal, below
 uniform sampler2D disparity[4]; // their disparity, pixels per view step
-uniform sampler2D disparityTiles[4]; // the largest disparity of each tile of their texels
-uniform int tileSize; // the side of those tiles in texels
 uniform float searchvectorX; // camera offset right of the base view, in views
 uniform float searchvectorY; // camera offset below the base view, negated, in views
 uniform int horizontalResolution; // view size in pixels
 uniform int verticalResolution;
 uniform int maxDisparity; // search range in pixels per view step; 0 without disparity
+// Per block of boundsBlockSize x boundsBlockSize output pixels, for each view (base, right,
+// diagonal, below in r, g, b, a): the first step of the search at which a surface can be met.
+uniform sampler2D searchBounds;
+uniform int boundsBlockSize;
+uniform int boundedSearch; // 0 when the bounds are unknown: every search starts at the top
+#ifdef SEARCH_BOUNDS
+uniform sampler2D disparityTiles[4]; // the largest disparity of each tile of the views' texels
+uniform int tileSize; // the side of those tiles in texels
+// The texture coordinate at output point (x, y) is uvAtOrigin + x * uvPerPixelX + y * uvPerPixelY.
+uniform vec2 uvAtOrigin;
+uniform vec2 uvPerPixelX;
+uniform vec2 uvPerPixelY;
+#endif
 
 in vec2 uv;
 layout(location = 0) out vec4 colour;
@@ -46,10 +62,11 @@ const int maxSteps = 65536;
 
 struct Sample
 {
+    // The colour of the surface seen, or without one the colour where the ray met the farthest
+    // surface.
     vec4 colour;
     float depth; // disparity of the surface seen, or -1 when none agrees with itself
     bool clean; // no nearer surface is close enough to have bled into the colour
-    vec4 farthest; // without a surface: the colour where the ray met the farthest one
 };
 
 // The disparity of the texel at a texture position, 0 outside the view. Read unfiltered: a
@@ -62,57 +79,6 @@ float disparityAt(sampler2D disparityMap, vec2 position)
     if (any(lessThan(texel, ivec2(0))) || any(greaterThanEqual(texel, size)))
         return 0.0;
     return texelFetch(disparityMap, texel, 0).r;
-}
-
-// The colour at a texture position. Inside the view a filtered read never reaches past the
-// outermost texel centres, so the view's edge is not darkened by the transparent border; outside
-// the view it is that border.
-vec4 colourAt(sampler2D colourMap, vec2 position)
-{
-    vec2 size = vec2(horizontalResolution, verticalResolution);
-    if (any(lessThan(position, vec2(0.0))) || any(greaterThan(position, vec2(1.0))))
-        return texture(colourMap, position);
-    return texture(colourMap, clamp(position, 0.5 / size, 1.0 - 0.5 / size));
-}
-
-// No disparity in a tile of the view exceeds this: the tile's largest, made a little larger to
-// cover the rounding of the half-float map; 0 for a tile outside the view.
-float tileBound(sampler2D tiles, ivec2 tile)
-{
-    ivec2 tileCount = (ivec2(horizontalResolution, verticalResolution) + tileSize - 1) / tileSize;
-    if (any(lessThan(tile, ivec2(0))) || any(greaterThanEqual(tile, tileCount)))
-        return 0.0;
-    return texelFetch(tiles, tile, 0).r * (1.0 + 1.0 / 1024.0);
-}
-
-// Where the ray at disparity d lies in a view's tiles: the bound of its tile and the disparity
-// below which the ray has left that tile.
-struct TileSpan
-{
-    float bound;
-    float exitAt;
-};
-
-TileSpan tileAlongRay(sampler2D tiles, vec2 offset, float d)
-{
-    ivec2 size = ivec2(horizontalResolution, verticalResolution);
-    // In texels, as disparityAt finds them.
-    vec2 position = (uv + d * offset / vec2(size)) * vec2(size);
-    ivec2 tile = ivec2(floor(position / float(tileSize)));
-
-    TileSpan span;
-    span.bound = tileBound(tiles, tile);
-    // As d falls the ray moves by -offset texels per unit.
-    vec2 low = vec2(tile * tileSize);
-    vec2 exits = vec2(-1e30);
-    for (int axis = 0; axis < 2; ++axis) {
-        if (offset[axis] > 0.0)
-            exits[axis] = d - (position[axis] - low[axis]) / offset[axis];
-        else if (offset[axis] < 0.0)
-            exits[axis] = d - (low[axis] + float(tileSize) - position[axis]) / -offset[axis];
-    }
-    span.exitAt = max(exits.x, exits.y);
-    return span;
 }
 
 // Whether a surface nearer than d lies within the texels a filtered colour read at position
@@ -134,6 +100,28 @@ bool nearerSurfaceAround(sampler2D disparityMap, vec2 position, float d)
     return max(max(m.x, m.y), max(m.z, m.w)) > d + sameSurface;
 }
 
+// The steps of the search along one view's ray: step k lies at d = range - k * delta. offset is
+// the camera's offset from that view in pixels per unit of disparity.
+struct Steps
+{
+    float range;
+    int count;
+    float delta;
+};
+
+Steps stepsAlong(vec2 offset)
+{
+    float reach = max(abs(offset.x), abs(offset.y));
+    Steps steps;
+    // Nothing moves farther than across the whole view between neighbouring views; whatever the
+    // uniform says, the search stays within that, and so does its number of steps. Half a pixel
+    // of travel along the ray per step, so that no surface is stepped over.
+    steps.range = min(float(maxDisparity), float(max(horizontalResolution, verticalResolution)));
+    steps.count = int(min(ceil(2.0 * steps.range * reach), float(maxSteps)));
+    steps.delta = steps.count > 0 ? steps.range / float(steps.count) : 0.0;
+    return steps;
+}
+
 float residual(sampler2D disparityMap, vec2 direction, float d)
 {
     return disparityAt(disparityMap, uv + d * direction) - d;
@@ -141,140 +129,215 @@ float residual(sampler2D disparityMap, vec2 direction, float d)
 
 // The front-most self-consistent surface along the ray of one source view. offset is the
 // camera's offset from that view in pixels per unit of disparity, in texture directions.
-Sample search(sampler2D colourMap, sampler2D disparityMap, sampler2D tiles, vec2 offset)
+// Steps before firstStep are known to meet no surface.
+Sample search(sampler2D colourMap, sampler2D disparityMap, vec2 offset, int firstStep)
 {
     vec2 texel = 1.0 / vec2(horizontalResolution, verticalResolution);
     vec2 direction = offset * texel;
     float reach = max(abs(offset.x), abs(offset.y));
-    // Nothing moves farther than across the whole view between neighbouring views; whatever the
-    // uniform says, the search stays within that, and so does its number of steps.
-    float range = min(float(maxDisparity), float(max(horizontalResolution, verticalResolution)));
+    Steps grid = stepsAlong(offset);
+    float range = grid.range;
 
-    Sample found;
-    found.colour = vec4(0.0);
-    found.depth = -1.0;
-    found.clean = true;
-    found.farthest = vec4(0.0);
-
-    // A view at the camera position sees exactly what the camera sees.
-    if (reach == 0.0 || range == 0.0) {
-        found.colour = texture(colourMap, uv);
-        found.depth = disparityAt(disparityMap, uv);
-        return found;
-    }
-
-    // Half a pixel of travel along the ray per step, so that no surface is stepped over. Step k
-    // lies at d = range - k × delta; upper is the step before the one examined.
-    int steps = int(min(ceil(2.0 * range * reach), float(maxSteps)));
-    float delta = range / float(steps);
-    int k = 0;
-    float upper = range;
+    // upper is the step before the one examined.
+    int steps = grid.count;
+    float delta = grid.delta;
+    int k = clamp(firstStep - 1, 0, steps);
+    float upper = range - float(k) * delta;
     float gUpper = residual(disparityMap, direction, upper);
     float farthestDisparity = gUpper + upper;
     float farthestAt = upper;
+    bool accepted = false;
+    float d = 0.0;
+    // A bracket is found by a loop that reads one texel a step, and is examined outside it: the
+    // software driver runs every branch of a loop's body for a group of pixels when any of them
+    // takes it, so the examination inside would cost every step as much as a root.
     while (k < steps) {
-        // A step can end a bracket only where the residual is not negative, that is where d is
-        // at most the largest disparity of the tile the ray is in: the steps above that within
-        // the tile are passed over, up to the last one, which begins the next bracket.
-        TileSpan span = tileAlongRay(tiles, offset, upper);
-        int last = int(ceil((range - max(span.exitAt, span.bound) - 0.001) / delta)) - 1;
-        if (last > k) {
-            k = min(last, steps);
-            upper = range - float(k) * delta;
-            gUpper = residual(disparityMap, direction, upper);
-            if (gUpper + upper < farthestDisparity) {
-                farthestDisparity = gUpper + upper;
-                farthestAt = upper;
-            }
-            continue;
-        }
-        // Every step to the first one outside the tile.
-        int end = clamp(int(ceil((range - span.exitAt) / delta)), k + 1, steps);
-        for (; k < end; ++k) {
-            float lower = range - float(k + 1) * delta;
-            float gLower = residual(disparityMap, direction, lower);
+        float lower = upper;
+        float gLower = gUpper;
+        bool bracket = false;
+        for (; k < steps && !bracket; ++k) {
+            upper = lower;
+            gUpper = gLower;
+            lower = range - float(k + 1) * delta;
+            gLower = residual(disparityMap, direction, lower);
             if (gLower + lower < farthestDisparity) {
                 farthestDisparity = gLower + lower;
                 farthestAt = lower;
             }
             // The residual grows as d falls on a surface, so a root lies where it turns from
             // negative to positive.
-            if (gUpper <= 0.0 && gLower >= 0.0) {
-                // On a surface of one disparity the residual is linear in d, and the secant
-                // through the bracket's ends meets the root exactly; elsewhere, bisection.
-                float rise = gLower - gUpper;
-                float d = rise > 0.0 ? lower + gLower * (upper - lower) / rise : lower;
-                float gRoot = residual(disparityMap, direction, d);
-                if (abs(gRoot) > agreement) {
-                    float a = lower;
-                    float b = upper;
-                    for (int i = 0; i < refinements; ++i) {
-                        float middle = 0.5 * (a + b);
-                        if (residual(disparityMap, direction, middle) >= 0.0)
-                            a = middle;
-                        else
-                            b = middle;
-                    }
-                    d = 0.5 * (a + b);
-                    gRoot = residual(disparityMap, direction, d);
-                }
-                if (abs(gRoot) <= agreement) {
-                    found.colour = colourAt(colourMap, uv + d * direction);
-                    found.depth = d;
-                    found.clean = !nearerSurfaceAround(disparityMap, uv + d * direction, d);
-                    return found;
-                }
-            }
-            upper = lower;
-            gUpper = gLower;
+            bracket = gUpper <= 0.0 && gLower >= 0.0;
         }
+        if (!bracket)
+            break;
+        // On a surface of one disparity the residual is linear in d, and the secant through the
+        // bracket's ends meets the root exactly; elsewhere, bisection.
+        float rise = gLower - gUpper;
+        d = rise > 0.0 ? lower + gLower * (upper - lower) / rise : lower;
+        float gRoot = residual(disparityMap, direction, d);
+        if (abs(gRoot) > agreement) {
+            float a = lower;
+            float b = upper;
+            for (int i = 0; i < refinements; ++i) {
+                float middle = 0.5 * (a + b);
+                if (residual(disparityMap, direction, middle) >= 0.0)
+                    a = middle;
+                else
+                    b = middle;
+            }
+            d = 0.5 * (a + b);
+            gRoot = residual(disparityMap, direction, d);
+        }
+        accepted = abs(gRoot) <= agreement;
+        if (accepted)
+            break;
+        // Not a surface: the search goes on from the bracket's lower end.
+        upper = lower;
+        gUpper = gLower;
     }
-    // Beyond the view's edge the ray met nothing but the transparent border; the edge texel is
-    // the nearest thing the view saw there.
+
+    // A view at the camera position sees exactly what the camera sees, and with no range to
+    // search every view shows what it has where it is; the one read above is its disparity there.
+    bool inPlace = reach == 0.0 || range == 0.0;
+    Sample found;
+    found.depth = inPlace ? max(farthestDisparity, 0.0) : accepted ? d : -1.0;
+    found.clean = inPlace || !nearerSurfaceAround(disparityMap, uv + d * direction, d);
+    // One colour read serves every outcome. A surface found inside the view is read between the
+    // outermost texel centres, so the view's edge is not darkened by the transparent border;
+    // beyond the view's edge the ray met nothing but that border, and the edge texel is the
+    // nearest thing the view saw there. Without a surface, the colour is the farthest one's.
     vec2 size = vec2(horizontalResolution, verticalResolution);
-    found.farthest =
-        texture(colourMap, clamp(uv + farthestAt * direction, 0.5 / size, 1.0 - 0.5 / size));
+    vec2 at = inPlace ? uv : uv + (accepted ? d : farthestAt) * direction;
+    bool outside = any(lessThan(at, vec2(0.0))) || any(greaterThan(at, vec2(1.0)));
+    found.colour = texture(colourMap, inPlace || (accepted && outside)
+                                          ? at
+                                          : clamp(at, 0.5 / size, 1.0 - 0.5 / size));
     return found;
 }
 
+// Where the four views lie from the base view, in the camera's offset directions.
+const vec2 viewOffset[4] = vec2[4](vec2(0.0), vec2(-1.0, 0.0), vec2(-1.0, 1.0), vec2(0.0, 1.0));
+
+// The bilinear weights of the four views.
+void cellWeights(out float weight[4])
+{
+    vec2 fraction = clamp(vec2(searchvectorX, -searchvectorY), 0.0, 1.0);
+    weight[0] = (1.0 - fraction.x) * (1.0 - fraction.y);
+    weight[1] = fraction.x * (1.0 - fraction.y);
+    weight[2] = fraction.x * fraction.y;
+    weight[3] = (1.0 - fraction.x) * fraction.y;
+}
+
+#ifdef SEARCH_BOUNDS
+// Stretches of the ray that the bounds test at once, in texels of travel.
+const float stretchTravel = 2.0;
+// Room for the rounding of texture coordinates, in texels.
+const float roundingMargin = 0.01;
+
+// No disparity in the tiles from first to last exceeds this: their largest, made a little larger
+// to cover the rounding of the half-float maps. The tiles are read 2 x 2 in a gather at the
+// corner they share, where no rounding can pick others; beyond the view the border reads 0, as
+// no surface lies there.
+float tilesBound(sampler2D tiles, ivec2 first, ivec2 last)
+{
+    vec2 count = vec2((ivec2(horizontalResolution, verticalResolution) + tileSize - 1) / tileSize);
+    float bound = 0.0;
+    for (int y = first.y; y <= last.y; y += 2) {
+        for (int x = first.x; x <= last.x; x += 2) {
+            vec4 m = textureGather(tiles, vec2(x + 1, y + 1) / count);
+            bound = max(bound, max(max(m.x, m.y), max(m.z, m.w)));
+        }
+    }
+    return bound * (1.0 + 1.0 / 1024.0);
+}
+
+// The first step at which the search of one view, for any pixel whose texel position lies in the
+// rectangle from low to high, can end a bracket: one needs a disparity at least as large as the
+// ray's, and the tiles bound the disparities the ray can meet in a stretch of its travel.
+float firstStepOfBlock(sampler2D tiles, vec2 offset, vec2 low, vec2 high)
+{
+    float reach = max(abs(offset.x), abs(offset.y));
+    Steps steps = stepsAlong(offset);
+    if (reach == 0.0 || steps.count == 0)
+        return 0.0;
+    // Every step at a disparity from clearAbove up to the range is known to be passed.
+    float clearAbove = steps.range;
+    float stretch = stretchTravel / reach;
+    while (clearAbove > 0.0) {
+        float lower = max(clearAbove - stretch, 0.0);
+        vec2 a = min(low + lower * offset, low + clearAbove * offset) - roundingMargin;
+        vec2 b = max(high + lower * offset, high + clearAbove * offset) + roundingMargin;
+        ivec2 firstTile = ivec2(floor(floor(a) / float(tileSize)));
+        ivec2 lastTile = ivec2(floor(floor(b) / float(tileSize)));
+        if (tilesBound(tiles, firstTile, lastTile) >= lower)
+            break;
+        clearAbove = lower;
+    }
+    // The first step below clearAbove, or one above it where rounding could tell otherwise.
+    return max(floor((steps.range - clearAbove) / steps.delta - 0.01) + 1.0, 0.0);
+}
+
+void main()
+{
+    float weight[4];
+    cellWeights(weight);
+    // The texel positions of the pixel centres at the block's corners.
+    vec2 size = vec2(horizontalResolution, verticalResolution);
+    vec2 origin = floor(gl_FragCoord.xy) * float(boundsBlockSize) + 0.5;
+    vec2 far = origin + float(boundsBlockSize - 1);
+    vec2 corner[4] = vec2[4](
+        uvAtOrigin + origin.x * uvPerPixelX + origin.y * uvPerPixelY,
+        uvAtOrigin + far.x * uvPerPixelX + origin.y * uvPerPixelY,
+        uvAtOrigin + origin.x * uvPerPixelX + far.y * uvPerPixelY,
+        uvAtOrigin + far.x * uvPerPixelX + far.y * uvPerPixelY);
+    vec2 low = min(min(corner[0], corner[1]), min(corner[2], corner[3])) * size;
+    vec2 high = max(max(corner[0], corner[1]), max(corner[2], corner[3])) * size;
+    vec2 camera = vec2(searchvectorX, searchvectorY);
+    colour = vec4(
+        weight[0] > 0.0 ? firstStepOfBlock(disparityTiles[0], camera + viewOffset[0], low, high) : 0.0,
+        weight[1] > 0.0 ? firstStepOfBlock(disparityTiles[1], camera + viewOffset[1], low, high) : 0.0,
+        weight[2] > 0.0 ? firstStepOfBlock(disparityTiles[2], camera + viewOffset[2], low, high) : 0.0,
+        weight[3] > 0.0 ? firstStepOfBlock(disparityTiles[3], camera + viewOffset[3], low, high) : 0.0);
+}
+#else
 void main()
 {
 #ifdef NEAREST_VIEW
     colour = texture(input1[0], uv);
 #else
-    vec2 fraction = clamp(vec2(searchvectorX, -searchvectorY), 0.0, 1.0);
     float weight[4];
-    weight[0] = (1.0 - fraction.x) * (1.0 - fraction.y);
-    weight[1] = fraction.x * (1.0 - fraction.y);
-    weight[2] = fraction.x * fraction.y;
-    weight[3] = (1.0 - fraction.x) * fraction.y;
-
-    // Nothing moves between the views: they blend where they are.
-    if (maxDisparity == 0) {
-        colour = weight[0] * texture(input1[0], uv) + weight[1] * texture(input1[1], uv)
-            + weight[2] * texture(input1[2], uv) + weight[3] * texture(input1[3], uv);
-        return;
-    }
+    cellWeights(weight);
 
     // Offsets of the camera from each view: right of base is +x, below base is -t.
     vec2 camera = vec2(searchvectorX, searchvectorY);
+    ivec4 first = boundedSearch != 0
+        ? ivec4(texelFetch(searchBounds, ivec2(gl_FragCoord.xy) / boundsBlockSize, 0))
+        : ivec4(0);
     // A view without weight plays no part; on a grid line half of them have none.
     Sample views[4];
     Sample none;
     none.colour = vec4(0.0);
     none.depth = -1.0;
     none.clean = false;
-    none.farthest = vec4(0.0);
-    views[0] = weight[0] > 0.0 ? search(input1[0], disparity[0], disparityTiles[0], camera) : none;
+    views[0] = weight[0] > 0.0
+        ? search(input1[0], disparity[0], camera + viewOffset[0], first[0])
+        : none;
     views[1] = weight[1] > 0.0
-        ? search(input1[1], disparity[1], disparityTiles[1], camera + vec2(-1.0, 0.0))
+        ? search(input1[1], disparity[1], camera + viewOffset[1], first[1])
         : none;
     views[2] = weight[2] > 0.0
-        ? search(input1[2], disparity[2], disparityTiles[2], camera + vec2(-1.0, 1.0))
+        ? search(input1[2], disparity[2], camera + viewOffset[2], first[2])
         : none;
     views[3] = weight[3] > 0.0
-        ? search(input1[3], disparity[3], disparityTiles[3], camera + vec2(0.0, 1.0))
+        ? search(input1[3], disparity[3], camera + viewOffset[3], first[3])
         : none;
+
+    // Nothing moves between the views: they blend where they are.
+    if (maxDisparity == 0) {
+        colour = weight[0] * views[0].colour + weight[1] * views[1].colour
+            + weight[2] * views[2].colour + weight[3] * views[3].colour;
+        return;
+    }
 
     // The front-most surface any view with a weight sees.
     float front = -1.0;
@@ -303,10 +366,11 @@ void main()
     // along each view's ray, usually the background next to the occluder.
     if (total == 0.0) {
         for (int i = 0; i < 4; ++i) {
-            sum += weight[i] * views[i].farthest;
+            sum += weight[i] * views[i].colour;
             total += weight[i];
         }
     }
     colour = sum / total;
 #endif
 }
+#endif

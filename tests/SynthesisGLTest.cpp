@@ -304,16 +304,16 @@ private slots:
         }
     }
 
-    void skippedTilesChangeNoSurface_data()
+    void skippedStepsChangeNoSurface_data()
     {
         forBothScenes([](const char *scene) { QTest::addRow("%s", scene) << QString(scene); });
     }
 
-    void skippedTilesChangeNoSurface()
+    void skippedStepsChangeNoSurface()
     {
         useScene();
-        // A plane whose tiles all claim a disparity beyond any search range: nothing is
-        // skipped, every step of every ray is examined.
+        // A plane whose tiles all claim a disparity beyond any search range: the bounds skip
+        // nothing, every step of every ray is examined.
         LightfieldReader reader(QUrl::fromLocalFile(m_path));
         std::unique_ptr<LightfieldPlane> everyStep = buildLdrPlane(PipelineOptions(), &reader);
         const int columns = (m_options.width + disparityTileSize - 1) / disparityTileSize;
@@ -331,7 +331,9 @@ private slots:
             }
         }
         // Every surface is found where the full search finds it; only the fill of points that
-        // no view sees may differ, as it looks back along fewer steps of the rays.
+        // no view sees may differ, as it looks back along fewer steps of the rays: on the
+        // cluttered scene up to half a percent of the texels, next to thin occluders and where
+        // rays leave the view.
         for (const QPointF position :
              {QPointF(1.5, 1.5), QPointF(2.25, 0.75), QPointF(0.6, 3.0), QPointF(3.9, 3.9)}) {
             const float x = float(position.x()), y = float(position.y());
@@ -348,10 +350,134 @@ private slots:
             const ImageDifference fullError = compareRgb(full, exactView(x, y));
             qInfo("(%.2f, %.2f): %d texels differ; %.2f dB against %.2f dB", x, y, differing,
                   skippingError.psnr, fullError.psnr);
-            QVERIFY2(differing <= m_options.width * m_options.height / 200,
+            QVERIFY2(differing <= m_options.width * m_options.height / 100,
                      qPrintable(QStringLiteral("%1 texels differ").arg(differing)));
             QVERIFY(skippingError.psnr >= fullError.psnr - 0.2);
         }
+    }
+
+    void searchBoundsSkipOnlyStepsThatMeetNoSurface_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<QPointF>("cropAt");
+        QTest::addColumn<QPointF>("position");
+        forBothScenes([](const char *scene) {
+            QTest::addRow("%s: the view", scene)
+                << 160 << 128 << QPointF(0, 0) << QPointF(1.5, 1.5) << QString(scene);
+            QTest::addRow("%s: an odd crop", scene)
+                << 97 << 131 << QPointF(-0.13, 0.21) << QPointF(2.3, 0.8) << QString(scene);
+            // Unit corners on a window of another size: a block covers more or fewer texels.
+            QTest::addRow("%s: stretched", scene)
+                << 240 << 96 << QPointF(0, 0) << QPointF(0.6, 3.0) << QString(scene);
+        });
+    }
+
+    // The bounds pass against the search it bounds, step by step on the CPU: no pixel of a block
+    // can end a bracket before the step its bounds name, and the bounds skip much of what they
+    // could.
+    void searchBoundsSkipOnlyStepsThatMeetNoSurface()
+    {
+        useScene();
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(QPointF, cropAt);
+        QFETCH(QPointF, position);
+        const int viewWidth = m_options.width, viewHeight = m_options.height;
+        const double sx = double(width) / viewWidth, sy = double(height) / viewHeight;
+        const float left = float(cropAt.x()), bottom = float(cropAt.y());
+        const float right = float(cropAt.x() + (cropAt.isNull() ? 1.0 : sx));
+        const float top = float(cropAt.y() + (cropAt.isNull() ? 1.0 : sy));
+        const QuadCorners corners = {{left, bottom}, {left, top}, {right, top}, {right, bottom}};
+        QVERIFY(isParallelogram(corners));
+
+        SimpleCamera camera(PipelineOptions(), m_plane);
+        const SimpleCamera::Cell cell = camera.pickCell(float(position.x()), float(position.y()));
+        const QVector2D search(cell.offsetX, cell.offsetY);
+        const WarpSearch warp {search, viewWidth, viewHeight, m_plane->maxDisparity()};
+        const QPoint views[4] = {{cell.column, cell.row},
+                                 {cell.nextColumn, cell.row},
+                                 {cell.nextColumn, cell.nextRow},
+                                 {cell.column, cell.nextRow}};
+        QOpenGLTexture *tiles[4];
+        std::vector<float> disparity[4];
+        for (int i = 0; i < 4; ++i) {
+            tiles[i] = m_plane->layerAt(views[i].x(), views[i].y(), DisparityTiles);
+            disparity[i] = readTextureFloats(
+                *m_plane->layerAt(views[i].x(), views[i].y(), Disparity), viewWidth, viewHeight);
+        }
+        const int columns = (width + searchBoundsBlockSize - 1) / searchBoundsBlockSize;
+        const int rows = (height + searchBoundsBlockSize - 1) / searchBoundsBlockSize;
+        std::vector<float> bounds;
+        {
+            const Framebuffer framebuffer = Framebuffer::generate();
+            FramebufferPasses passes(framebuffer);
+            const OwnedTexture texture = findSearchBounds(tiles, warp, width, height, corners);
+            bounds = readTextureFloats(*texture, columns, rows);
+        }
+
+        // As the warp's search steps: from the range down, half a pixel of travel a step.
+        const QVector2D viewOffsets[4] = {{0, 0}, {-1, 0}, {-1, 1}, {0, 1}};
+        const double range = std::min(m_plane->maxDisparity(), std::max(viewWidth, viewHeight));
+        const std::array<float, 4> weights = cellWeights(cell.offsetX, cell.offsetY);
+        double skipped = 0.0, skippable = 0.0;
+        for (int i = 0; i < 4; ++i) {
+            // A view without weight is not searched.
+            if (weights[i] == 0.0f)
+                continue;
+            const QVector2D offset = search + viewOffsets[i];
+            const double reach = std::max(std::abs(offset.x()), std::abs(offset.y()));
+            const int steps = int(std::ceil(2.0 * range * reach));
+            const double delta = range / steps;
+            // The first step at which the ray of output pixel (x, y) meets a disparity at least
+            // its own, taking either texel where the position lies within rounding of an edge.
+            auto firstMeeting = [&](int x, int y) {
+                const double u = left + (x + 0.5) / width * (right - left);
+                const double v = bottom + (y + 0.5) / height * (top - bottom);
+                for (int k = 1; k <= steps; ++k) {
+                    const double d = range - k * delta;
+                    const double px = u * viewWidth + d * offset.x();
+                    const double py = v * viewHeight + d * offset.y();
+                    for (const double tx : {std::floor(px - 1e-3), std::floor(px + 1e-3)}) {
+                        for (const double ty : {std::floor(py - 1e-3), std::floor(py + 1e-3)}) {
+                            const bool inside =
+                                tx >= 0 && ty >= 0 && tx < viewWidth && ty < viewHeight;
+                            const float found = inside
+                                ? disparity[i][(size_t(ty) * viewWidth + size_t(tx)) * 4]
+                                : 0.0f;
+                            if (found >= d)
+                                return k;
+                        }
+                    }
+                }
+                return steps + 1;
+            };
+            for (int blockY = 0; blockY < rows; ++blockY) {
+                for (int blockX = 0; blockX < columns; ++blockX) {
+                    int earliest = steps + 1;
+                    for (int y = blockY * 4; y < std::min(blockY * 4 + 4, height); ++y) {
+                        for (int x = blockX * 4; x < std::min(blockX * 4 + 4, width); ++x)
+                            earliest = std::min(earliest, firstMeeting(x, y));
+                    }
+                    const float bound = bounds[(size_t(blockY) * columns + blockX) * 4 + i];
+                    QCOMPARE(bound, std::floor(bound));
+                    if (bound > float(earliest)) {
+                        QFAIL(qPrintable(QStringLiteral("view %1, block (%2, %3): the bounds "
+                                                        "skip to step %4, a pixel meets a "
+                                                        "surface at step %5")
+                                             .arg(i)
+                                             .arg(blockX)
+                                             .arg(blockY)
+                                             .arg(double(bound))
+                                             .arg(earliest)));
+                    }
+                    skipped += std::min(double(bound), double(steps)) - 1.0;
+                    skippable += std::min(earliest, steps) - 1.0;
+                }
+            }
+        }
+        qInfo("the bounds skip %.0f of %.0f steps that a block could skip", skipped, skippable);
+        QVERIFY(skipped >= 0.5 * skippable);
     }
 };
 

@@ -35,6 +35,8 @@ FormatTriple formatOf(PassFormat format)
         return {QOpenGLTexture::R16F, QOpenGLTexture::Red, QOpenGLTexture::Float16};
     case PassFormat::R32F:
         return {QOpenGLTexture::R32F, QOpenGLTexture::Red, QOpenGLTexture::Float32};
+    case PassFormat::Rgba32F:
+        return {QOpenGLTexture::RGBA32F, QOpenGLTexture::RGBA, QOpenGLTexture::Float32};
     case PassFormat::Rgba8:
         break;
     }

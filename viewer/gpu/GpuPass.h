@@ -41,6 +41,7 @@ enum class PassFormat
     Rgba16F, // half-float colour, may exceed 1: GL_RGBA16F, GL_RGBA / GL_HALF_FLOAT
     R16F, // one half-float channel: GL_R16F, GL_RED / GL_HALF_FLOAT
     R32F, // one float channel: GL_R32F, GL_RED / GL_FLOAT
+    Rgba32F, // four float channels: GL_RGBA32F, GL_RGBA / GL_FLOAT
 };
 
 // A framebuffer object, owned. Move-only; it is released with the context it was made in, and

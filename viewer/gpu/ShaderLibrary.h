@@ -25,6 +25,7 @@ enum class ShaderProgram : int
     NormalizeLuminance,
     NearestView,
     DisparityTiles,
+    SearchBounds,
 };
 
 struct ShaderProgramFile
@@ -51,6 +52,7 @@ inline constexpr ShaderProgramFile shaderProgramFiles[] = {
     {ShaderProgram::NormalizeLuminance, "NormalizeLuminance.frag"},
     {ShaderProgram::NearestView, "simpleWarp.frag", "NEAREST_VIEW"},
     {ShaderProgram::DisparityTiles, "rgbe2rf.frag", "DISPARITY_TILES"},
+    {ShaderProgram::SearchBounds, "simpleWarp.frag", "SEARCH_BOUNDS"},
 };
 
 inline constexpr int shaderProgramCount = int(std::size(shaderProgramFiles));
