@@ -57,17 +57,80 @@ bool isParallelogram(const QuadCorners &corners)
     return true;
 }
 
-OwnedTexture findSearchBounds(QOpenGLTexture *const (&tiles)[4], const WarpSearch &warp, int width,
-                              int height, const QuadCorners &corners)
+DrawnRegion reachOfViews(const WarpSearch &warp, int width, int height, const QuadCorners &corners)
 {
-    const int columns = (width + searchBoundsBlockSize - 1) / searchBoundsBlockSize;
-    const int rows = (height + searchBoundsBlockSize - 1) / searchBoundsBlockSize;
+    DrawnRegion everywhere {0, 0, width, height, {0.0f, 0.0f, 0.0f, 0.0f}};
+    // The texel positions whose rays can reach a view: the views, with room for the texels that
+    // filtered reads and the outline check take next to a position, widened by as far as a ray
+    // travels over the search range.
+    const double viewWidth = warp.viewWidth, viewHeight = warp.viewHeight;
+    const double range = std::min(warp.maxDisparity, std::max(warp.viewWidth, warp.viewHeight));
+    const double reachX = range * (std::abs(warp.searchVector.x()) + 1.0);
+    const double reachY = range * (std::abs(warp.searchVector.y()) + 1.0);
+    const double margin = 2.0;
+    const double lowX = -margin - reachX, highX = viewWidth + margin + reachX;
+    const double lowY = -margin - reachY, highY = viewHeight + margin + reachY;
+
+    // Output pixel centre (x, y) lies at texel position origin + x · alongX + y · alongY.
+    const auto corner = [&](int index, int axis) {
+        return double(corners[index][axis]) * (axis == 0 ? viewWidth : viewHeight);
+    };
+    const double originX = corner(0, 0), originY = corner(0, 1);
+    const double alongXx = (corner(3, 0) - originX) / width,
+                 alongXy = (corner(3, 1) - originY) / width;
+    const double alongYx = (corner(1, 0) - originX) / height,
+                 alongYy = (corner(1, 1) - originY) / height;
+    const double determinant = alongXx * alongYy - alongYx * alongXy;
+    if (std::abs(determinant) < 1e-12)
+        return everywhere;
+    double lowPixelX = std::numeric_limits<double>::max(), highPixelX = -lowPixelX;
+    double lowPixelY = lowPixelX, highPixelY = highPixelX;
+    for (const double tx : {lowX, highX}) {
+        for (const double ty : {lowY, highY}) {
+            const double px = tx - originX, py = ty - originY;
+            const double x = (px * alongYy - py * alongYx) / determinant;
+            const double y = (py * alongXx - px * alongXy) / determinant;
+            lowPixelX = std::min(lowPixelX, x);
+            highPixelX = std::max(highPixelX, x);
+            lowPixelY = std::min(lowPixelY, y);
+            highPixelY = std::max(highPixelY, y);
+        }
+    }
+    // Pixel x has its centre at x + 0.5; one pixel more on every side for rounding.
+    const auto first = [](double centre, int size) {
+        return int(std::clamp(std::floor(centre - 0.5) - 1.0, 0.0, double(size)));
+    };
+    const auto end = [](double centre, int size) {
+        return int(std::clamp(std::ceil(centre - 0.5) + 2.0, 0.0, double(size)));
+    };
+    DrawnRegion region = everywhere;
+    region.x = first(lowPixelX, width);
+    region.y = first(lowPixelY, height);
+    region.width = std::max(0, end(highPixelX, width) - region.x);
+    region.height = std::max(0, end(highPixelY, height) - region.y);
+    return region;
+}
+
+OwnedTexture findSearchBounds(QOpenGLTexture *const (&tiles)[4], const WarpSearch &warp, int width,
+                              int height, const QuadCorners &corners, const DrawnRegion *region)
+{
+    const int block = searchBoundsBlockSize;
+    const int columns = (width + block - 1) / block;
+    const int rows = (height + block - 1) / block;
+    // The blocks that meet the region.
+    DrawnRegion blocks {0, 0, columns, rows, {0.0f, 0.0f, 0.0f, 0.0f}};
+    if (region) {
+        blocks.x = region->x / block;
+        blocks.y = region->y / block;
+        blocks.width = (region->x + region->width + block - 1) / block - blocks.x;
+        blocks.height = (region->y + region->height + block - 1) / block - blocks.y;
+    }
     const QVector2D lowerLeft(corners[0][0], corners[0][1]);
     const QVector2D upperLeft(corners[1][0], corners[1][1]);
     const QVector2D lowerRight(corners[3][0], corners[3][1]);
     return runPass(
         {"search bounds", shaderProgram(ShaderProgram::SearchBounds), columns, rows,
-         PassFormat::Rgba32F},
+         PassFormat::Rgba32F, nullptr, &blocks},
         {{tiles[0], 0}, {tiles[1], 1}, {tiles[2], 2}, {tiles[3], 3}},
         [&](QOpenGLShaderProgram &program) {
             static const GLint tileUnits[4] = {0, 1, 2, 3};
@@ -201,13 +264,19 @@ OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, in
     const QVector2D search = searchVector(cell);
     const WarpSearch warp {search, m_plane->width(), m_plane->height(), disparityRange};
 
+    // Output pixels whose rays cannot reach a view read every view beyond its transparent black
+    // edge, and are transparent black.
+    const DrawnRegion region = m_drawsEverywhere
+        ? DrawnRegion {0, 0, width, height, {0.0f, 0.0f, 0.0f, 0.0f}}
+        : reachOfViews(warp, width, height, corners);
+
     // Where each block of output pixels can begin its searches.
     OwnedTexture bounds;
     if (disparityRange > 0 && isParallelogram(corners)) {
         QOpenGLTexture *tiles[4];
         for (int i = 0; i < 4; ++i)
             tiles[i] = view.getLayer(DisparityTiles, views[i]);
-        bounds = findSearchBounds(tiles, warp, width, height, corners);
+        bounds = findSearchBounds(tiles, warp, width, height, corners, &region);
     }
 
     // Each view's colour on an even unit, its disparity on the odd unit after it.
@@ -226,7 +295,7 @@ OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, in
 
     const PassFormat format = colourLayer() == LdrRgb ? PassFormat::Rgba8 : PassFormat::Rgba16F;
     return runPass({"view synthesis", shaderProgram(ShaderProgram::SimpleWarp), width, height,
-                    format, &corners},
+                    format, &corners, &region},
                    inputs, [&](QOpenGLShaderProgram &program) {
                        static const GLint colourUnits[4] = {0, 2, 4, 6};
                        static const GLint disparityUnits[4] = {1, 3, 5, 7};

@@ -45,6 +45,10 @@ public:
     std::unique_ptr<CameraView> renderView(int width, int height, const QuadCorners &corners,
                                            float x, float y, bool useDisparity);
 
+    // The warp's program runs only for the output pixels whose rays can reach a view; with this,
+    // for every pixel, as a check that the others show what it would give them.
+    void setDrawsEverywhere(bool everywhere) { m_drawsEverywhere = everywhere; }
+
     int positionX() const { return m_positionX; }
     int positionY() const { return m_positionY; }
 
@@ -72,6 +76,7 @@ private:
     Framebuffer m_framebuffer;
     // The frames' views, reused: each frame draws into the texture an earlier frame dropped.
     PassOutputPool m_passOutputs;
+    bool m_drawsEverywhere = false;
     int m_positionX = 1;
     int m_positionY = 1;
 };
@@ -94,14 +99,22 @@ inline constexpr int searchBoundsBlockSize = 4;
 // lower-right) are affine in its pixels, as the search bounds need.
 bool isParallelogram(const QuadCorners &corners);
 
+// The output pixels of a warp of width × height with the given corners whose rays can reach a
+// view, each view's border around it included, as the region its program runs in; elsewhere
+// every view is read beyond its transparent black edge, and so the output is transparent black.
+// The whole output where the corners are degenerate.
+DrawnRegion reachOfViews(const WarpSearch &warp, int width, int height, const QuadCorners &corners);
+
 // The pass that finds, for each block of searchBoundsBlockSize × searchBoundsBlockSize pixels of
 // a warp's output of width × height with the given corners, the first step of the search at which
 // each view can meet a surface ("simpleWarp.frag" with SEARCH_BOUNDS): a GL_RGBA32F texture of
 // ⌈width / block⌉ × ⌈height / block⌉, one channel per view (base, right, diagonal, below), each a
 // whole number. No pixel of a block can end a bracket of its search at an earlier step. tiles are
-// the views' DisparityTiles; the corners form a parallelogram. Runs inside FramebufferPasses.
+// the views' DisparityTiles; the corners form a parallelogram. With a region of output pixels,
+// only the blocks that meet it are found, and the others hold 0. Runs inside FramebufferPasses.
 OwnedTexture findSearchBounds(QOpenGLTexture *const (&tiles)[4], const WarpSearch &warp, int width,
-                              int height, const QuadCorners &corners);
+                              int height, const QuadCorners &corners,
+                              const DrawnRegion *region = nullptr);
 
 std::unique_ptr<LightfieldCamera> createCamera(PipelineOptions options,
                                                const LightfieldPlane *plane);

@@ -159,6 +159,35 @@ private slots:
                      QVector<int>({0, 255, 0, 255}));
     }
 
+    void regionLimitsWhereTheProgramRuns()
+    {
+        ScopedFramebuffer framebuffer;
+        gl()->glClearColor(1.0f, 1.0f, 1.0f, 1.0f);
+        const DrawnRegion region {2, 1, 3, 2, {0.0f, 0.0f, 0.5f, 0.0f}};
+        const OwnedTexture output =
+            runPass({"region", *m_constant, 7, 5, PassFormat::Rgba16F, nullptr, &region}, {},
+                    [](QOpenGLShaderProgram &program) {
+                        program.setUniformValue("value", QVector4D(1.0f, 0.0f, 0.0f, 1.0f));
+                    });
+        const std::vector<float> texels = readTextureFloats(*output, 7, 5);
+        for (int y = 0; y < 5; ++y) {
+            for (int x = 0; x < 7; ++x) {
+                const bool inside = x >= 2 && x < 5 && y >= 1 && y < 3;
+                const float *texel = &texels[(size_t(y) * 7 + x) * 4];
+                QCOMPARE(std::vector<float>(texel, texel + 4),
+                         inside ? std::vector<float>({1.0f, 0.0f, 0.0f, 1.0f})
+                                : std::vector<float>({0.0f, 0.0f, 0.5f, 0.0f}));
+            }
+        }
+        // The next pass draws everywhere again and clears with the caller's colour.
+        QVERIFY(!gl()->glIsEnabled(GL_SCISSOR_TEST));
+        GLfloat clearColour[4] = {};
+        gl()->glGetFloatv(GL_COLOR_CLEAR_VALUE, clearColour);
+        QCOMPARE(QVector4D(clearColour[0], clearColour[1], clearColour[2], clearColour[3]),
+                 QVector4D(1.0f, 1.0f, 1.0f, 1.0f));
+        gl()->glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+    }
+
     void passKeepsRowOrderAndSamplesOutsideAsOpaqueBlack()
     {
         ScopedFramebuffer framebuffer;

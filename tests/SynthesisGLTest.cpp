@@ -304,6 +304,40 @@ private slots:
         }
     }
 
+    void windowsFarLargerThanTheViewsDrawOnlyWhereRaysReach_data()
+    {
+        forBothScenes([](const char *scene) { QTest::addRow("%s", scene) << QString(scene); });
+    }
+
+    // The warp's program runs only where rays can reach a view; the rest of a large window is
+    // what the program would give it, to the bit.
+    void windowsFarLargerThanTheViewsDrawOnlyWhereRaysReach()
+    {
+        useScene();
+        const int width = 2 * m_options.width + 81, height = 2 * m_options.height + 17;
+        SimpleCamera limited(PipelineOptions(), m_plane);
+        SimpleCamera everywhere(PipelineOptions(), m_plane);
+        everywhere.setDrawsEverywhere(true);
+        // Near the corners of cells, where the views' rays travel farthest.
+        for (const auto &[x, y] : {std::pair {1.05f, 2.95f}, std::pair {3.95f, 0.05f}}) {
+            const std::vector<float> shown = readTextureFloats(
+                *limited.renderAt(x, y, width, height)->getLayer(LdrRgb), width, height);
+            const std::vector<float> full = readTextureFloats(
+                *everywhere.renderAt(x, y, width, height)->getLayer(LdrRgb), width, height);
+            QCOMPARE(shown, full);
+            QVERIFY(std::any_of(full.begin(), full.end(), [](float value) { return value > 0; }));
+        }
+        // The region is a small part of such a window.
+        const QuadCorners corners = {{-1.0f, -1.0f}, {-1.0f, 2.0f}, {2.0f, 2.0f}, {2.0f, -1.0f}};
+        const WarpSearch warp {QVector2D(0.5f, -0.5f), m_options.width, m_options.height,
+                               m_plane->maxDisparity()};
+        const DrawnRegion region =
+            reachOfViews(warp, 3 * m_options.width, 3 * m_options.height, corners);
+        QVERIFY(region.x > 0 && region.y > 0);
+        QVERIFY(region.width < 2 * m_options.width);
+        QVERIFY(region.height < 2 * m_options.height);
+    }
+
     void skippedStepsChangeNoSurface_data()
     {
         forBothScenes([](const char *scene) { QTest::addRow("%s", scene) << QString(scene); });

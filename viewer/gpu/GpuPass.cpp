@@ -60,10 +60,9 @@ OwnedTexture runPassWith(const Pass &pass, const Inputs &inputs, const UniformSe
     program.bind();
     if (setUniforms)
         setUniforms(program);
-    if (pass.corners)
-        drawTexturedQuad(pass.width, pass.height, *pass.corners);
-    else
-        drawScreenQuad(pass.width, pass.height);
+    static const QuadCorners unitSquare = {{0, 0}, {0, 1}, {1, 1}, {1, 0}};
+    drawTexturedQuad(pass.width, pass.height, pass.corners ? *pass.corners : unitSquare,
+                     pass.region);
     program.release();
 
     for (TextureUnitBinding &binding : bindings)

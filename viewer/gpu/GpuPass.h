@@ -124,6 +124,8 @@ struct Pass
     // Texture coordinates of the output's corners (lower-left, upper-left, upper-right,
     // lower-right); null for the unit square.
     const QuadCorners *corners = nullptr;
+    // Where the program runs; null for the whole output.
+    const DrawnRegion *region = nullptr;
 };
 
 using UniformSetter = std::function<void(QOpenGLShaderProgram &program)>;

@@ -146,11 +146,22 @@ OwnedTexture createAttachedTexture(int width, int height, QOpenGLTexture::Textur
     return texture;
 }
 
-void drawTexturedQuad(int width, int height, const QuadCorners &corners)
+void drawTexturedQuad(int width, int height, const QuadCorners &corners, const DrawnRegion *region)
 {
     // The fixed-function calls are not part of the 3.3 core table; they come straight from the
     // system's GL library and need the compatibility profile.
-    glClear(GL_COLOR_BUFFER_BIT);
+    if (region) {
+        GLfloat clearColour[4];
+        glGetFloatv(GL_COLOR_CLEAR_VALUE, clearColour);
+        glClearColor(region->elsewhere[0], region->elsewhere[1], region->elsewhere[2],
+                     region->elsewhere[3]);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glClearColor(clearColour[0], clearColour[1], clearColour[2], clearColour[3]);
+        glEnable(GL_SCISSOR_TEST);
+        glScissor(region->x, region->y, region->width, region->height);
+    } else {
+        glClear(GL_COLOR_BUFFER_BIT);
+    }
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     glViewport(0, 0, width, height);
@@ -162,6 +173,8 @@ void drawTexturedQuad(int width, int height, const QuadCorners &corners)
         glVertex2i(positions[corner][0], positions[corner][1]);
     }
     glEnd();
+    if (region)
+        glDisable(GL_SCISSOR_TEST);
     // No glFinish: the driver orders the passes, a read-back waits for what it reads, and a
     // frame is bounded by the buffer swap.
 }

@@ -92,6 +92,21 @@ OwnedTexture createAttachedTexture(int width, int height, QOpenGLTexture::Textur
 // the inputs and, for a pass, the program.
 void drawScreenQuad(int width, int height);
 
+// Where a pass's program must run: the output texels it draws, from (x, y) (GL window
+// coordinates, y up) for width × height; every other texel of the output holds `elsewhere`, the
+// value the program is known to give there.
+struct DrawnRegion
+{
+    int x;
+    int y;
+    int width;
+    int height;
+    float elsewhere[4];
+};
+
 // The same quad with the four texture-coordinate corners given. drawScreenQuad is this with the
-// unit square.
-void drawTexturedQuad(int width, int height, const QuadCorners &corners);
+// unit square. With a region, the program runs only inside it: the output is cleared to the
+// region's `elsewhere` and the quad is drawn through a scissor, which is off again afterwards, as
+// is the clear colour.
+void drawTexturedQuad(int width, int height, const QuadCorners &corners,
+                      const DrawnRegion *region = nullptr);
