@@ -60,6 +60,9 @@ bool isParallelogram(const QuadCorners &corners)
 DrawnRegion reachOfViews(const WarpSearch &warp, int width, int height, const QuadCorners &corners)
 {
     DrawnRegion everywhere {0, 0, width, height, {0.0f, 0.0f, 0.0f, 0.0f}};
+    // Elsewhere the quad's two triangles map pixels to texels in two ways.
+    if (!isParallelogram(corners))
+        return everywhere;
     // The texel positions whose rays can reach a view: the views, with room for the texels that
     // filtered reads and the outline check take next to a position, widened by as far as a ray
     // travels over the search range.

@@ -102,7 +102,7 @@ bool isParallelogram(const QuadCorners &corners);
 // The output pixels of a warp of width × height with the given corners whose rays can reach a
 // view, each view's border around it included, as the region its program runs in; elsewhere
 // every view is read beyond its transparent black edge, and so the output is transparent black.
-// The whole output where the corners are degenerate.
+// The whole output where the corners are degenerate or do not form a parallelogram.
 DrawnRegion reachOfViews(const WarpSearch &warp, int width, int height, const QuadCorners &corners);
 
 // The pass that finds, for each block of searchBoundsBlockSize × searchBoundsBlockSize pixels of

@@ -336,6 +336,12 @@ private slots:
         QVERIFY(region.x > 0 && region.y > 0);
         QVERIFY(region.width < 2 * m_options.width);
         QVERIFY(region.height < 2 * m_options.height);
+        // A quad that is no parallelogram maps its two triangles differently: all of it is drawn.
+        const QuadCorners skewed = {{-1.0f, -1.0f}, {-1.0f, 2.0f}, {2.5f, 2.0f}, {2.0f, -1.0f}};
+        const DrawnRegion whole =
+            reachOfViews(warp, 3 * m_options.width, 3 * m_options.height, skewed);
+        QCOMPARE(QRect(whole.x, whole.y, whole.width, whole.height),
+                 QRect(0, 0, 3 * m_options.width, 3 * m_options.height));
     }
 
     void skippedStepsChangeNoSurface_data()
