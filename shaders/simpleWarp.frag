@@ -293,11 +293,16 @@ void main()
     vec2 low = min(min(corner[0], corner[1]), min(corner[2], corner[3])) * size;
     vec2 high = max(max(corner[0], corner[1]), max(corner[2], corner[3])) * size;
     vec2 camera = vec2(searchvectorX, searchvectorY);
-    colour = vec4(
-        weight[0] > 0.0 ? firstStepOfBlock(disparityTiles[0], camera + viewOffset[0], low, high) : 0.0,
-        weight[1] > 0.0 ? firstStepOfBlock(disparityTiles[1], camera + viewOffset[1], low, high) : 0.0,
-        weight[2] > 0.0 ? firstStepOfBlock(disparityTiles[2], camera + viewOffset[2], low, high) : 0.0,
-        weight[3] > 0.0 ? firstStepOfBlock(disparityTiles[3], camera + viewOffset[3], low, high) : 0.0);
+    // A view without weight is not searched.
+    colour = vec4(0.0);
+    if (weight[0] > 0.0)
+        colour.r = firstStepOfBlock(disparityTiles[0], camera + viewOffset[0], low, high);
+    if (weight[1] > 0.0)
+        colour.g = firstStepOfBlock(disparityTiles[1], camera + viewOffset[1], low, high);
+    if (weight[2] > 0.0)
+        colour.b = firstStepOfBlock(disparityTiles[2], camera + viewOffset[2], low, high);
+    if (weight[3] > 0.0)
+        colour.a = firstStepOfBlock(disparityTiles[3], camera + viewOffset[3], low, high);
 }
 #else
 void main()
