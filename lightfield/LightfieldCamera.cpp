@@ -269,9 +269,8 @@ OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, in
 
     // Output pixels whose rays cannot reach a view read every view beyond its transparent black
     // edge, and are transparent black.
-    const DrawnRegion region = m_drawsEverywhere
-        ? DrawnRegion {0, 0, width, height, {0.0f, 0.0f, 0.0f, 0.0f}}
-        : reachOfViews(warp, width, height, corners);
+    const DrawnRegion reach = reachOfViews(warp, width, height, corners);
+    const DrawnRegion *region = m_drawsEverywhere ? nullptr : &reach;
 
     // Where each block of output pixels can begin its searches.
     OwnedTexture bounds;
@@ -279,7 +278,7 @@ OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, in
         QOpenGLTexture *tiles[4];
         for (int i = 0; i < 4; ++i)
             tiles[i] = view.getLayer(DisparityTiles, views[i]);
-        bounds = findSearchBounds(tiles, warp, width, height, corners, &region);
+        bounds = findSearchBounds(tiles, warp, width, height, corners, region);
     }
 
     // Each view's colour on an even unit, its disparity on the odd unit after it.
@@ -298,7 +297,7 @@ OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, in
 
     const PassFormat format = colourLayer() == LdrRgb ? PassFormat::Rgba8 : PassFormat::Rgba16F;
     return runPass({"view synthesis", shaderProgram(ShaderProgram::SimpleWarp), width, height,
-                    format, &corners, &region},
+                    format, &corners, region},
                    inputs, [&](QOpenGLShaderProgram &program) {
                        static const GLint colourUnits[4] = {0, 2, 4, 6};
                        static const GLint disparityUnits[4] = {1, 3, 5, 7};
