@@ -57,6 +57,32 @@ bool isParallelogram(const QuadCorners &corners)
     return true;
 }
 
+bool wholeTexelCrop(const QuadCorners &corners, int width, int height, int viewWidth,
+                    int viewHeight, QPoint *offset)
+{
+    // Within this many texels of a texel's corner, a pixel centre still lies far inside the texel
+    // a nearest read takes.
+    const double tolerance = 1e-3;
+    const auto texels = [&](int index, int axis) {
+        return double(corners[index][axis]) * (axis == 0 ? viewWidth : viewHeight);
+    };
+    const auto whole = [&](double value) {
+        return std::abs(value - std::round(value)) < tolerance;
+    };
+    const double left = texels(0, 0), bottom = texels(0, 1);
+    const bool upright = std::abs(texels(1, 0) - left) < tolerance
+        && std::abs(texels(3, 1) - bottom) < tolerance
+        && std::abs(texels(2, 0) - texels(3, 0)) < tolerance
+        && std::abs(texels(2, 1) - texels(1, 1)) < tolerance;
+    if (!upright || !whole(left) || !whole(bottom)
+        || std::abs(texels(3, 0) - left - width) > tolerance
+        || std::abs(texels(1, 1) - bottom - height) > tolerance) {
+        return false;
+    }
+    *offset = QPoint(int(std::lround(left)), int(std::lround(bottom)));
+    return true;
+}
+
 DrawnRegion reachOfViews(const WarpSearch &warp, int width, int height, const QuadCorners &corners)
 {
     DrawnRegion everywhere {0, 0, width, height, {0.0f, 0.0f, 0.0f, 0.0f}};
@@ -312,12 +338,22 @@ OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, in
 OwnedTexture SimpleCamera::showNearest(const CameraView &view, int width, int height,
                                        const QuadCorners &corners) const
 {
-    // The warp's variant that only reads the nearest view, on its first sampler: nothing moves,
-    // nothing blends.
     const PassFormat format = colourLayer() == LdrRgb ? PassFormat::Rgba8 : PassFormat::Rgba16F;
+    QOpenGLTexture &nearest = *view.getLayer(colourLayer(), CameraView::Base);
+    // The window's crop reads the view's texels whole, one per output texel, and beyond the view
+    // its transparent black border: a copy gives the same texels for a fraction of the cost.
+    QPoint offset;
+    if (wholeTexelCrop(corners, width, height, m_plane->width(), m_plane->height(), &offset)
+        && copiesInto(nearest, format)) {
+        static const float transparentBlack[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+        return runCopyPass("nearest view", nearest, width, height, format, offset,
+                           transparentBlack);
+    }
+    // Otherwise the warp's variant that only reads the nearest view, on its first sampler:
+    // nothing moves, nothing blends.
     return runPass({"nearest view", shaderProgram(ShaderProgram::NearestView), width, height,
                     format, &corners},
-                   {{view.getLayer(colourLayer(), CameraView::Base), 0}},
+                   {{&nearest, 0}},
                    [](QOpenGLShaderProgram &program) { program.setUniformValue("input1[0]", 0); });
 }
 

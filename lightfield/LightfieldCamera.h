@@ -99,6 +99,12 @@ inline constexpr int searchBoundsBlockSize = 4;
 // lower-right) are affine in its pixels, as the search bounds need.
 bool isParallelogram(const QuadCorners &corners);
 
+// Whether the corners crop a view of viewWidth × viewHeight texels at one texel per output pixel
+// of a width × height output, upright and moved by whole texels; if so, *offset is the texel that
+// output pixel (0, 0) shows.
+bool wholeTexelCrop(const QuadCorners &corners, int width, int height, int viewWidth,
+                    int viewHeight, QPoint *offset);
+
 // The output pixels of a warp of width × height with the given corners whose rays can reach a
 // view, each view's border around it included, as the region its program runs in; elsewhere
 // every view is read beyond its transparent black edge, and so the output is transparent black.

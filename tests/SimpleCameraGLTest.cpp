@@ -220,6 +220,61 @@ private slots:
         QCOMPARE(moved.texels, image.texels);
     }
 
+    void cropsBetweenTexelsShowTheNearestTexel()
+    {
+        // Only a crop of whole texels at one texel per pixel is a copy of the view.
+        const auto crop = [](float left, float bottom, float across, float up) {
+            return std::array<std::array<float, 2>, 4> {{{left, bottom},
+                                                         {left, bottom + up},
+                                                         {left + across, bottom + up},
+                                                         {left + across, bottom}}};
+        };
+        QPoint offset;
+        const auto isCrop = [&](const std::array<std::array<float, 2>, 4> &corners, int width,
+                                int height) {
+            const float quad[4][2] = {{corners[0][0], corners[0][1]},
+                                      {corners[1][0], corners[1][1]},
+                                      {corners[2][0], corners[2][1]},
+                                      {corners[3][0], corners[3][1]}};
+            return wholeTexelCrop(quad, width, height, 16, 16, &offset);
+        };
+        QVERIFY(isCrop(crop(-0.25f, 0.125f, 1.5f, 0.5f), 24, 8));
+        QCOMPARE(offset, QPoint(-4, 2));
+        QVERIFY(!isCrop(crop(0.0f, 0.0f, 1.0f, 1.0f), 32, 16)); // two pixels a texel across
+        QVERIFY(!isCrop(crop(0.5f / 16.0f, 0.0f, 1.0f, 1.0f), 16, 16)); // half a texel along
+        QVERIFY(!isCrop(crop(1.0f, 0.0f, -1.0f, 1.0f), 16, 16)); // mirrored
+        auto skewed = crop(0.0f, 0.0f, 1.0f, 1.0f);
+        skewed[2][0] += 1.0f / 16.0f;
+        QVERIFY(!isCrop(skewed, 16, 16));
+
+        // The others go through the program: each pixel shows the texel its centre lies in.
+        PlaneDescription description = namedViews(2, 2, 20, false);
+        description.colour = [](int, int, int x, int y, float rgba[4]) {
+            rgba[0] = x / 255.0f;
+            rgba[1] = y / 255.0f;
+            rgba[2] = 1.0f;
+            rgba[3] = 1.0f;
+        };
+        auto plane = makePlane(description);
+        SimpleCamera camera(PipelineOptions(), plane.get());
+        // Twice magnified, an eighth of a texel up and right of the view's corner.
+        const float magnified[4][2] = {{0.125f / 16, 0.125f / 16},
+                                       {0.125f / 16, 0.125f / 16 + 0.5f},
+                                       {0.125f / 16 + 0.5f, 0.125f / 16 + 0.5f},
+                                       {0.125f / 16 + 0.5f, 0.125f / 16}};
+        const RgbaImage image = output(*camera.renderView(16, 16, magnified, 0.0f, 0.0f, true));
+        for (int y = 0; y < 16; ++y) {
+            for (int x = 0; x < 16; ++x) {
+                const int viewX = int(std::floor(0.125 + (x + 0.5) / 2.0));
+                const int viewY = int(std::floor(0.125 + (y + 0.5) / 2.0));
+                const QVector<float> actual = texel(image, x, y);
+                QVERIFY2(std::abs(actual[0] * 255.0f - viewX) < 1e-3f
+                             && std::abs(actual[1] * 255.0f - viewY) < 1e-3f,
+                         qPrintable(QStringLiteral("window pixel (%1, %2)").arg(x).arg(y)));
+            }
+        }
+    }
+
     void halfFloatPlanesGiveHalfFloatViews()
     {
         PlaneDescription description = namedViews(2, 2, 20, false);
@@ -239,11 +294,24 @@ private slots:
         QCOMPARE(texel(output(*view), 5, 5), QVector<float>({2.5f, 100.0f, 0.125f, 1.0f}));
     }
 
+    void renderingLeavesTheDefaultState_data()
+    {
+        QTest::addColumn<bool>("disparity");
+        QTest::newRow("warp") << true;
+        // The nearest view is copied, into a window larger than the view.
+        QTest::newRow("nearest view") << false;
+    }
+
     void renderingLeavesTheDefaultState()
     {
-        auto plane = makePlane(namedViews(2, 2, 20, true));
+        QFETCH(bool, disparity);
+        auto plane = makePlane(namedViews(2, 2, 20, disparity));
         SimpleCamera camera(PipelineOptions(), plane.get());
-        camera.render(0, 0, 16, 16);
+        m_gl.gl()->glClearColor(1.0f, 1.0f, 1.0f, 1.0f);
+        camera.render(0, 0, 24, 20);
+        GLfloat clearColour[4] = {};
+        m_gl.gl()->glGetFloatv(GL_COLOR_CLEAR_VALUE, clearColour);
+        QCOMPARE(QVector<float>(clearColour, clearColour + 4), QVector<float>({1, 1, 1, 1}));
         GLint value = -1;
         m_gl.gl()->glGetIntegerv(GL_FRAMEBUFFER_BINDING, &value);
         QCOMPARE(value, 0);

@@ -1,7 +1,9 @@
 #include "GpuPass.h"
 
 #include <QOpenGLContext>
+#include <QOpenGLExtraFunctions>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -166,6 +168,48 @@ OwnedTexture runPass(const Pass &pass, const std::vector<PassInput> &inputs,
                      const UniformSetter &setUniforms)
 {
     return runPassWith(pass, inputs, setUniforms);
+}
+
+bool copiesInto(const QOpenGLTexture &input, PassFormat format)
+{
+    // Texel copies between textures came with OpenGL 4.3.
+    const QOpenGLContext *context = QOpenGLContext::currentContext();
+    const bool canCopy = context->format().version() >= qMakePair(4, 3)
+        || context->hasExtension(QByteArrayLiteral("GL_ARB_copy_image"));
+    return canCopy && input.format() == formatOf(format).internal;
+}
+
+OwnedTexture runCopyPass(const char *name, QOpenGLTexture &input, int width, int height,
+                         PassFormat format, QPoint offset, const float (&elsewhere)[4])
+{
+    runningPass = name;
+    const FormatTriple formats = formatOf(format);
+    OwnedTexture output =
+        createAttachedTexture(width, height, formats.internal, 0, formats.pixels, formats.type);
+    QOpenGLFunctions_3_3_Core *gl = currentFunctions();
+
+    // The output texels that have an input texel.
+    const int left = std::max(0, -offset.x()), right = std::min(width, input.width() - offset.x());
+    const int bottom = std::max(0, -offset.y()),
+              top = std::min(height, input.height() - offset.y());
+    const bool empty = left >= right || bottom >= top;
+    if (empty || left > 0 || bottom > 0 || right < width || top < height) {
+        GLfloat clearColour[4];
+        gl->glGetFloatv(GL_COLOR_CLEAR_VALUE, clearColour);
+        gl->glClearColor(elsewhere[0], elsewhere[1], elsewhere[2], elsewhere[3]);
+        gl->glClear(GL_COLOR_BUFFER_BIT);
+        gl->glClearColor(clearColour[0], clearColour[1], clearColour[2], clearColour[3]);
+    }
+    if (!empty) {
+        QOpenGLContext::currentContext()->extraFunctions()->glCopyImageSubData(
+            input.textureId(), GL_TEXTURE_2D, 0, left + offset.x(), bottom + offset.y(), 0,
+            output->textureId(), GL_TEXTURE_2D, 0, left, bottom, 0, right - left, top - bottom, 1);
+    }
+
+    if (observer())
+        observer()(name);
+    runningPass = "";
+    return output;
 }
 
 OffscreenTarget::OffscreenTarget(int width, int height)

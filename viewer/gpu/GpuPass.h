@@ -6,6 +6,7 @@
 #include <QOpenGLFunctions_3_3_Core>
 #include <QOpenGLShaderProgram>
 #include <QOpenGLTexture>
+#include <QPoint>
 #include <QPointer>
 
 #include <cstdint>
@@ -136,6 +137,17 @@ OwnedTexture runPass(const Pass &pass, std::initializer_list<PassInput> inputs,
                      const UniformSetter &setUniforms);
 OwnedTexture runPass(const Pass &pass, const std::vector<PassInput> &inputs,
                      const UniformSetter &setUniforms);
+
+// A pass whose program would read one input texel whole for each output texel, the input moved by
+// whole texels: output texel (x, y) is the input's texel (x + offset.x, y + offset.y), and
+// `elsewhere` where that lies outside the input, as nearest filtering with a border of `elsewhere`
+// gives it. The GL copies the texels instead of running a program, which costs a software driver a
+// fraction of a draw and any driver no more than one. The input's format must be the output's
+// (copiesInto).
+OwnedTexture runCopyPass(const char *name, QOpenGLTexture &input, int width, int height,
+                         PassFormat format, QPoint offset, const float (&elsewhere)[4]);
+// Whether runCopyPass can copy the input into an output of that format with the current context.
+bool copiesInto(const QOpenGLTexture &input, PassFormat format);
 
 // An off-screen stand-in for a window, for benchmarks and tests: a framebuffer with one RGBA8
 // colour texture attached for its whole life.
