@@ -41,6 +41,19 @@ class SimpleCameraGLTest : public QObject
         return description;
     }
 
+    // 2 x 2 views of 16 x 16 without disparity, texel (x, y) holding (x / 255, y / 255, 1, 1).
+    static PlaneDescription texelCoordinateViews()
+    {
+        PlaneDescription description = namedViews(2, 2, 20, false);
+        description.colour = [](int, int, int x, int y, float rgba[4]) {
+            rgba[0] = x / 255.0f;
+            rgba[1] = y / 255.0f;
+            rgba[2] = 1.0f;
+            rgba[3] = 1.0f;
+        };
+        return description;
+    }
+
     RgbaImage output(const CameraView &view)
     {
         QOpenGLTexture *texture = view.getLayer(view.hasLayer(LdrRgb) ? LdrRgb : TonemappedRgb);
@@ -186,14 +199,7 @@ private slots:
     {
         QFETCH(int, width);
         QFETCH(int, height);
-        PlaneDescription description = namedViews(2, 2, 20, false);
-        description.colour = [](int, int, int x, int y, float rgba[4]) {
-            rgba[0] = x / 255.0f;
-            rgba[1] = y / 255.0f;
-            rgba[2] = 1.0f;
-            rgba[3] = 1.0f;
-        };
-        auto plane = makePlane(description);
+        auto plane = makePlane(texelCoordinateViews());
         SimpleCamera camera(PipelineOptions(), plane.get());
         const RgbaImage image = output(*camera.render(0, 0, width, height));
         // One window pixel per view pixel, the view centred (an odd extra pixel on the right and
@@ -248,14 +254,7 @@ private slots:
         QVERIFY(!isCrop(skewed, 16, 16));
 
         // The others go through the program: each pixel shows the texel its centre lies in.
-        PlaneDescription description = namedViews(2, 2, 20, false);
-        description.colour = [](int, int, int x, int y, float rgba[4]) {
-            rgba[0] = x / 255.0f;
-            rgba[1] = y / 255.0f;
-            rgba[2] = 1.0f;
-            rgba[3] = 1.0f;
-        };
-        auto plane = makePlane(description);
+        auto plane = makePlane(texelCoordinateViews());
         SimpleCamera camera(PipelineOptions(), plane.get());
         // Twice magnified, an eighth of a texel up and right of the view's corner.
         const float magnified[4][2] = {{0.125f / 16, 0.125f / 16},
