@@ -23,9 +23,9 @@
 // Compiled with NEAREST_VIEW, for light fields without disparity, it shows the first view as it
 // is: the camera then names the nearest stored view for every sampler.
 //
-// The software driver runs both sides of every branch for a group of pixels, and the body of
-// every loop at least once; the search is laid out so that what only some pixels need costs the
-// others little.
+// The software driver runs both sides of every branch for a group of pixels, but leaves a loop
+// once none of them has a step left; the search is laid out so that what only some pixels need
+// costs the others little.
 
 uniform sampler2D input1[4]; // colour of the views base, right, diagonal, below
 uniform sampler2D disparity[4]; // their disparity, pixels per view step
@@ -171,20 +171,23 @@ Sample search(sampler2D colourMap, sampler2D disparityMap, vec2 offset, int firs
         if (!bracket)
             break;
         // On a surface of one disparity the residual is linear in d, and the secant through the
-        // bracket's ends meets the root exactly; elsewhere, bisection.
+        // bracket's ends meets the root exactly; elsewhere, bisection. The bisection's loop runs
+        // no step where the secant met the root: the software driver leaves a loop when none of
+        // its group's pixels has a step left, where a branch would cost all of them every step.
         float rise = gLower - gUpper;
         d = rise > 0.0 ? lower + gLower * (upper - lower) / rise : lower;
         float gRoot = residual(disparityMap, direction, d);
-        if (abs(gRoot) > agreement) {
-            float a = lower;
-            float b = upper;
-            for (int i = 0; i < refinements; ++i) {
-                float middle = 0.5 * (a + b);
-                if (residual(disparityMap, direction, middle) >= 0.0)
-                    a = middle;
-                else
-                    b = middle;
-            }
+        int bisections = abs(gRoot) > agreement ? refinements : 0;
+        float a = lower;
+        float b = upper;
+        for (int i = 0; i < bisections; ++i) {
+            float middle = 0.5 * (a + b);
+            if (residual(disparityMap, direction, middle) >= 0.0)
+                a = middle;
+            else
+                b = middle;
+        }
+        if (bisections > 0) {
             d = 0.5 * (a + b);
             gRoot = residual(disparityMap, direction, d);
         }
