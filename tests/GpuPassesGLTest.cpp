@@ -188,6 +188,48 @@ private slots:
         gl()->glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
     }
 
+    void copyPassMovesTexelsAndFillsTheRest_data()
+    {
+        QTest::addColumn<QPoint>("offset");
+        QTest::newRow("inside, moved right and up") << QPoint(1, 2);
+        QTest::newRow("reaching past every edge") << QPoint(-2, -1);
+        QTest::newRow("beside the input") << QPoint(5, 0);
+    }
+
+    void copyPassMovesTexelsAndFillsTheRest()
+    {
+        QFETCH(QPoint, offset);
+        ScopedFramebuffer framebuffer;
+        OwnedTexture input(coordinateTexture(5, 4));
+        if (!copiesInto(*input, PassFormat::Rgba8))
+            QSKIP("The GL copies no texels between textures (OpenGL 4.3)");
+        gl()->glClearColor(1.0f, 1.0f, 1.0f, 1.0f);
+        const float elsewhere[4] = {0.0f, 0.0f, 1.0f, 0.0f};
+        // Outputs larger and smaller than the input.
+        for (const QSize size : {QSize(8, 7), QSize(3, 2)}) {
+            const OwnedTexture output = runCopyPass("copy", *input, size.width(), size.height(),
+                                                    PassFormat::Rgba8, offset, elsewhere);
+            const auto texels = readTextureBytes(*output, size.width(), size.height());
+            for (int y = 0; y < size.height(); ++y) {
+                for (int x = 0; x < size.width(); ++x) {
+                    const int inputX = x + offset.x(), inputY = y + offset.y();
+                    const bool inside = inputX >= 0 && inputX < 5 && inputY >= 0 && inputY < 4;
+                    const std::uint8_t *texel = &texels[(size_t(y) * size.width() + x) * 4];
+                    QCOMPARE(QVector<int>({texel[0], texel[1], texel[2], texel[3]}),
+                             inside ? QVector<int>({inputX, inputY, 7, 255})
+                                    : QVector<int>({0, 0, 255, 0}));
+                }
+            }
+        }
+        GLfloat clearColour[4] = {};
+        gl()->glGetFloatv(GL_COLOR_CLEAR_VALUE, clearColour);
+        QCOMPARE(QVector4D(clearColour[0], clearColour[1], clearColour[2], clearColour[3]),
+                 QVector4D(1.0f, 1.0f, 1.0f, 1.0f));
+        gl()->glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+        // Only an input of the output's format is copied.
+        QVERIFY(!copiesInto(*input, PassFormat::Rgba16F));
+    }
+
     void passKeepsRowOrderAndSamplesOutsideAsOpaqueBlack()
     {
         ScopedFramebuffer framebuffer;

@@ -192,15 +192,14 @@ OwnedTexture runCopyPass(const char *name, QOpenGLTexture &input, int width, int
     const int left = std::max(0, -offset.x()), right = std::min(width, input.width() - offset.x());
     const int bottom = std::max(0, -offset.y()),
               top = std::min(height, input.height() - offset.y());
-    const bool empty = left >= right || bottom >= top;
-    if (empty || left > 0 || bottom > 0 || right < width || top < height) {
+    if (left > 0 || bottom > 0 || right < width || top < height) {
         GLfloat clearColour[4];
         gl->glGetFloatv(GL_COLOR_CLEAR_VALUE, clearColour);
         gl->glClearColor(elsewhere[0], elsewhere[1], elsewhere[2], elsewhere[3]);
         gl->glClear(GL_COLOR_BUFFER_BIT);
         gl->glClearColor(clearColour[0], clearColour[1], clearColour[2], clearColour[3]);
     }
-    if (!empty) {
+    if (left < right && bottom < top) {
         QOpenGLContext::currentContext()->extraFunctions()->glCopyImageSubData(
             input.textureId(), GL_TEXTURE_2D, 0, left + offset.x(), bottom + offset.y(), 0,
             output->textureId(), GL_TEXTURE_2D, 0, left, bottom, 0, right - left, top - bottom, 1);
