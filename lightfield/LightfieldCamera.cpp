@@ -43,6 +43,14 @@ void setSearchUniforms(QOpenGLShaderProgram &program, const WarpSearch &warp)
     program.setUniformValue("boundsBlockSize", searchBoundsBlockSize);
 }
 
+// Corner `index` of the corners along an axis (0 across, 1 up), in texels of a view of
+// viewWidth × viewHeight.
+double cornerInTexels(const QuadCorners &corners, int index, int axis, int viewWidth,
+                      int viewHeight)
+{
+    return double(corners[index][axis]) * (axis == 0 ? viewWidth : viewHeight);
+}
+
 } // namespace
 
 bool isParallelogram(const QuadCorners &corners)
@@ -64,7 +72,7 @@ bool wholeTexelCrop(const QuadCorners &corners, int width, int height, int viewW
     // a nearest read takes.
     const double tolerance = 1e-3;
     const auto texels = [&](int index, int axis) {
-        return double(corners[index][axis]) * (axis == 0 ? viewWidth : viewHeight);
+        return cornerInTexels(corners, index, axis, viewWidth, viewHeight);
     };
     const auto whole = [&](double value) {
         return std::abs(value - std::round(value)) < tolerance;
@@ -102,7 +110,7 @@ DrawnRegion reachOfViews(const WarpSearch &warp, int width, int height, const Qu
 
     // Output pixel centre (x, y) lies at texel position origin + x · alongX + y · alongY.
     const auto corner = [&](int index, int axis) {
-        return double(corners[index][axis]) * (axis == 0 ? viewWidth : viewHeight);
+        return cornerInTexels(corners, index, axis, warp.viewWidth, warp.viewHeight);
     };
     const double originX = corner(0, 0), originY = corner(0, 1);
     const double alongXx = (corner(3, 0) - originX) / width,
