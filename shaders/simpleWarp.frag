@@ -177,19 +177,20 @@ Sample search(sampler2D colourMap, sampler2D disparityMap, vec2 offset, int firs
         float rise = gLower - gUpper;
         d = rise > 0.0 ? lower + gLower * (upper - lower) / rise : lower;
         float gRoot = residual(disparityMap, direction, d);
-        int bisections = abs(gRoot) > agreement ? refinements : 0;
+        int reads = abs(gRoot) > agreement ? refinements + 1 : 0;
         float a = lower;
         float b = upper;
-        for (int i = 0; i < bisections; ++i) {
+        for (int i = 0; i < reads; ++i) {
             float middle = 0.5 * (a + b);
-            if (residual(disparityMap, direction, middle) >= 0.0)
+            float g = residual(disparityMap, direction, middle);
+            if (i == refinements) {
+                d = middle;
+                gRoot = g;
+            } else if (g >= 0.0) {
                 a = middle;
-            else
+            } else {
                 b = middle;
-        }
-        if (bisections > 0) {
-            d = 0.5 * (a + b);
-            gRoot = residual(disparityMap, direction, d);
+            }
         }
         accepted = abs(gRoot) <= agreement;
         if (accepted)
@@ -272,8 +273,12 @@ float firstStepOfBlock(sampler2D tiles, vec2 offset, vec2 low, vec2 high)
         vec2 b = max(high + lower * offset, high + clearAbove * offset) + roundingMargin;
         ivec2 firstTile = ivec2(floor(floor(a) / float(tileSize)));
         ivec2 lastTile = ivec2(floor(floor(b) / float(tileSize)));
-        if (tilesBound(tiles, firstTile, lastTile) >= lower)
+        // The stretch may end at a surface, but not above the largest disparity its tiles hold.
+        float bound = tilesBound(tiles, firstTile, lastTile);
+        if (bound >= lower) {
+            clearAbove = min(clearAbove, bound);
             break;
+        }
         clearAbove = lower;
     }
     // The first step below clearAbove, or one above it where rounding could tell otherwise.

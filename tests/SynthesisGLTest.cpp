@@ -414,8 +414,9 @@ private slots:
     }
 
     // The bounds pass against the search it bounds, step by step on the CPU: no pixel of a block
-    // can end a bracket before the step its bounds name, and the bounds skip much of what they
-    // could.
+    // can end a bracket before the step its bounds name, and the bounds skip most of what they
+    // could: a stretch of the ray that may hold a surface is still passed down to the largest
+    // disparity its tiles hold.
     void searchBoundsSkipOnlyStepsThatMeetNoSurface()
     {
         useScene();
@@ -517,7 +518,7 @@ private slots:
             }
         }
         qInfo("the bounds skip %.0f of %.0f steps that a block could skip", skipped, skippable);
-        QVERIFY(skipped >= 0.5 * skippable);
+        QVERIFY(skipped >= 0.7 * skippable);
     }
 };
 
