@@ -180,6 +180,17 @@ OwnedTexture findSearchBounds(QOpenGLTexture *const (&tiles)[4], const WarpSearc
         });
 }
 
+OwnedTexture findNearbyDisparity(QOpenGLTexture &disparity, int width, int height)
+{
+    return runPass({"nearby disparity", shaderProgram(ShaderProgram::NearbyDisparity), width + 3,
+                    height + 3, PassFormat::R16F},
+                   {{&disparity, 0}}, [&](QOpenGLShaderProgram &program) {
+                       program.setUniformValue("disparity[0]", 0);
+                       program.setUniformValue("horizontalResolution", width);
+                       program.setUniformValue("verticalResolution", height);
+                   });
+}
+
 SimpleCamera::SimpleCamera(PipelineOptions options, const LightfieldPlane *plane)
     : m_plane(plane)
 {
@@ -293,8 +304,42 @@ std::unique_ptr<CameraView> SimpleCamera::renderView(int width, int height,
     return view;
 }
 
+std::array<QOpenGLTexture *, 4> SimpleCamera::nearbyDisparityOf(const Cell &cell)
+{
+    const QPoint views[4] = {{cell.column, cell.row},
+                             {cell.nextColumn, cell.row},
+                             {cell.nextColumn, cell.nextRow},
+                             {cell.column, cell.nextRow}};
+    // At the grid's last column or row a view stands for two of the cell's; it has one map.
+    std::vector<NearbyMap> kept;
+    kept.reserve(4);
+    std::array<QOpenGLTexture *, 4> maps {};
+    for (int i = 0; i < 4; ++i) {
+        const QPoint view = views[i];
+        const auto has = [&](const NearbyMap &entry) {
+            return entry.view == view;
+        };
+        auto found = std::find_if(kept.begin(), kept.end(), has);
+        if (found == kept.end()) {
+            const auto earlier = std::find_if(m_nearbyMaps.begin(), m_nearbyMaps.end(), has);
+            if (earlier != m_nearbyMaps.end()) {
+                kept.push_back(std::move(*earlier));
+            } else {
+                QOpenGLTexture &disparity = *m_plane->layerAt(view.x(), view.y(), Disparity);
+                kept.push_back(
+                    {view, findNearbyDisparity(disparity, m_plane->width(), m_plane->height())});
+            }
+            found = kept.end() - 1;
+        }
+        maps[size_t(i)] = found->map.get();
+    }
+    // The maps of views that this cell lacks go.
+    m_nearbyMaps = std::move(kept);
+    return maps;
+}
+
 OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, int width, int height,
-                                    const QuadCorners &corners, int disparityRange) const
+                                    const QuadCorners &corners, int disparityRange)
 {
     const int views[4] = {CameraView::Base, CameraView::Right, CameraView::Diagonal,
                           CameraView::Below};
@@ -328,6 +373,9 @@ OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, in
     }
     if (bounds)
         inputs.push_back({bounds.get(), 8});
+    const std::array<QOpenGLTexture *, 4> nearby = nearbyDisparityOf(cell);
+    for (int i = 0; i < 4; ++i)
+        inputs.push_back({nearby[size_t(i)], 9 + i});
 
     const PassFormat format = colourLayer() == LdrRgb ? PassFormat::Rgba8 : PassFormat::Rgba16F;
     return runPass({"view synthesis", shaderProgram(ShaderProgram::SimpleWarp), width, height,
@@ -337,6 +385,8 @@ OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, in
                        static const GLint disparityUnits[4] = {1, 3, 5, 7};
                        program.setUniformValueArray("input1[0]", colourUnits, 4);
                        program.setUniformValueArray("disparity[0]", disparityUnits, 4);
+                       static const GLint nearbyUnits[4] = {9, 10, 11, 12};
+                       program.setUniformValueArray("nearbyDisparity[0]", nearbyUnits, 4);
                        setSearchUniforms(program, warp);
                        program.setUniformValue("searchBounds", 8);
                        program.setUniformValue("boundedSearch", bounds ? 1 : 0);

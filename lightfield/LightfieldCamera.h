@@ -9,6 +9,7 @@
 
 #include <array>
 #include <memory>
+#include <vector>
 
 // Stage 2 of the pipeline: every frame it synthesises the view that the window shows.
 class LightfieldCamera : public QOpenGLFunctions_3_3_Core
@@ -67,7 +68,10 @@ public:
 
 private:
     OwnedTexture warpCell(const CameraView &view, const Cell &cell, int width, int height,
-                          const QuadCorners &corners, int disparityRange) const;
+                          const QuadCorners &corners, int disparityRange);
+    // The nearby-disparity maps of the cell's views (base, right, diagonal, below), made for the
+    // views that the last cell warped did not have.
+    std::array<QOpenGLTexture *, 4> nearbyDisparityOf(const Cell &cell);
     OwnedTexture showNearest(const CameraView &view, int width, int height,
                              const QuadCorners &corners) const;
     int colourLayer() const;
@@ -76,6 +80,14 @@ private:
     Framebuffer m_framebuffer;
     // The frames' views, reused: each frame draws into the texture an earlier frame dropped.
     PassOutputPool m_passOutputs;
+    // The nearby-disparity maps of the last cell's views: the next frames warp the same cell, or
+    // one that shares two of its views.
+    struct NearbyMap
+    {
+        QPoint view; // column, row
+        OwnedTexture map;
+    };
+    std::vector<NearbyMap> m_nearbyMaps;
     bool m_drawsEverywhere = false;
     int m_positionX = 1;
     int m_positionY = 1;
@@ -121,6 +133,14 @@ DrawnRegion reachOfViews(const WarpSearch &warp, int width, int height, const Qu
 OwnedTexture findSearchBounds(QOpenGLTexture *const (&tiles)[4], const WarpSearch &warp, int width,
                               int height, const QuadCorners &corners,
                               const DrawnRegion *region = nullptr);
+
+// The pass that finds, for each texel t of a view's disparity map of width × height, the largest
+// disparity of its texels from t - 1 to t + 2 each way, counting 0 for those beyond its edge
+// ("simpleWarp.frag" with NEARBY_DISPARITY): a GL_R16F texture of (width + 3) × (height + 3)
+// holding t's value at t + 2, so that every window that reaches into the view has one. The warp
+// asks it whether a surface nearer than the one it found lies around the point it reads, whose
+// colour would then be tinted by that surface. Runs inside FramebufferPasses.
+OwnedTexture findNearbyDisparity(QOpenGLTexture &disparity, int width, int height);
 
 std::unique_ptr<LightfieldCamera> createCamera(PipelineOptions options,
                                                const LightfieldPlane *plane);

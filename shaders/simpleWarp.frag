@@ -20,6 +20,10 @@
 // can meet one, from the largest disparity of each tile of the views' texels. What a search
 // finds is what a search of every step finds.
 //
+// Whether a nearer surface lies around the point a view is read at comes from a map of the view
+// made once for it, in a pass compiled with NEARBY_DISPARITY: four gathers a view and pixel
+// otherwise, the largest cost of a frame after the search itself.
+//
 // Compiled with NEAREST_VIEW, for light fields without disparity, it shows the first view as it
 // is: the camera then names the nearest stored view for every sampler.
 //
@@ -29,6 +33,9 @@
 
 uniform sampler2D input1[4]; // colour of the views base, right, diagonal, below
 uniform sampler2D disparity[4]; // their disparity, pixels per view step
+// For each view, at texel t + 2, the largest disparity of its texels from t - 1 to t + 2 each way,
+// with 0 for those beyond its edge: a map of (view size + 3) texels each way.
+uniform sampler2D nearbyDisparity[4];
 uniform float searchvectorX; // camera offset right of the base view, in views
 uniform float searchvectorY; // camera offset below the base view, negated, in views
 uniform int horizontalResolution; // view size in pixels
@@ -81,23 +88,31 @@ float disparityAt(sampler2D disparityMap, vec2 position)
     return texelFetch(disparityMap, texel, 0).r;
 }
 
-// Whether a surface nearer than d lies within the texels a filtered colour read at position
-// draws from, or next to them: a view's texels along an outline mix both surfaces' colours, so a
-// surface seen just behind an occluder's outline comes out tinted by the occluder.
-bool nearerSurfaceAround(sampler2D disparityMap, vec2 position, float d)
+// The largest disparity of the texels from base - 1 to base + 2 each way, in four gathers of
+// 2 x 2, each at the corner that the texels of one of them share, where no rounding can pick
+// other texels; beyond the view's edge the border reads 0, as disparityAt does.
+float largestAround(sampler2D disparityMap, vec2 base)
 {
     vec2 size = vec2(horizontalResolution, verticalResolution);
-    // The texels from base - 1 to base + 2 in four gathers of 2 x 2, each at the corner that the
-    // texels of one of them share, where no rounding can pick other texels; beyond the view's
-    // edge the border reads 0, as disparityAt does. Four gathers cost less than asking the tiles
-    // whether the texels need reading at all.
-    vec2 base = floor(position * size - 0.5);
     vec4 a = textureGather(disparityMap, (base + vec2(0.0, 0.0)) / size);
     vec4 b = textureGather(disparityMap, (base + vec2(2.0, 0.0)) / size);
     vec4 c = textureGather(disparityMap, (base + vec2(0.0, 2.0)) / size);
     vec4 e = textureGather(disparityMap, (base + vec2(2.0, 2.0)) / size);
     vec4 m = max(max(a, b), max(c, e));
-    return max(max(m.x, m.y), max(m.z, m.w)) > d + sameSurface;
+    return max(max(m.x, m.y), max(m.z, m.w));
+}
+
+// Whether a surface nearer than d lies within the texels a filtered colour read at position
+// draws from (base and base + 1 each way), or next to them: a view's texels along an outline mix
+// both surfaces' colours, so a surface seen just behind an occluder's outline comes out tinted by
+// the occluder. nearby is the view's map of largestAround.
+bool nearerSurfaceAround(sampler2D nearby, vec2 position, float d)
+{
+    ivec2 size = ivec2(horizontalResolution, verticalResolution);
+    ivec2 texel = ivec2(floor(position * vec2(size) - 0.5)) + 2;
+    bool mapped = all(greaterThanEqual(texel, ivec2(0))) && all(lessThan(texel, size + 3));
+    float largest = mapped ? texelFetch(nearby, texel, 0).r : 0.0;
+    return largest > d + sameSurface;
 }
 
 // The steps of the search along one view's ray: step k lies at d = range - k * delta. offset is
@@ -130,7 +145,8 @@ float residual(sampler2D disparityMap, vec2 direction, float d)
 // The front-most self-consistent surface along the ray of one source view. offset is the
 // camera's offset from that view in pixels per unit of disparity, in texture directions.
 // Steps before firstStep are known to meet no surface.
-Sample search(sampler2D colourMap, sampler2D disparityMap, vec2 offset, int firstStep)
+Sample search(sampler2D colourMap, sampler2D disparityMap, sampler2D nearby, vec2 offset,
+              int firstStep)
 {
     vec2 texel = 1.0 / vec2(horizontalResolution, verticalResolution);
     vec2 direction = offset * texel;
@@ -205,7 +221,7 @@ Sample search(sampler2D colourMap, sampler2D disparityMap, vec2 offset, int firs
     bool inPlace = reach == 0.0 || range == 0.0;
     Sample found;
     found.depth = inPlace ? max(farthestDisparity, 0.0) : accepted ? d : -1.0;
-    found.clean = inPlace || !nearerSurfaceAround(disparityMap, uv + d * direction, d);
+    found.clean = inPlace || !nearerSurfaceAround(nearby, uv + d * direction, d);
     // One colour read serves every outcome. A surface found inside the view is read between the
     // outermost texel centres, so the view's edge is not darkened by the transparent border;
     // beyond the view's edge the ray met nothing but that border, and the edge texel is the
@@ -312,6 +328,12 @@ void main()
     if (weight[3] > 0.0)
         colour.a = firstStepOfBlock(disparityTiles[3], camera + viewOffset[3], low, high);
 }
+#elif defined(NEARBY_DISPARITY)
+// Output texel o holds largestAround for the view's texel o - 2, of the first view's disparity.
+void main()
+{
+    colour = vec4(largestAround(disparity[0], floor(gl_FragCoord.xy) - 2.0), 0.0, 0.0, 1.0);
+}
 #else
 void main()
 {
@@ -333,16 +355,20 @@ void main()
     none.depth = -1.0;
     none.clean = false;
     views[0] = weight[0] > 0.0
-        ? search(input1[0], disparity[0], camera + viewOffset[0], first[0])
+        ? search(input1[0], disparity[0], nearbyDisparity[0], camera + viewOffset[0],
+                 first[0])
         : none;
     views[1] = weight[1] > 0.0
-        ? search(input1[1], disparity[1], camera + viewOffset[1], first[1])
+        ? search(input1[1], disparity[1], nearbyDisparity[1], camera + viewOffset[1],
+                 first[1])
         : none;
     views[2] = weight[2] > 0.0
-        ? search(input1[2], disparity[2], camera + viewOffset[2], first[2])
+        ? search(input1[2], disparity[2], nearbyDisparity[2], camera + viewOffset[2],
+                 first[2])
         : none;
     views[3] = weight[3] > 0.0
-        ? search(input1[3], disparity[3], camera + viewOffset[3], first[3])
+        ? search(input1[3], disparity[3], nearbyDisparity[3], camera + viewOffset[3],
+                 first[3])
         : none;
 
     // Nothing moves between the views: they blend where they are.

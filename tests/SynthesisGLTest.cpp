@@ -344,6 +344,74 @@ private slots:
                  QRect(0, 0, 3 * m_options.width, 3 * m_options.height));
     }
 
+    void nearbyDisparityIsTheLargestAroundEachTexel_data()
+    {
+        forBothScenes([](const char *scene) { QTest::addRow("%s", scene) << QString(scene); });
+    }
+
+    // The map the warp asks whether a nearer surface lies around the point it reads, against the
+    // largest of each 4 x 4 window of the disparity map on the CPU, beyond the edge counting 0.
+    void nearbyDisparityIsTheLargestAroundEachTexel()
+    {
+        useScene();
+        const int width = m_options.width, height = m_options.height;
+        QOpenGLTexture &disparity = *m_plane->layerAt(2, 1, Disparity);
+        const std::vector<float> source = readTextureFloats(disparity, width, height);
+        std::vector<float> nearby;
+        {
+            const Framebuffer framebuffer = Framebuffer::generate();
+            FramebufferPasses passes(framebuffer);
+            const OwnedTexture map = findNearbyDisparity(disparity, width, height);
+            nearby = readTextureFloats(*map, width + 3, height + 3);
+        }
+        for (int y = 0; y < height + 3; ++y) {
+            for (int x = 0; x < width + 3; ++x) {
+                // Map texel (x, y) holds the window from view texel (x - 3, y - 3) to (x, y).
+                float largest = 0.0f;
+                for (int ty = y - 3; ty <= y; ++ty) {
+                    for (int tx = x - 3; tx <= x; ++tx) {
+                        if (tx >= 0 && ty >= 0 && tx < width && ty < height)
+                            largest = std::max(largest, source[(size_t(ty) * width + tx) * 4]);
+                    }
+                }
+                const float found = nearby[(size_t(y) * (width + 3) + x) * 4];
+                if (found != largest) {
+                    QFAIL(qPrintable(QStringLiteral("texel (%1, %2) holds %3, not %4")
+                                         .arg(x)
+                                         .arg(y)
+                                         .arg(double(found))
+                                         .arg(double(largest))));
+                }
+            }
+        }
+    }
+
+    void aCameraCrossingCellsShowsWhatAFreshOneShows_data()
+    {
+        forBothScenes([](const char *scene) { QTest::addRow("%s", scene) << QString(scene); });
+    }
+
+    // The camera keeps per-view maps from cell to cell: after any path across the grid a frame
+    // is the one a camera that never moved makes.
+    void aCameraCrossingCellsShowsWhatAFreshOneShows()
+    {
+        useScene();
+        SimpleCamera moving(PipelineOptions(), m_plane);
+        const float corners[4][2] = {{0, 0}, {0, 1}, {1, 1}, {1, 0}};
+        // Right into a cell that shares two views, down into one that shares two again, back to
+        // the first, which shares one, and into the last cell, whose views repeat at the edge.
+        for (const QPointF position : {QPointF(1.5, 1.5), QPointF(2.4, 1.3), QPointF(2.3, 2.6),
+                                       QPointF(1.2, 1.7), QPointF(4.0, 3.4)}) {
+            const float x = float(position.x()), y = float(position.y());
+            const std::unique_ptr<CameraView> view =
+                moving.renderView(m_options.width, m_options.height, corners, x, y, true);
+            const std::vector<float> shown =
+                readTextureFloats(*view->getLayer(LdrRgb), m_options.width, m_options.height);
+            QVERIFY2(shown == synthesise(x, y).texels,
+                     qPrintable(QStringLiteral("at (%1, %2)").arg(x).arg(y)));
+        }
+    }
+
     void skippedStepsChangeNoSurface_data()
     {
         forBothScenes([](const char *scene) { QTest::addRow("%s", scene) << QString(scene); });

@@ -26,6 +26,7 @@ enum class ShaderProgram : int
     NearestView,
     DisparityTiles,
     SearchBounds,
+    NearbyDisparity,
 };
 
 struct ShaderProgramFile
@@ -53,6 +54,7 @@ inline constexpr ShaderProgramFile shaderProgramFiles[] = {
     {ShaderProgram::NearestView, "simpleWarp.frag", "NEAREST_VIEW"},
     {ShaderProgram::DisparityTiles, "rgbe2rf.frag", "DISPARITY_TILES"},
     {ShaderProgram::SearchBounds, "simpleWarp.frag", "SEARCH_BOUNDS"},
+    {ShaderProgram::NearbyDisparity, "simpleWarp.frag", "NEARBY_DISPARITY"},
 };
 
 inline constexpr int shaderProgramCount = int(std::size(shaderProgramFiles));
