@@ -310,31 +310,28 @@ std::array<QOpenGLTexture *, 4> SimpleCamera::nearbyDisparityOf(const Cell &cell
                              {cell.nextColumn, cell.row},
                              {cell.nextColumn, cell.nextRow},
                              {cell.column, cell.nextRow}};
-    // At the grid's last column or row a view stands for two of the cell's; it has one map.
+    // The maps of views that this cell lacks go first: back to the frames' pool, whose storage
+    // the new maps then take.
     std::vector<NearbyMap> kept;
-    kept.reserve(4);
-    std::array<QOpenGLTexture *, 4> maps {};
-    for (int i = 0; i < 4; ++i) {
-        const QPoint view = views[i];
-        const auto has = [&](const NearbyMap &entry) {
-            return entry.view == view;
-        };
-        auto found = std::find_if(kept.begin(), kept.end(), has);
-        if (found == kept.end()) {
-            const auto earlier = std::find_if(m_nearbyMaps.begin(), m_nearbyMaps.end(), has);
-            if (earlier != m_nearbyMaps.end()) {
-                kept.push_back(std::move(*earlier));
-            } else {
-                QOpenGLTexture &disparity = *m_plane->layerAt(view.x(), view.y(), Disparity);
-                kept.push_back(
-                    {view, findNearbyDisparity(disparity, m_plane->width(), m_plane->height())});
-            }
-            found = kept.end() - 1;
-        }
-        maps[size_t(i)] = found->map.get();
+    for (NearbyMap &entry : m_nearbyMaps) {
+        if (std::find(std::begin(views), std::end(views), entry.view) != std::end(views))
+            kept.push_back(std::move(entry));
     }
-    // The maps of views that this cell lacks go.
     m_nearbyMaps = std::move(kept);
+    // At the grid's last column or row a view stands for two of the cell's; it has one map.
+    std::array<QOpenGLTexture *, 4> maps {};
+    for (size_t i = 0; i < 4; ++i) {
+        const QPoint view = views[i];
+        auto found = std::find_if(m_nearbyMaps.begin(), m_nearbyMaps.end(),
+                                  [&](const NearbyMap &entry) { return entry.view == view; });
+        if (found == m_nearbyMaps.end()) {
+            QOpenGLTexture &disparity = *m_plane->layerAt(view.x(), view.y(), Disparity);
+            m_nearbyMaps.push_back(
+                {view, findNearbyDisparity(disparity, m_plane->width(), m_plane->height())});
+            found = m_nearbyMaps.end() - 1;
+        }
+        maps[i] = found->map.get();
+    }
     return maps;
 }
 
