@@ -88,6 +88,7 @@ CameraView::CameraView(int width, int height, const FeatureLayers &right, const 
                        const FeatureLayers &diagonal, const FeatureLayers &below)
     : m_height(height)
     , m_width(width)
+    , m_drawn(0, 0, width, height)
     , m_right(right)
     , m_base(base)
     , m_below(below)

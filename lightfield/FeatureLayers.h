@@ -2,6 +2,8 @@
 
 #include "viewer/gpu/ScreenQuad.h"
 
+#include <QRect>
+
 #include <map>
 #include <vector>
 
@@ -118,9 +120,16 @@ public:
     const FeatureLayers &own() const { return m_own; }
     const FeatureLayers &slot(int slot) const;
 
+    // The texels of the camera's colour layer that its views can reach, in GL texel coordinates
+    // (row 0 at the bottom); every other texel is transparent black. The whole view unless the
+    // camera narrows it, as it does where a window is larger than the views.
+    QRect drawn() const { return m_drawn; }
+    void setDrawn(const QRect &drawn) { m_drawn = drawn; }
+
 private:
     int m_height;
     int m_width;
+    QRect m_drawn;
     FeatureLayers m_own;
     const FeatureLayers &m_right;
     const FeatureLayers &m_base;

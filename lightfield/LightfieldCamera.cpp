@@ -290,17 +290,19 @@ std::unique_ptr<CameraView> SimpleCamera::renderView(int width, int height,
     interpolateParameters(*view, plane, cell.offsetX, cell.offsetY);
 
     OwnedTexture output;
+    QRect drawn(0, 0, width, height);
     {
         FramebufferPasses passes(m_framebuffer);
         PassOutputPool::Use reuse(m_passOutputs);
         if (plane.supportsLayer(Disparity)) {
             output = warpCell(*view, cell, width, height, corners,
-                              useDisparity ? plane.maxDisparity() : 0);
+                              useDisparity ? plane.maxDisparity() : 0, &drawn);
         } else {
-            output = showNearest(*view, width, height, corners);
+            output = showNearest(*view, width, height, corners, &drawn);
         }
     }
     view->setLayer(colourLayer(), std::move(output));
+    view->setDrawn(drawn);
     return view;
 }
 
@@ -336,7 +338,7 @@ std::array<QOpenGLTexture *, 4> SimpleCamera::nearbyDisparityOf(const Cell &cell
 }
 
 OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, int width, int height,
-                                    const QuadCorners &corners, int disparityRange)
+                                    const QuadCorners &corners, int disparityRange, QRect *drawn)
 {
     const int views[4] = {CameraView::Base, CameraView::Right, CameraView::Diagonal,
                           CameraView::Below};
@@ -347,6 +349,7 @@ OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, in
     // edge, and are transparent black.
     const DrawnRegion reach = reachOfViews(warp, width, height, corners);
     const DrawnRegion *region = m_drawsEverywhere ? nullptr : &reach;
+    *drawn = QRect(reach.x, reach.y, reach.width, reach.height);
 
     // Where each block of output pixels can begin its searches.
     OwnedTexture bounds;
@@ -391,7 +394,7 @@ OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, in
 }
 
 OwnedTexture SimpleCamera::showNearest(const CameraView &view, int width, int height,
-                                       const QuadCorners &corners) const
+                                       const QuadCorners &corners, QRect *drawn) const
 {
     const PassFormat format = colourLayer() == LdrRgb ? PassFormat::Rgba8 : PassFormat::Rgba16F;
     QOpenGLTexture &nearest = *view.getLayer(colourLayer(), CameraView::Base);
@@ -401,6 +404,8 @@ OwnedTexture SimpleCamera::showNearest(const CameraView &view, int width, int he
     if (wholeTexelCrop(corners, width, height, m_plane->width(), m_plane->height(), &offset)
         && copiesInto(nearest, format)) {
         static const float transparentBlack[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+        *drawn = QRect(0, 0, width, height)
+                     .intersected(QRect(-offset, QSize(m_plane->width(), m_plane->height())));
         return runCopyPass("nearest view", nearest, width, height, format, offset,
                            transparentBlack);
     }

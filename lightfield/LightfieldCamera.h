@@ -67,13 +67,14 @@ public:
     Cell pickCell(float x, float y) const;
 
 private:
+    // Both set *drawn to the texels of their output that the views can reach.
     OwnedTexture warpCell(const CameraView &view, const Cell &cell, int width, int height,
-                          const QuadCorners &corners, int disparityRange);
+                          const QuadCorners &corners, int disparityRange, QRect *drawn);
     // The nearby-disparity maps of the cell's views (base, right, diagonal, below), made for the
     // views that the last cell warped did not have.
     std::array<QOpenGLTexture *, 4> nearbyDisparityOf(const Cell &cell);
     OwnedTexture showNearest(const CameraView &view, int width, int height,
-                             const QuadCorners &corners) const;
+                             const QuadCorners &corners, QRect *drawn) const;
     int colourLayer() const;
 
     const LightfieldPlane *m_plane;

@@ -24,6 +24,14 @@ void setOperatorUniforms(QOpenGLShaderProgram &program, const PhotoreceptorSetti
     program.setUniformValue("preGamma", settings.preGamma);
 }
 
+// Where a camera's view is larger than what its stored views reach, the operator runs only where
+// they do: outside, the view is transparent black, which the operator maps to opaque black. The
+// luminance range is still measured over the whole picture, that black included.
+DrawnRegion mappedRegion(const QRect &drawn)
+{
+    return {drawn.x(), drawn.y(), drawn.width(), drawn.height(), {0.0f, 0.0f, 0.0f, 1.0f}};
+}
+
 // The measured luminance range of the tone-mapped picture stretched to the full 8-bit range.
 OwnedTexture stretched(OwnedTexture mapped, int width, int height)
 {
@@ -70,10 +78,11 @@ OwnedTexture TonemappingInterpolatingReinhard05PostProcessor::process(CameraView
     FramebufferPasses passes(m_framebuffer);
     gatherStatistics(view);
     OwnedTexture input = view.takeLayer(TonemappedRgb);
+    const DrawnRegion region = mappedRegion(view.drawn());
     OwnedTexture mapped = runPass(
         {"photoreceptor tone mapping of four views",
-         shaderProgram(ShaderProgram::DynamicReinhardTonemapping), width, height,
-         PassFormat::Rgba8},
+         shaderProgram(ShaderProgram::DynamicReinhardTonemapping), width, height, PassFormat::Rgba8,
+         nullptr, &region},
         {{input.get(), 0}}, [&](QOpenGLShaderProgram &program) {
             setOperatorUniforms(program, m_settings);
             program.setUniformValueArray("m[0]", m_contrast.data(), 4, 1);
@@ -93,10 +102,11 @@ OwnedTexture TonemappingInterpolatingReinhard05PostProcessor::process(CameraView
 
 OwnedTexture photoreceptorTonemap(OwnedTexture input, int width, int height,
                                   const PhotoreceptorSettings &settings,
-                                  const PhotoreceptorStatistics &statistics)
+                                  const PhotoreceptorStatistics &statistics, const QRect *drawn)
 {
+    const DrawnRegion region = drawn ? mappedRegion(*drawn) : DrawnRegion {};
     return runPass({"photoreceptor tone mapping", shaderProgram(ShaderProgram::ReinhardTonemapping),
-                    width, height, PassFormat::Rgba8},
+                    width, height, PassFormat::Rgba8, nullptr, drawn ? &region : nullptr},
                    {{input.get(), 0}}, [&](QOpenGLShaderProgram &program) {
                        setOperatorUniforms(program, settings);
                        program.setUniformValue("m", statistics.contrast);
@@ -188,8 +198,9 @@ OwnedTexture Reinhard05PostProcessor::process(CameraView &view)
     const int height = view.height();
     FramebufferPasses passes(m_framebuffer);
     adapt(view);
+    const QRect drawn = view.drawn();
     OwnedTexture mapped = photoreceptorTonemap(view.takeLayer(TonemappedRgb), width, height,
-                                               m_settings, m_statistics);
+                                               m_settings, m_statistics, &drawn);
 
     const auto [minimum, maximum] = reduceMinMaxLuminance(*mapped, width, height);
     adaptRange(minimum, maximum);

@@ -36,10 +36,13 @@ struct PhotoreceptorStatistics
 };
 
 // The operator with one set of statistics ("ReinhardTonemapping.frag"), consuming the input,
-// into a new RGBA8 texture of width × height. Runs inside FramebufferPasses.
+// into a new RGBA8 texture of width × height. With `drawn`, the input is transparent black outside
+// it: the program runs only inside, and the rest is opaque black, as the operator maps black.
+// Runs inside FramebufferPasses.
 OwnedTexture photoreceptorTonemap(OwnedTexture input, int width, int height,
                                   const PhotoreceptorSettings &settings,
-                                  const PhotoreceptorStatistics &statistics);
+                                  const PhotoreceptorStatistics &statistics,
+                                  const QRect *drawn = nullptr);
 
 // Tone-maps with the statistics of each of the four stored views the camera's view was made from
 // and blends the four results with the cell's bilinear weights. Keeps nothing between frames.

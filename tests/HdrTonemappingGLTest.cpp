@@ -404,6 +404,49 @@ private slots:
         }
     }
 
+    // In a window larger than the views the camera's picture is transparent black outside what
+    // it drew. Both per-frame operators map only that part, and give the picture of the whole,
+    // byte for byte: the black outside is opaque, and the luminance range still counts it.
+    void perFrameOperatorsMapOnlyWhatTheCameraDrew()
+    {
+        const int width = 12, height = 10;
+        const QRect drawn(3, 2, 6, 5);
+        std::vector<float> picture(size_t(width) * height * 4, 0.0f);
+        for (int y = drawn.top(); y <= drawn.bottom(); ++y) {
+            for (int x = drawn.left(); x <= drawn.right(); ++x) {
+                float *rgba = &picture[(size_t(y) * width + x) * 4];
+                rgba[0] = 0.1f + 0.1f * x;
+                rgba[1] = 0.2f + 0.15f * y;
+                rgba[2] = 0.05f * (x + y);
+                rgba[3] = 1.0f;
+            }
+        }
+        const ViewStatistics views[4] = {{0.8, 0.5, 0.3, 0.55, -1.5, 0.01, 100.0, 0.4},
+                                         {2.0, 1.5, 1.0, 1.5, 0.2, 0.1, 200.0, 0.7},
+                                         {0.1, 0.1, 0.1, 0.1, -3.0, 0.001, 10.0, 0.9},
+                                         {5.0, 4.0, 3.0, 4.2, 1.0, 0.5, 50.0, 0.3}};
+        const auto compare = [&](PostProcessor &forWhole, PostProcessor &forPart) {
+            auto whole = makeFrame(width, height, picture, views, 0.3f, -0.6f);
+            auto part = makeFrame(width, height, picture, views, 0.3f, -0.6f);
+            part->view->setDrawn(drawn);
+            const OwnedTexture expected = forWhole.process(*whole->view);
+            const OwnedTexture mapped = forPart.process(*part->view);
+            QCOMPARE(readTextureBytes(*mapped, width, height),
+                     readTextureBytes(*expected, width, height));
+        };
+        TonemappingInterpolatingReinhard05PostProcessor interpolatingWhole(PipelineOptions(), 1.0f);
+        TonemappingInterpolatingReinhard05PostProcessor interpolatingPart(PipelineOptions(), 1.0f);
+        compare(interpolatingWhole, interpolatingPart);
+        if (QTest::currentTestFailed())
+            return;
+        const auto stoppedClock = [] {
+            return std::int64_t(0);
+        };
+        Reinhard05PostProcessor smoothedWhole(PipelineOptions(), 1.0f, stoppedClock);
+        Reinhard05PostProcessor smoothedPart(PipelineOptions(), 1.0f, stoppedClock);
+        compare(smoothedWhole, smoothedPart);
+    }
+
     void smoothedStatisticsFollowAFakeClock()
     {
         std::int64_t now = 1000;

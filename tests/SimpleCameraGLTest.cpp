@@ -201,11 +201,14 @@ private slots:
         QFETCH(int, height);
         auto plane = makePlane(texelCoordinateViews());
         SimpleCamera camera(PipelineOptions(), plane.get());
-        const RgbaImage image = output(*camera.render(0, 0, width, height));
+        const std::unique_ptr<CameraView> view = camera.render(0, 0, width, height);
+        const RgbaImage image = output(*view);
         // One window pixel per view pixel, the view centred (an odd extra pixel on the right and
-        // at the top); outside it, transparent black.
+        // at the top); outside it, transparent black, and outside what the camera says it drew.
         const int left = int(std::floor((width - 16) / 2.0));
         const int bottom = int(std::floor((height - 16) / 2.0));
+        QCOMPARE(view->drawn(),
+                 QRect(left, bottom, 16, 16).intersected(QRect(0, 0, width, height)));
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x) {
                 const int viewX = x - left;

@@ -320,12 +320,23 @@ private slots:
         everywhere.setDrawsEverywhere(true);
         // Near the corners of cells, where the views' rays travel farthest.
         for (const auto &[x, y] : {std::pair {1.05f, 2.95f}, std::pair {3.95f, 0.05f}}) {
-            const std::vector<float> shown = readTextureFloats(
-                *limited.renderAt(x, y, width, height)->getLayer(LdrRgb), width, height);
+            const std::unique_ptr<CameraView> view = limited.renderAt(x, y, width, height);
+            const std::vector<float> shown =
+                readTextureFloats(*view->getLayer(LdrRgb), width, height);
             const std::vector<float> full = readTextureFloats(
                 *everywhere.renderAt(x, y, width, height)->getLayer(LdrRgb), width, height);
             QCOMPARE(shown, full);
             QVERIFY(std::any_of(full.begin(), full.end(), [](float value) { return value > 0; }));
+            // What the camera says it drew holds all that is not transparent black.
+            const QRect drawn = view->drawn();
+            QVERIFY(QRect(0, 0, width, height).contains(drawn));
+            QVERIFY(drawn.width() < width && drawn.height() < height);
+            for (int texel = 0; texel < width * height; ++texel) {
+                if (!drawn.contains(texel % width, texel / width)) {
+                    for (size_t channel = 0; channel < 4; ++channel)
+                        QCOMPARE(full[size_t(texel) * 4 + channel], 0.0f);
+                }
+            }
         }
         // The region is a small part of such a window.
         const QuadCorners corners = {{-1.0f, -1.0f}, {-1.0f, 2.0f}, {2.0f, 2.0f}, {2.0f, -1.0f}};
