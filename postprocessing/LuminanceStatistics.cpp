@@ -64,17 +64,30 @@ OwnedTexture mirrored(OwnedTexture level)
 
 } // namespace
 
-std::pair<int, int> reduceMinMaxLuminance(QOpenGLTexture &image, int width, int height)
+std::pair<int, int> reduceMinMaxLuminance(QOpenGLTexture &image, int width, int height,
+                                          const QRect *drawn)
 {
+    // Black outside what was drawn adds its luminance, 0, to the range; the pyramid measures the
+    // rest, a rectangle of the image read texel for texel at its texel centres.
+    const QRect whole(0, 0, width, height);
+    const QRect measured = drawn ? drawn->intersected(whole) : whole;
+    const bool blackOutside = measured != whole;
+    if (measured.isEmpty())
+        return {0, 0};
+    const float left = float(measured.left()) / float(width);
+    const float right = float(measured.left() + measured.width()) / float(width);
+    const float bottom = float(measured.top()) / float(height);
+    const float top = float(measured.top() + measured.height()) / float(height);
+    const QuadCorners corners = {{left, bottom}, {left, top}, {right, top}, {right, bottom}};
     OwnedTexture level =
-        mirrored(runPass({"luminance range", shaderProgram(ShaderProgram::MinMaxLuminance), width,
-                          height, PassFormat::Rgba8},
+        mirrored(runPass({"luminance range", shaderProgram(ShaderProgram::MinMaxLuminance),
+                          measured.width(), measured.height(), PassFormat::Rgba8, &corners},
                          {{&image, 0}}, [](QOpenGLShaderProgram &program) {
                              program.setUniformValue("textureImage", 0);
                          }));
 
-    int levelWidth = width;
-    int levelHeight = height;
+    int levelWidth = measured.width();
+    int levelHeight = measured.height();
     while (levelWidth > 1 || levelHeight > 1) {
         const int nextWidth = (levelWidth + 1) / 2;
         const int nextHeight = (levelHeight + 1) / 2;
@@ -91,13 +104,21 @@ std::pair<int, int> reduceMinMaxLuminance(QOpenGLTexture &image, int width, int 
     }
 
     const std::vector<std::uint8_t> texel = readTextureBytes(*level, 1, 1);
-    return {texel[0], texel[1]};
+    return {blackOutside ? 0 : texel[0], texel[1]};
 }
 
-OwnedTexture normalizeLuminance(OwnedTexture image, int width, int height, int minimum, int maximum)
+OwnedTexture normalizeLuminance(OwnedTexture image, int width, int height, int minimum, int maximum,
+                                const QRect *drawn)
 {
+    // Black stays black under any stretch: its luminance is never above the range's minimum.
+    const DrawnRegion region = drawn ? DrawnRegion {drawn->x(),
+                                                    drawn->y(),
+                                                    drawn->width(),
+                                                    drawn->height(),
+                                                    {0.0f, 0.0f, 0.0f, 1.0f}}
+                                     : DrawnRegion {};
     return runPass({"luminance normalisation", shaderProgram(ShaderProgram::NormalizeLuminance),
-                    width, height, PassFormat::Rgba8},
+                    width, height, PassFormat::Rgba8, nullptr, drawn ? &region : nullptr},
                    {{image.get(), 0}}, [&](QOpenGLShaderProgram &program) {
                        program.setUniformValue("textureImage", 0);
                        program.setUniformValue("minLuminance", minimum);

@@ -2,6 +2,8 @@
 
 #include "viewer/gpu/ScreenQuad.h"
 
+#include <QRect>
+
 #include <array>
 #include <cstdint>
 #include <utility>
@@ -40,11 +42,14 @@ LuminanceStatistics computeLuminanceStatistics(QOpenGLTexture &rgbe, int width, 
 
 // The smallest and largest luminance of an 8-bit image, as bytes 0 to 255, measured by a pyramid
 // of passes that halve the image (rounding up) down to one texel, whose 4 bytes are read back.
-// Runs inside FramebufferPasses; the image is left as it is.
-std::pair<int, int> reduceMinMaxLuminance(QOpenGLTexture &image, int width, int height);
+// With `drawn`, the image is black outside it, and only the texels inside are measured. Runs
+// inside FramebufferPasses; the image is left as it is.
+std::pair<int, int> reduceMinMaxLuminance(QOpenGLTexture &image, int width, int height,
+                                          const QRect *drawn = nullptr);
 
 // Stretches the luminance range [minimum, maximum] (bytes) of an 8-bit image onto the full 8-bit
 // range, consuming the image. A range that is empty or reversed (a flat or black picture) leaves
 // the image as it is. Runs inside FramebufferPasses.
-OwnedTexture normalizeLuminance(OwnedTexture image, int width, int height, int minimum,
-                                int maximum);
+// With `drawn`, the image is opaque black outside it, and so is the result.
+OwnedTexture normalizeLuminance(OwnedTexture image, int width, int height, int minimum, int maximum,
+                                const QRect *drawn = nullptr);

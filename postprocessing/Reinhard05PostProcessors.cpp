@@ -24,19 +24,19 @@ void setOperatorUniforms(QOpenGLShaderProgram &program, const PhotoreceptorSetti
     program.setUniformValue("preGamma", settings.preGamma);
 }
 
-// Where a camera's view is larger than what its stored views reach, the operator runs only where
-// they do: outside, the view is transparent black, which the operator maps to opaque black. The
-// luminance range is still measured over the whole picture, that black included.
+// Where a camera's view is larger than what its stored views reach, the passes run only where
+// they do: outside, the view is transparent black, which the operator maps to opaque black and
+// the stretch keeps black. That black still counts in the luminance range.
 DrawnRegion mappedRegion(const QRect &drawn)
 {
     return {drawn.x(), drawn.y(), drawn.width(), drawn.height(), {0.0f, 0.0f, 0.0f, 1.0f}};
 }
 
 // The measured luminance range of the tone-mapped picture stretched to the full 8-bit range.
-OwnedTexture stretched(OwnedTexture mapped, int width, int height)
+OwnedTexture stretched(OwnedTexture mapped, int width, int height, const QRect &drawn)
 {
-    const auto [minimum, maximum] = reduceMinMaxLuminance(*mapped, width, height);
-    return normalizeLuminance(std::move(mapped), width, height, minimum, maximum);
+    const auto [minimum, maximum] = reduceMinMaxLuminance(*mapped, width, height, &drawn);
+    return normalizeLuminance(std::move(mapped), width, height, minimum, maximum, &drawn);
 }
 
 } // namespace
@@ -97,7 +97,7 @@ OwnedTexture TonemappingInterpolatingReinhard05PostProcessor::process(CameraView
             program.setUniformValueArray("maxLuminance[0]", m_maxLuminance.data(), 4, 1);
         });
     input.reset();
-    return stretched(std::move(mapped), width, height);
+    return stretched(std::move(mapped), width, height, view.drawn());
 }
 
 OwnedTexture photoreceptorTonemap(OwnedTexture input, int width, int height,
@@ -202,9 +202,9 @@ OwnedTexture Reinhard05PostProcessor::process(CameraView &view)
     OwnedTexture mapped = photoreceptorTonemap(view.takeLayer(TonemappedRgb), width, height,
                                                m_settings, m_statistics, &drawn);
 
-    const auto [minimum, maximum] = reduceMinMaxLuminance(*mapped, width, height);
+    const auto [minimum, maximum] = reduceMinMaxLuminance(*mapped, width, height, &drawn);
     adaptRange(minimum, maximum);
     return normalizeLuminance(std::move(mapped), width, height,
                               smoothedRangeByte(m_smoothedMinLuminance),
-                              smoothedRangeByte(m_smoothedMaxLuminance));
+                              smoothedRangeByte(m_smoothedMaxLuminance), &drawn);
 }

@@ -29,14 +29,19 @@ class LuminanceStatisticsGLTest : public QObject
         return int(std::lround(luminance * 255.0));
     }
 
-    // Random 8-bit texels, with the darkest and the brightest placed where asked.
-    static Bytes randomImage(int width, int height, unsigned seed, QPoint darkest, QPoint brightest)
+    // Random 8-bit texels, with the darkest and the brightest placed where asked; opaque black
+    // outside `drawn` unless it is empty.
+    static Bytes randomImage(int width, int height, unsigned seed, QPoint darkest, QPoint brightest,
+                             QRect drawn = QRect())
     {
         std::mt19937 random(seed);
         std::uniform_int_distribution<int> byte(40, 215);
         Bytes texels(size_t(width) * height * 4);
-        for (size_t i = 0; i < texels.size(); ++i)
-            texels[i] = std::uint8_t((i % 4) == 3 ? 255 : byte(random));
+        for (size_t i = 0; i < texels.size(); ++i) {
+            const int texel = int(i / 4);
+            const bool black = !drawn.isEmpty() && !drawn.contains(texel % width, texel / width);
+            texels[i] = std::uint8_t((i % 4) == 3 ? 255 : black ? 0 : byte(random));
+        }
         auto set = [&](QPoint at, std::uint8_t value) {
             std::uint8_t *texel = &texels[(size_t(at.y()) * width + at.x()) * 4];
             texel[0] = texel[1] = texel[2] = value;
@@ -47,8 +52,8 @@ class LuminanceStatisticsGLTest : public QObject
     }
 
     // Sizes of the passes reduceMinMaxLuminance draws, from the viewport each one leaves.
-    std::pair<std::pair<int, int>, QList<QSize>> reduceRecordingPasses(QOpenGLTexture &image,
-                                                                       int width, int height)
+    std::pair<std::pair<int, int>, QList<QSize>>
+    reduceRecordingPasses(QOpenGLTexture &image, int width, int height, QRect drawn)
     {
         QList<QSize> passes;
         setPassObserver([&](const char *) {
@@ -56,7 +61,8 @@ class LuminanceStatisticsGLTest : public QObject
             m_gl.gl()->glGetIntegerv(GL_VIEWPORT, viewport);
             passes << QSize(viewport[2], viewport[3]);
         });
-        const auto range = reduceMinMaxLuminance(image, width, height);
+        const auto range =
+            reduceMinMaxLuminance(image, width, height, drawn.isEmpty() ? nullptr : &drawn);
         m_gl.installPassCheck();
         return {range, passes};
     }
@@ -142,18 +148,30 @@ private slots:
         QTest::addColumn<QPoint>("darkest");
         QTest::addColumn<QPoint>("brightest");
         QTest::addColumn<QList<QSize>>("passes");
-        QTest::newRow("1x1: the first pass only")
-            << QSize(1, 1) << QPoint(0, 0) << QPoint(0, 0) << QList<QSize>({QSize(1, 1)});
+        QTest::addColumn<QRect>("drawn"); // empty: the whole image is measured
+        QTest::newRow("1x1: the first pass only") << QSize(1, 1) << QPoint(0, 0) << QPoint(0, 0)
+                                                  << QList<QSize>({QSize(1, 1)}) << QRect();
+        // Black outside a drawn part: only the part is measured, its extremes on its edges, and
+        // the black counts as the minimum.
+        QTest::newRow("13x9, drawn 7x5 inside")
+            << QSize(13, 9) << QPoint(8, 7) << QPoint(2, 3)
+            << QList<QSize>({{7, 5}, {4, 3}, {2, 2}, {1, 1}}) << QRect(2, 3, 7, 5);
+        QTest::newRow("13x9, drawn reaching past its corner")
+            << QSize(13, 9) << QPoint(12, 8) << QPoint(10, 6)
+            << QList<QSize>({{3, 3}, {2, 2}, {1, 1}}) << QRect(10, 6, 9, 9);
+        QTest::newRow("13x9, drawn whole: no black")
+            << QSize(13, 9) << QPoint(0, 8) << QPoint(12, 0)
+            << QList<QSize>({{13, 9}, {7, 5}, {4, 3}, {2, 2}, {1, 1}}) << QRect(0, 0, 13, 9);
         QTest::newRow("5x3") << QSize(5, 3) << QPoint(1, 1) << QPoint(3, 0)
-                             << QList<QSize>({{5, 3}, {3, 2}, {2, 1}, {1, 1}});
+                             << QList<QSize>({{5, 3}, {3, 2}, {2, 1}, {1, 1}}) << QRect();
         // At odd sizes the block of the last column and row reaches past the level; the extremes
         // sit exactly there, so a read that fell outside would lose them.
         QTest::newRow("odd, extremes in the last column and row")
             << QSize(7, 5) << QPoint(6, 2) << QPoint(3, 4)
-            << QList<QSize>({{7, 5}, {4, 3}, {2, 2}, {1, 1}});
+            << QList<QSize>({{7, 5}, {4, 3}, {2, 2}, {1, 1}}) << QRect();
         QTest::newRow("odd, both extremes in the last corner texels")
             << QSize(9, 1) << QPoint(8, 0) << QPoint(0, 0)
-            << QList<QSize>({{9, 1}, {5, 1}, {3, 1}, {2, 1}, {1, 1}});
+            << QList<QSize>({{9, 1}, {5, 1}, {3, 1}, {2, 1}, {1, 1}}) << QRect();
         QTest::newRow("1920x1080") << QSize(1920, 1080) << QPoint(1919, 1079) << QPoint(0, 1079)
                                    << QList<QSize>({{1920, 1080},
                                                     {960, 540},
@@ -166,7 +184,8 @@ private slots:
                                                     {8, 5},
                                                     {4, 3},
                                                     {2, 2},
-                                                    {1, 1}});
+                                                    {1, 1}})
+                                   << QRect();
     }
 
     void reductionPyramid()
@@ -175,8 +194,9 @@ private slots:
         QFETCH(QPoint, darkest);
         QFETCH(QPoint, brightest);
         QFETCH(QList<QSize>, passes);
+        QFETCH(QRect, drawn);
         const int width = size.width(), height = size.height();
-        const Bytes texels = randomImage(width, height, 7u, darkest, brightest);
+        const Bytes texels = randomImage(width, height, 7u, darkest, brightest, drawn);
         int expectedMinimum = 255, expectedMaximum = 0;
         for (size_t i = 0; i < texels.size(); i += 4) {
             expectedMinimum = std::min(expectedMinimum, luminanceByte(&texels[i]));
@@ -184,8 +204,8 @@ private slots:
         }
         const OwnedTexture image = uploadRgba8(width, height, texels);
         ScopedFramebuffer framebuffer;
-        const auto [range, drawn] = reduceRecordingPasses(*image, width, height);
-        QCOMPARE(drawn, passes);
+        const auto [range, sizes] = reduceRecordingPasses(*image, width, height, drawn);
+        QCOMPARE(sizes, passes);
         // One step of rounding where the shader and the reference round differently.
         QVERIFY2(std::abs(range.first - expectedMinimum) <= 1,
                  qPrintable(
