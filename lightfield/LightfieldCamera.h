@@ -70,11 +70,11 @@ private:
     // Both set *drawn to the texels of their output that the views can reach.
     OwnedTexture warpCell(const CameraView &view, const Cell &cell, int width, int height,
                           const QuadCorners &corners, int disparityRange, QRect *drawn);
+    OwnedTexture showNearest(const CameraView &view, int width, int height,
+                             const QuadCorners &corners, QRect *drawn) const;
     // The nearby-disparity maps of the cell's views (base, right, diagonal, below), made for the
     // views that the last cell warped did not have.
     std::array<QOpenGLTexture *, 4> nearbyDisparityOf(const Cell &cell);
-    OwnedTexture showNearest(const CameraView &view, int width, int height,
-                             const QuadCorners &corners, QRect *drawn) const;
     int colourLayer() const;
 
     const LightfieldPlane *m_plane;
