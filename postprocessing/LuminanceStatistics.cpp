@@ -47,6 +47,11 @@ double contrastExponent(double averageLogLuminance, double minLuminance, double 
     return 0.3 + 0.7 * std::pow(key, 1.4);
 }
 
+DrawnRegion opaqueBlackAround(const QRect &drawn)
+{
+    return {drawn.x(), drawn.y(), drawn.width(), drawn.height(), {0.0f, 0.0f, 0.0f, 1.0f}};
+}
+
 LuminanceStatistics computeLuminanceStatistics(QOpenGLTexture &rgbe, int width, int height)
 {
     const std::vector<std::uint8_t> texels = readTextureBytes(rgbe, width, height);
@@ -111,12 +116,7 @@ OwnedTexture normalizeLuminance(OwnedTexture image, int width, int height, int m
                                 const QRect *drawn)
 {
     // Black stays black under any stretch: its luminance is never above the range's minimum.
-    const DrawnRegion region = drawn ? DrawnRegion {drawn->x(),
-                                                    drawn->y(),
-                                                    drawn->width(),
-                                                    drawn->height(),
-                                                    {0.0f, 0.0f, 0.0f, 1.0f}}
-                                     : DrawnRegion {};
+    const DrawnRegion region = drawn ? opaqueBlackAround(*drawn) : DrawnRegion {};
     return runPass({"luminance normalisation", shaderProgram(ShaderProgram::NormalizeLuminance),
                     width, height, PassFormat::Rgba8, nullptr, drawn ? &region : nullptr},
                    {{image.get(), 0}}, [&](QOpenGLShaderProgram &program) {

@@ -37,6 +37,10 @@ LuminanceStatistics luminanceStatisticsOf(const std::uint8_t *rgbeTexels, std::i
 // denominator. The contrast is therefore always in [0.3, 1].
 double contrastExponent(double averageLogLuminance, double minLuminance, double maxLuminance);
 
+// The region of a pass that runs only inside `drawn` and leaves opaque black outside it: what a
+// tone-mapping pass makes of the transparent black a camera leaves where its views do not reach.
+DrawnRegion opaqueBlackAround(const QRect &drawn);
+
 // The statistics of an RGBE texture of width × height texels, read back from the GPU.
 LuminanceStatistics computeLuminanceStatistics(QOpenGLTexture &rgbe, int width, int height);
 

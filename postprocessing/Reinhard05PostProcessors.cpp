@@ -24,15 +24,9 @@ void setOperatorUniforms(QOpenGLShaderProgram &program, const PhotoreceptorSetti
     program.setUniformValue("preGamma", settings.preGamma);
 }
 
-// Where a camera's view is larger than what its stored views reach, the passes run only where
-// they do: outside, the view is transparent black, which the operator maps to opaque black and
-// the stretch keeps black. That black still counts in the luminance range.
-DrawnRegion mappedRegion(const QRect &drawn)
-{
-    return {drawn.x(), drawn.y(), drawn.width(), drawn.height(), {0.0f, 0.0f, 0.0f, 1.0f}};
-}
-
 // The measured luminance range of the tone-mapped picture stretched to the full 8-bit range.
+// Where a camera's view is larger than what its stored views reach, the passes run only where
+// they do; the black around still counts in the range, and the stretch keeps it black.
 OwnedTexture stretched(OwnedTexture mapped, int width, int height, const QRect &drawn)
 {
     const auto [minimum, maximum] = reduceMinMaxLuminance(*mapped, width, height, &drawn);
@@ -78,7 +72,7 @@ OwnedTexture TonemappingInterpolatingReinhard05PostProcessor::process(CameraView
     FramebufferPasses passes(m_framebuffer);
     gatherStatistics(view);
     OwnedTexture input = view.takeLayer(TonemappedRgb);
-    const DrawnRegion region = mappedRegion(view.drawn());
+    const DrawnRegion region = opaqueBlackAround(view.drawn());
     OwnedTexture mapped = runPass(
         {"photoreceptor tone mapping of four views",
          shaderProgram(ShaderProgram::DynamicReinhardTonemapping), width, height, PassFormat::Rgba8,
@@ -104,7 +98,7 @@ OwnedTexture photoreceptorTonemap(OwnedTexture input, int width, int height,
                                   const PhotoreceptorSettings &settings,
                                   const PhotoreceptorStatistics &statistics, const QRect *drawn)
 {
-    const DrawnRegion region = drawn ? mappedRegion(*drawn) : DrawnRegion {};
+    const DrawnRegion region = drawn ? opaqueBlackAround(*drawn) : DrawnRegion {};
     return runPass({"photoreceptor tone mapping", shaderProgram(ShaderProgram::ReinhardTonemapping),
                     width, height, PassFormat::Rgba8, nullptr, drawn ? &region : nullptr},
                    {{input.get(), 0}}, [&](QOpenGLShaderProgram &program) {
