@@ -48,8 +48,8 @@ inline bool listContains(const KeyList &list, int key)
 }
 
 // The textures and scalars of one view. It owns its textures: destroying it destroys every texture
-// still stored, which needs the textures' context to be current. Move-only, so that no two
-// containers can believe they own the same texture.
+// still stored, which needs the textures' context to be current, apart from borrowed ones
+// (borrowTexture). Move-only, so that no two containers can believe they own the same texture.
 class FeatureLayers
 {
 public:
@@ -82,7 +82,9 @@ private:
 };
 
 // The camera's output for one frame: a synthesised view of its own (slot 0) and the four stored
-// views of the grid cell it was made from (slots 1 to 4), which stay owned by the plane.
+// views of the grid cell it was made from (slots 1 to 4), which stay owned by the plane. The own
+// colour layer may be a stored view itself, borrowed from the plane, where the frame would be a
+// copy of it; like the plane's, it is only read.
 class CameraView
 {
 public:

@@ -401,8 +401,15 @@ OwnedTexture SimpleCamera::showNearest(const CameraView &view, int width, int he
     // The window's crop reads the view's texels whole, one per output texel, and beyond the view
     // its transparent black border: a copy gives the same texels for a fraction of the cost.
     QPoint offset;
-    if (wholeTexelCrop(corners, width, height, m_plane->width(), m_plane->height(), &offset)
-        && copiesInto(nearest, format)) {
+    const bool crop =
+        wholeTexelCrop(corners, width, height, m_plane->width(), m_plane->height(), &offset);
+    // A window of the view's size, over the whole view: the frame is the stored view itself.
+    if (crop && offset.isNull() && width == m_plane->width() && height == m_plane->height()
+        && sameFormat(nearest, format)) {
+        *drawn = QRect(0, 0, width, height);
+        return borrowTexture(nearest);
+    }
+    if (crop && copiesInto(nearest, format)) {
         static const float transparentBlack[4] = {0.0f, 0.0f, 0.0f, 0.0f};
         *drawn = QRect(0, 0, width, height)
                      .intersected(QRect(-offset, QSize(m_plane->width(), m_plane->height())));

@@ -2,6 +2,7 @@
 #include "support/GLImages.h"
 #include "support/GLTestContext.h"
 #include "support/PlaneBuilder.h"
+#include "viewer/gpu/GpuPass.h"
 #include "viewer/gpu/ShaderLibrary.h"
 
 #include <QtTest>
@@ -227,6 +228,33 @@ private slots:
         // The window's place on the screen plays no part.
         const RgbaImage moved = output(*camera.render(700, 300, width, height));
         QCOMPARE(moved.texels, image.texels);
+    }
+
+    void aWindowOfTheViewsSizeShowsTheStoredViewItself()
+    {
+        // Without disparity, one texel per pixel over the whole view: the frame is the nearest
+        // stored view as it is, with no pass run, and the view outlives every frame shown of it.
+        auto plane = makePlane(texelCoordinateViews());
+        SimpleCamera camera(PipelineOptions(), plane.get());
+        QOpenGLTexture &stored = *plane->layerAt(0, 0, LdrRgb);
+        const std::vector<std::uint8_t> before = readTextureBytes(stored, 16, 16);
+        QStringList passes;
+        setPassObserver([&](const char *name) { passes << QString::fromUtf8(name); });
+        const auto noObserver = qScopeGuard([] { setPassObserver(nullptr); });
+        for (int frame = 0; frame < 2; ++frame) {
+            std::unique_ptr<CameraView> view = camera.render(0, 0, 16, 16);
+            QCOMPARE(view->drawn(), QRect(0, 0, 16, 16));
+            OwnedTexture shown = view->takeLayer(LdrRgb);
+            QCOMPARE(readTextureBytes(*shown, 16, 16), before);
+            shown.reset();
+            view.reset();
+            QVERIFY(stored.isCreated());
+            QCOMPARE(readTextureBytes(stored, 16, 16), before);
+        }
+        QCOMPARE(passes, QStringList());
+        // One pixel more across, and the frame is a view of its own again.
+        camera.render(0, 0, 17, 16);
+        QCOMPARE(passes, QStringList({QStringLiteral("nearest view")}));
     }
 
     void cropsBetweenTexelsShowTheNearestTexel()

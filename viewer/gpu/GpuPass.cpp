@@ -176,7 +176,12 @@ bool copiesInto(const QOpenGLTexture &input, PassFormat format)
     const QOpenGLContext *context = QOpenGLContext::currentContext();
     const bool canCopy = context->format().version() >= qMakePair(4, 3)
         || context->hasExtension(QByteArrayLiteral("GL_ARB_copy_image"));
-    return canCopy && input.format() == formatOf(format).internal;
+    return canCopy && sameFormat(input, format);
+}
+
+bool sameFormat(const QOpenGLTexture &texture, PassFormat format)
+{
+    return texture.format() == formatOf(format).internal;
 }
 
 OwnedTexture runCopyPass(const char *name, QOpenGLTexture &input, int width, int height,

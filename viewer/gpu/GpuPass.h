@@ -148,6 +148,8 @@ OwnedTexture runCopyPass(const char *name, QOpenGLTexture &input, int width, int
                          PassFormat format, QPoint offset, const float (&elsewhere)[4]);
 // Whether runCopyPass can copy the input into an output of that format with the current context.
 bool copiesInto(const QOpenGLTexture &input, PassFormat format);
+// Whether a texture has the internal format of a pass output of that format.
+bool sameFormat(const QOpenGLTexture &texture, PassFormat format);
 
 // An off-screen stand-in for a window, for benchmarks and tests: a framebuffer with one RGBA8
 // colour texture attached for its whole life.

@@ -40,6 +40,8 @@ std::unordered_map<const QOpenGLTexture *, PassOutputPool *> &lentTextures()
 
 void TextureDisposal::operator()(QOpenGLTexture *texture) const noexcept
 {
+    if (borrowed)
+        return;
     auto &lent = lentTextures();
     const auto found = lent.find(texture);
     if (found == lent.end()) {
@@ -49,6 +51,13 @@ void TextureDisposal::operator()(QOpenGLTexture *texture) const noexcept
     PassOutputPool *pool = found->second;
     lent.erase(found);
     pool->takeBack(texture);
+}
+
+OwnedTexture borrowTexture(QOpenGLTexture &texture)
+{
+    TextureDisposal leaveToOwner;
+    leaveToOwner.borrowed = true;
+    return OwnedTexture(&texture, leaveToOwner);
 }
 
 PassOutputPool::PassOutputPool(int capacity)

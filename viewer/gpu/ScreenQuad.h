@@ -12,20 +12,27 @@
 
 class PassOutputPool;
 
-// Disposes of an owned texture: one that a PassOutputPool lent goes back to that pool, any other
-// is destroyed.
+// Disposes of an owned texture: one that a PassOutputPool lent goes back to that pool, a borrowed
+// one is left to its owner, any other is destroyed.
 struct TextureDisposal
 {
     TextureDisposal() noexcept = default;
     // A texture made with std::make_unique becomes an owned one as it is.
     TextureDisposal(std::default_delete<QOpenGLTexture>) noexcept { }
     void operator()(QOpenGLTexture *texture) const noexcept;
+
+    bool borrowed = false;
 };
 
 // A texture and its GL storage, owned: destroying the owner destroys the storage, which needs the
 // texture's context to be current, or hands the texture back to the pool that lent it. A raw
 // QOpenGLTexture pointer never owns.
 using OwnedTexture = std::unique_ptr<QOpenGLTexture, TextureDisposal>;
+
+// A texture that stays its owner's, in the place of an owned one: dropping it does nothing. A
+// camera hands out a stored view this way where its output would be a copy of it. Whoever holds it
+// reads it, never draws into it or changes its settings, and lets it go before its owner does.
+OwnedTexture borrowTexture(QOpenGLTexture &texture);
 
 // Pass outputs kept for the passes of the next frames. A software driver gives every new texture
 // fresh memory, zero-filled and mapped in by the system page by page: for a 512 x 512 frame that
