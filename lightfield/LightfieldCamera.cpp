@@ -41,6 +41,7 @@ void setSearchUniforms(QOpenGLShaderProgram &program, const WarpSearch &warp)
     program.setUniformValue("verticalResolution", warp.viewHeight);
     program.setUniformValue("maxDisparity", warp.maxDisparity);
     program.setUniformValue("boundsBlockSize", searchBoundsBlockSize);
+    program.setUniformValue("edgeSamples", warp.edgeSamples);
 }
 
 // Corner `index` of the corners along an axis (0 across, 1 up), in texels of a view of
@@ -133,7 +134,8 @@ DrawnRegion reachOfViews(const WarpSearch &warp, int width, int height, const Qu
             highPixelY = std::max(highPixelY, y);
         }
     }
-    // Pixel x has its centre at x + 0.5; one pixel more on every side for rounding.
+    // Pixel x has its centre at x + 0.5; one pixel more on every side for rounding, and for the
+    // sub-samples of a pixel on an outline, which lie within half a pixel of its centre.
     const auto first = [](double centre, int size) {
         return int(std::clamp(std::floor(centre - 0.5) - 1.0, 0.0, double(size)));
     };
@@ -343,7 +345,8 @@ OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, in
     const int views[4] = {CameraView::Base, CameraView::Right, CameraView::Diagonal,
                           CameraView::Below};
     const QVector2D search = searchVector(cell);
-    const WarpSearch warp {search, m_plane->width(), m_plane->height(), disparityRange};
+    const WarpSearch warp {search, m_plane->width(), m_plane->height(), disparityRange,
+                           m_edgeSamples};
 
     // Output pixels whose rays cannot reach a view read every view beyond its transparent black
     // edge, and are transparent black.

@@ -7,6 +7,7 @@
 #include <QOpenGLFunctions_3_3_Core>
 #include <QVector2D>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <vector>
@@ -50,6 +51,14 @@ public:
     // for every pixel, as a check that the others show what it would give them.
     void setDrawsEverywhere(bool everywhere) { m_drawsEverywhere = everywhere; }
 
+    // Output pixels on an outline, where the views do not agree on what a pixel shows, are the
+    // mean of samples × samples points over the pixel rather than its centre alone, 1 to 4: a
+    // camera's pixel there mixes both sides of the outline, as the stored views' pixels do. The
+    // frame costs more by as much as the outlines take of it; views at the stored positions
+    // stay exact. 1, the centre alone, unless set.
+    void setEdgeSamples(int samples) { m_edgeSamples = std::clamp(samples, 1, 4); }
+    int edgeSamples() const { return m_edgeSamples; }
+
     int positionX() const { return m_positionX; }
     int positionY() const { return m_positionY; }
 
@@ -90,6 +99,7 @@ private:
     };
     std::vector<NearbyMap> m_nearbyMaps;
     bool m_drawsEverywhere = false;
+    int m_edgeSamples = 1;
     int m_positionX = 1;
     int m_positionY = 1;
 };
@@ -102,6 +112,8 @@ struct WarpSearch
     int viewWidth;
     int viewHeight;
     int maxDisparity;
+    // Sub-samples each way of an output pixel on an outline (see SimpleCamera::setEdgeSamples).
+    int edgeSamples = 1;
 };
 
 // The side of the square blocks of output pixels for which the warp finds, in a pass of its own,

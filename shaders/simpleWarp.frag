@@ -24,6 +24,10 @@
 // made once for it, in a pass compiled with NEARBY_DISPARITY: four gathers a view and pixel
 // otherwise, the largest cost of a frame after the search itself.
 //
+// A pixel is synthesised at its centre. With edgeSamples above 1, a pixel where the views disagree
+// (one of them sees another surface, or sees this one only next to a nearer one) is the mean of a
+// grid of points over its area instead, as a camera's pixel on an outline mixes both sides.
+//
 // Compiled with NEAREST_VIEW, for light fields without disparity, it shows the first view as it
 // is: the camera then names the nearest stored view for every sampler.
 //
@@ -46,6 +50,11 @@ uniform int maxDisparity; // search range in pixels per view step; 0 without dis
 uniform sampler2D searchBounds;
 uniform int boundsBlockSize;
 uniform int boundedSearch; // 0 when the bounds are unknown: every search starts at the top
+// Sub-samples each way of a pixel on an outline, where the views do not all see the surface in
+// front; 1 or less: the pixel centre only. A camera's pixel there mixes both sides of the outline,
+// as every stored view's does; the centre alone shows one side, in colours that another viewpoint
+// mixed.
+uniform int edgeSamples;
 #ifdef SEARCH_BOUNDS
 uniform sampler2D disparityTiles[4]; // the largest disparity of each tile of the views' texels
 uniform int tileSize; // the side of those tiles in texels
@@ -137,16 +146,16 @@ Steps stepsAlong(vec2 offset)
     return steps;
 }
 
-float residual(sampler2D disparityMap, vec2 direction, float d)
+float residual(sampler2D disparityMap, vec2 position, vec2 direction, float d)
 {
-    return disparityAt(disparityMap, uv + d * direction) - d;
+    return disparityAt(disparityMap, position + d * direction) - d;
 }
 
-// The front-most self-consistent surface along the ray of one source view. offset is the
-// camera's offset from that view in pixels per unit of disparity, in texture directions.
-// Steps before firstStep are known to meet no surface.
-Sample search(sampler2D colourMap, sampler2D disparityMap, sampler2D nearby, vec2 offset,
-              int firstStep)
+// The front-most self-consistent surface along the ray of one source view through the output
+// point at texture position `position`. offset is the camera's offset from that view in pixels per
+// unit of disparity, in texture directions. Steps before firstStep are known to meet no surface.
+Sample search(vec2 position, sampler2D colourMap, sampler2D disparityMap, sampler2D nearby,
+              vec2 offset, int firstStep)
 {
     vec2 texel = 1.0 / vec2(horizontalResolution, verticalResolution);
     vec2 direction = offset * texel;
@@ -159,7 +168,7 @@ Sample search(sampler2D colourMap, sampler2D disparityMap, sampler2D nearby, vec
     float delta = grid.delta;
     int k = clamp(firstStep - 1, 0, steps);
     float upper = range - float(k) * delta;
-    float gUpper = residual(disparityMap, direction, upper);
+    float gUpper = residual(disparityMap, position, direction, upper);
     float farthestDisparity = gUpper + upper;
     float farthestAt = upper;
     bool accepted = false;
@@ -175,7 +184,7 @@ Sample search(sampler2D colourMap, sampler2D disparityMap, sampler2D nearby, vec
             upper = lower;
             gUpper = gLower;
             lower = range - float(k + 1) * delta;
-            gLower = residual(disparityMap, direction, lower);
+            gLower = residual(disparityMap, position, direction, lower);
             if (gLower + lower < farthestDisparity) {
                 farthestDisparity = gLower + lower;
                 farthestAt = lower;
@@ -192,13 +201,13 @@ Sample search(sampler2D colourMap, sampler2D disparityMap, sampler2D nearby, vec
         // its group's pixels has a step left, where a branch would cost all of them every step.
         float rise = gLower - gUpper;
         d = rise > 0.0 ? lower + gLower * (upper - lower) / rise : lower;
-        float gRoot = residual(disparityMap, direction, d);
+        float gRoot = residual(disparityMap, position, direction, d);
         int reads = abs(gRoot) > agreement ? refinements + 1 : 0;
         float a = lower;
         float b = upper;
         for (int i = 0; i < reads; ++i) {
             float middle = 0.5 * (a + b);
-            float g = residual(disparityMap, direction, middle);
+            float g = residual(disparityMap, position, direction, middle);
             if (i == refinements) {
                 d = middle;
                 gRoot = g;
@@ -221,14 +230,17 @@ Sample search(sampler2D colourMap, sampler2D disparityMap, sampler2D nearby, vec
     bool inPlace = reach == 0.0 || range == 0.0;
     Sample found;
     found.depth = inPlace ? max(farthestDisparity, 0.0) : accepted ? d : -1.0;
-    found.clean = inPlace || !nearerSurfaceAround(nearby, uv + d * direction, d);
+    found.clean = inPlace || !nearerSurfaceAround(nearby, position + d * direction, d);
     // One colour read serves every outcome. A surface found inside the view is read between the
     // outermost texel centres, so the view's edge is not darkened by the transparent border;
     // beyond the view's edge the ray met nothing but that border, and the edge texel is the
     // nearest thing the view saw there. Without a surface, the colour is the farthest one's.
+    // The border is what a point beyond the view's edge shows; a point inside that finds it, no
+    // further than the agreement of a root from the edge, finds the edge texel.
     vec2 size = vec2(horizontalResolution, verticalResolution);
-    vec2 at = inPlace ? uv : uv + (accepted ? d : farthestAt) * direction;
-    bool outside = any(lessThan(at, vec2(0.0))) || any(greaterThan(at, vec2(1.0)));
+    vec2 at = inPlace ? position : position + (accepted ? d : farthestAt) * direction;
+    bool outside = (any(lessThan(at, vec2(0.0))) || any(greaterThan(at, vec2(1.0))))
+        && (any(lessThan(position, vec2(0.0))) || any(greaterThan(position, vec2(1.0))));
     found.colour = texture(colourMap, inPlace || (accepted && outside)
                                           ? at
                                           : clamp(at, 0.5 / size, 1.0 - 0.5 / size));
@@ -316,6 +328,12 @@ void main()
         uvAtOrigin + far.x * uvPerPixelX + far.y * uvPerPixelY);
     vec2 low = min(min(corner[0], corner[1]), min(corner[2], corner[3])) * size;
     vec2 high = max(max(corner[0], corner[1]), max(corner[2], corner[3])) * size;
+    // The sub-samples of a pixel on an outline lie within half a pixel of its centre each way.
+    if (edgeSamples > 1) {
+        vec2 halfPixel = 0.5 * (abs(uvPerPixelX) + abs(uvPerPixelY)) * size;
+        low -= halfPixel;
+        high += halfPixel;
+    }
     vec2 camera = vec2(searchvectorX, searchvectorY);
     // A view without weight is not searched.
     colour = vec4(0.0);
@@ -334,48 +352,46 @@ void main()
 {
     colour = vec4(largestAround(disparity[0], floor(gl_FragCoord.xy) - 2.0), 0.0, 0.0, 1.0);
 }
-#else
+#elif defined(NEAREST_VIEW)
 void main()
 {
-#ifdef NEAREST_VIEW
     colour = texture(input1[0], uv);
+}
 #else
+// The colour of the output point at texture position `position`, and whether it lies on an
+// outline: some view with a weight does not see the front-most surface there, or sees it only in
+// colours that a nearer surface may have tinted. first: the bounds of the point's block.
+vec4 synthesise(vec2 position, ivec4 first, out bool outline)
+{
     float weight[4];
     cellWeights(weight);
 
     // Offsets of the camera from each view: right of base is +x, below base is -t.
     vec2 camera = vec2(searchvectorX, searchvectorY);
-    ivec4 first = boundedSearch != 0
-        ? ivec4(texelFetch(searchBounds, ivec2(gl_FragCoord.xy) / boundsBlockSize, 0))
-        : ivec4(0);
     // A view without weight plays no part; on a grid line half of them have none.
     Sample views[4];
     Sample none;
     none.colour = vec4(0.0);
     none.depth = -1.0;
     none.clean = false;
-    views[0] = weight[0] > 0.0
-        ? search(input1[0], disparity[0], nearbyDisparity[0], camera + viewOffset[0],
-                 first[0])
-        : none;
-    views[1] = weight[1] > 0.0
-        ? search(input1[1], disparity[1], nearbyDisparity[1], camera + viewOffset[1],
-                 first[1])
-        : none;
-    views[2] = weight[2] > 0.0
-        ? search(input1[2], disparity[2], nearbyDisparity[2], camera + viewOffset[2],
-                 first[2])
-        : none;
-    views[3] = weight[3] > 0.0
-        ? search(input1[3], disparity[3], nearbyDisparity[3], camera + viewOffset[3],
-                 first[3])
-        : none;
+    views[0] = weight[0] > 0.0 ? search(position, input1[0], disparity[0], nearbyDisparity[0],
+                                        camera + viewOffset[0], first[0])
+                               : none;
+    views[1] = weight[1] > 0.0 ? search(position, input1[1], disparity[1], nearbyDisparity[1],
+                                        camera + viewOffset[1], first[1])
+                               : none;
+    views[2] = weight[2] > 0.0 ? search(position, input1[2], disparity[2], nearbyDisparity[2],
+                                        camera + viewOffset[2], first[2])
+                               : none;
+    views[3] = weight[3] > 0.0 ? search(position, input1[3], disparity[3], nearbyDisparity[3],
+                                        camera + viewOffset[3], first[3])
+                               : none;
 
     // Nothing moves between the views: they blend where they are.
+    outline = false;
     if (maxDisparity == 0) {
-        colour = weight[0] * views[0].colour + weight[1] * views[1].colour
+        return weight[0] * views[0].colour + weight[1] * views[1].colour
             + weight[2] * views[2].colour + weight[3] * views[3].colour;
-        return;
     }
 
     // The front-most surface any view with a weight sees.
@@ -400,6 +416,7 @@ void main()
             sum += weight[i] * views[i].colour;
             total += weight[i];
         }
+        outline = outline || (weight[i] > 0.0 && !(sees && views[i].clean));
     }
     // A point that no view sees, uncovered between them: filled from what lies farthest back
     // along each view's ray, usually the background next to the occluder.
@@ -409,7 +426,30 @@ void main()
             total += weight[i];
         }
     }
-    colour = sum / total;
-#endif
+    return sum / total;
+}
+
+void main()
+{
+    // The texture coordinates a pixel spans, across and up; taken here, where every pixel of a
+    // group takes them.
+    vec2 across = dFdx(uv);
+    vec2 up = dFdy(uv);
+    ivec4 first = boundedSearch != 0
+        ? ivec4(texelFetch(searchBounds, ivec2(gl_FragCoord.xy) / boundsBlockSize, 0))
+        : ivec4(0);
+    bool outline;
+    colour = synthesise(uv, first, outline);
+    // On an outline, the mean of a grid of points over the pixel's area. The loop runs no step for
+    // the other pixels: the software driver leaves it when no pixel of a group has a step left.
+    int samples = outline && edgeSamples > 1 ? edgeSamples * edgeSamples : 0;
+    vec4 sum = vec4(0.0);
+    for (int k = 0; k < samples; ++k) {
+        vec2 at = (vec2(k % edgeSamples, k / edgeSamples) + 0.5) / float(edgeSamples) - 0.5;
+        bool sampleOutline;
+        sum += synthesise(uv + at.x * across + at.y * up, first, sampleOutline);
+    }
+    if (samples > 0)
+        colour = sum / float(samples);
 }
 #endif

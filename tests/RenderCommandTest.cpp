@@ -119,34 +119,36 @@ private slots:
     void storedViewPositionsGiveTheStoredViews_data()
     {
         QTest::addColumn<bool>("disparity");
-        QTest::addColumn<QString>("config");
+        QTest::addColumn<QStringList>("options");
         QTest::addColumn<int>("column");
         QTest::addColumn<int>("row");
         // The first and last views lie where no drag takes the viewer's camera, at the grid's
         // edge, where the warp's cell has no neighbour on one side.
-        QTest::newRow("centre view") << true << QString() << 1 << 1;
-        QTest::newRow("first view") << true << QString() << 0 << 0;
-        QTest::newRow("last view") << true << QString() << 2 << 2;
-        QTest::newRow("last column, first row") << true << QString() << 2 << 0;
-        QTest::newRow("nearest view, centre") << false << QString() << 1 << 1;
-        QTest::newRow("nearest view, first column, last row") << false << QString() << 0 << 2;
+        QTest::newRow("centre view") << true << QStringList() << 1 << 1;
+        QTest::newRow("first view") << true << QStringList() << 0 << 0;
+        QTest::newRow("last view") << true << QStringList() << 2 << 2;
+        QTest::newRow("last column, first row") << true << QStringList() << 2 << 0;
+        QTest::newRow("nearest view, centre") << false << QStringList() << 1 << 1;
+        QTest::newRow("nearest view, first column, last row") << false << QStringList() << 0 << 2;
+        // Sampled or not, a stored view has no outline the views disagree on.
+        QTest::newRow("centre view, outlines sampled")
+            << true << QStringList {"--edge-samples", "3"} << 1 << 1;
         // Every program shows 8-bit files alike.
         for (const BuildConfiguration &configuration : buildConfigurations()) {
             const QString name = QString::fromStdString(configuration.name);
-            QTest::newRow(qPrintable(name)) << true << name << 1 << 0;
+            QTest::newRow(qPrintable(name)) << true << QStringList {"--config", name} << 1 << 0;
         }
     }
 
     void storedViewPositionsGiveTheStoredViews()
     {
         QFETCH(bool, disparity);
-        QFETCH(QString, config);
+        QFETCH(QStringList, options);
         QFETCH(int, column);
         QFETCH(int, row);
         const QString file = disparity ? m_withDisparity : m_withoutDisparity;
         QStringList arguments {"--position", QStringLiteral("%1,%2").arg(column).arg(row)};
-        if (!config.isEmpty())
-            arguments << "--config" << config;
+        arguments << options;
         const QImage rendered = render(QStringLiteral("stored"), arguments << file);
         const QImage expected = storedView(file, column, row);
         QVERIFY(!expected.isNull());
@@ -159,6 +161,24 @@ private slots:
             keep(QTest::currentDataTag(), rendered, expected);
         QVERIFY2(difference <= tolerance,
                  qPrintable(QStringLiteral("off by %1 levels").arg(difference)));
+    }
+
+    void edgeSamplesReachTheCamera()
+    {
+        // Between the views the outlines come out sampled over the pixels' area: other colours
+        // along them, the same elsewhere.
+        const QStringList at {"--position", "1.5,1.5", m_withDisparity};
+        const QImage centres = render(QStringLiteral("centres"), at);
+        const QImage sampled =
+            render(QStringLiteral("sampled"), QStringList {"--edge-samples", "2"} + at);
+        QCOMPARE(sampled.size(), centres.size());
+        int changed = 0;
+        for (int y = 0; y < centres.height(); ++y) {
+            for (int x = 0; x < centres.width(); ++x)
+                changed += centres.pixel(x, y) != sampled.pixel(x, y) ? 1 : 0;
+        }
+        QVERIFY2(changed > 0 && changed < centres.width() * centres.height() / 4,
+                 qPrintable(QStringLiteral("%1 pixels changed").arg(changed)));
     }
 
     void sizeCropsAroundTheViewsCentre()
@@ -258,6 +278,9 @@ private slots:
         QTest::newRow("row before the grid")
             << QStringList {"--position", "1,-0.25", m_withDisparity} << 2
             << "--position 1,-0.25 lies outside the grid of";
+        QTest::newRow("edge samples beyond 4")
+            << QStringList {"--edge-samples", "5", m_withDisparity} << 2
+            << "--edge-samples must be a whole number from 1 to 4, not '5'";
         QTest::newRow("position not a pair") << QStringList {"--position", "1", m_withDisparity}
                                              << 2 << "--position '1': expected X,Y";
         QTest::newRow("position not numbers")
