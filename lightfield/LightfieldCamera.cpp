@@ -381,19 +381,21 @@ OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, in
         inputs.push_back({nearby[size_t(i)], 9 + i});
 
     const PassFormat format = colourLayer() == LdrRgb ? PassFormat::Rgba8 : PassFormat::Rgba16F;
-    return runPass({"view synthesis", shaderProgram(ShaderProgram::SimpleWarp), width, height,
-                    format, &corners, region},
-                   inputs, [&](QOpenGLShaderProgram &program) {
-                       static const GLint colourUnits[4] = {0, 2, 4, 6};
-                       static const GLint disparityUnits[4] = {1, 3, 5, 7};
-                       program.setUniformValueArray("input1[0]", colourUnits, 4);
-                       program.setUniformValueArray("disparity[0]", disparityUnits, 4);
-                       static const GLint nearbyUnits[4] = {9, 10, 11, 12};
-                       program.setUniformValueArray("nearbyDisparity[0]", nearbyUnits, 4);
-                       setSearchUniforms(program, warp);
-                       program.setUniformValue("searchBounds", 8);
-                       program.setUniformValue("boundedSearch", bounds ? 1 : 0);
-                   });
+    const ShaderProgram program =
+        m_edgeSamples > 1 ? ShaderProgram::SampledOutlinesWarp : ShaderProgram::SimpleWarp;
+    return runPass(
+        {"view synthesis", shaderProgram(program), width, height, format, &corners, region}, inputs,
+        [&](QOpenGLShaderProgram &program) {
+            static const GLint colourUnits[4] = {0, 2, 4, 6};
+            static const GLint disparityUnits[4] = {1, 3, 5, 7};
+            program.setUniformValueArray("input1[0]", colourUnits, 4);
+            program.setUniformValueArray("disparity[0]", disparityUnits, 4);
+            static const GLint nearbyUnits[4] = {9, 10, 11, 12};
+            program.setUniformValueArray("nearbyDisparity[0]", nearbyUnits, 4);
+            setSearchUniforms(program, warp);
+            program.setUniformValue("searchBounds", 8);
+            program.setUniformValue("boundedSearch", bounds ? 1 : 0);
+        });
 }
 
 OwnedTexture SimpleCamera::showNearest(const CameraView &view, int width, int height,

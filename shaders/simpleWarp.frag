@@ -24,9 +24,10 @@
 // made once for it, in a pass compiled with NEARBY_DISPARITY: four gathers a view and pixel
 // otherwise, the largest cost of a frame after the search itself.
 //
-// A pixel is synthesised at its centre. With edgeSamples above 1, a pixel where the views disagree
-// (one of them sees another surface, or sees this one only next to a nearer one) is the mean of a
-// grid of points over its area instead, as a camera's pixel on an outline mixes both sides.
+// A pixel is synthesised at its centre. Compiled with SAMPLED_OUTLINES, a pixel where the views
+// disagree (one of them sees another surface, or sees this one only next to a nearer one) is the
+// mean of a grid of edgeSamples x edgeSamples points over its area instead, as a camera's pixel on
+// an outline mixes both sides.
 //
 // Compiled with NEAREST_VIEW, for light fields without disparity, it shows the first view as it
 // is: the camera then names the nearest stored view for every sampler.
@@ -431,17 +432,21 @@ vec4 synthesise(vec2 position, ivec4 first, out bool outline)
 
 void main()
 {
+#ifdef SAMPLED_OUTLINES
     // The texture coordinates a pixel spans, across and up; taken here, where every pixel of a
     // group takes them.
     vec2 across = dFdx(uv);
     vec2 up = dFdy(uv);
+#endif
     ivec4 first = boundedSearch != 0
         ? ivec4(texelFetch(searchBounds, ivec2(gl_FragCoord.xy) / boundsBlockSize, 0))
         : ivec4(0);
     bool outline;
     colour = synthesise(uv, first, outline);
-    // On an outline, the mean of a grid of points over the pixel's area. The loop runs no step for
-    // the other pixels: the software driver leaves it when no pixel of a group has a step left.
+#ifdef SAMPLED_OUTLINES
+    // On an outline, the mean of a grid of points over the pixel's area. A variant of its own: in
+    // the plain warp's program this loop, though it took no step, made the software driver's
+    // frames half as costly again.
     int samples = outline && edgeSamples > 1 ? edgeSamples * edgeSamples : 0;
     vec4 sum = vec4(0.0);
     for (int k = 0; k < samples; ++k) {
@@ -451,5 +456,6 @@ void main()
     }
     if (samples > 0)
         colour = sum / float(samples);
+#endif
 }
 #endif

@@ -27,6 +27,7 @@ enum class ShaderProgram : int
     DisparityTiles,
     SearchBounds,
     NearbyDisparity,
+    SampledOutlinesWarp,
 };
 
 struct ShaderProgramFile
@@ -55,6 +56,7 @@ inline constexpr ShaderProgramFile shaderProgramFiles[] = {
     {ShaderProgram::DisparityTiles, "rgbe2rf.frag", "DISPARITY_TILES"},
     {ShaderProgram::SearchBounds, "simpleWarp.frag", "SEARCH_BOUNDS"},
     {ShaderProgram::NearbyDisparity, "simpleWarp.frag", "NEARBY_DISPARITY"},
+    {ShaderProgram::SampledOutlinesWarp, "simpleWarp.frag", "SAMPLED_OUTLINES"},
 };
 
 inline constexpr int shaderProgramCount = int(std::size(shaderProgramFiles));
