@@ -381,11 +381,11 @@ OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, in
         inputs.push_back({nearby[size_t(i)], 9 + i});
 
     const PassFormat format = colourLayer() == LdrRgb ? PassFormat::Rgba8 : PassFormat::Rgba16F;
-    const ShaderProgram program =
+    const ShaderProgram warpProgram =
         m_edgeSamples > 1 ? ShaderProgram::SampledOutlinesWarp : ShaderProgram::SimpleWarp;
     return runPass(
-        {"view synthesis", shaderProgram(program), width, height, format, &corners, region}, inputs,
-        [&](QOpenGLShaderProgram &program) {
+        {"view synthesis", shaderProgram(warpProgram), width, height, format, &corners, region},
+        inputs, [&](QOpenGLShaderProgram &program) {
             static const GLint colourUnits[4] = {0, 2, 4, 6};
             static const GLint disparityUnits[4] = {1, 3, 5, 7};
             program.setUniformValueArray("input1[0]", colourUnits, 4);
