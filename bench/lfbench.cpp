@@ -4,6 +4,7 @@
 //   lfbench pipeline  the whole per-frame pipeline of any build on any .lf2d file
 //   lfbench hdr       what tone-mapping RGBE light fields costs each build, at load and per frame
 //   lfbench estimate  disparity estimated from the views against the exact disparity
+//   lfbench idle      the CPU a viewer window takes without input and while dragged
 //
 // Figures are printed, never judged: speed depends on the machine.
 
@@ -16,22 +17,27 @@
 #include "postprocessing/PlaneStages.h"
 #include "postprocessing/PostProcessor.h"
 #include "support/GLTestContext.h"
+#include "viewer/FatalError.h"
 #include "viewer/LightfieldRenderer.h"
 #include "viewer/gpu/GpuPass.h"
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLoggingCategory>
+#include <QMouseEvent>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
 #include <QOpenGLShaderProgram>
 #include <QRegularExpression>
 #include <QSize>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <malloc.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -977,6 +983,109 @@ int soakBenchmark(GLTestContext &offscreen, const QCommandLineParser &options)
     return allFlat ? 0 : 1;
 }
 
+// CPU seconds of the whole process, every thread of it (the driver's among them).
+double processCpuSeconds()
+{
+    timespec time {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &time);
+    return double(time.tv_sec) + double(time.tv_nsec) * 1e-9;
+}
+
+// Runs the event loop for the given seconds while `during` is called every `interval` ms, and
+// prints the CPU the process took meanwhile, in cores.
+void printCpuOver(const char *what, double seconds, const LightfieldRenderer &window,
+                  int interval = 0, const std::function<void()> &during = {})
+{
+    QTimer ticks;
+    if (during) {
+        QObject::connect(&ticks, &QTimer::timeout, during);
+        ticks.start(interval);
+    }
+    const int framesBefore = window.framesShown();
+    const double cpuBefore = processCpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    QEventLoop loop;
+    QTimer::singleShot(int(seconds * 1000), Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+    ticks.stop();
+    const double elapsed = wall.nsecsElapsed() * 1e-9;
+    const double cpu = processCpuSeconds() - cpuBefore;
+    std::printf("%-16s %5.1f s: %6.3f cores (%.2f s of CPU), %d frames\n", what, elapsed,
+                cpu / elapsed, cpu, window.framesShown() - framesBefore);
+}
+
+void sendMouse(QWindow &window, QEvent::Type type, QPointF position, Qt::MouseButton button,
+               Qt::MouseButtons held)
+{
+    QMouseEvent event(type, position, window.mapToGlobal(position.toPoint()), button, held,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &event);
+}
+
+// The viewer's window on a file, on the display: what the process costs while nobody touches
+// it, and while a left-button drag goes round and round.
+int idleBenchmark(const QCommandLineParser &options)
+{
+    const QStringList arguments = options.positionalArguments();
+    if (arguments.size() < 2) {
+        std::fprintf(stderr, "lfbench idle: name a .lf2d file\n");
+        return 2;
+    }
+    const QString name = options.value(QStringLiteral("config"));
+    const BuildConfiguration *configuration = findBuildConfiguration(name.toStdString());
+    if (!configuration) {
+        std::fprintf(stderr, "lfbench: no build configuration is named %s\n", qPrintable(name));
+        return 2;
+    }
+    setActiveBuildConfiguration(*configuration);
+    setFatalErrorHandler([](const QString &message) {
+        std::fprintf(stderr, "lfbench idle: %s\n", qPrintable(message));
+        std::exit(1);
+    });
+
+    LightfieldRenderer window(QUrl::fromLocalFile(arguments[1]));
+    window.show();
+    // The title says the light field is loading until the first picture is shown.
+    QElapsedTimer loading;
+    loading.start();
+    while (!(window.isInitialised() && window.title().isEmpty())) {
+        if (loading.elapsed() > 600000) {
+            std::fprintf(stderr, "lfbench idle: no picture after 10 minutes\n");
+            return 1;
+        }
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    const LightfieldReader &reader = *window.reader();
+    std::printf("%s on %s: %dx%d views, %dx%d grid, %s%s, loaded in %.1f s\n",
+                configuration->name.c_str(), qPrintable(arguments[1]), reader.width(),
+                reader.height(), reader.columns(), reader.rows(), reader.isHdr() ? "RGBE" : "8-bit",
+                reader.hasDisparity() ? " with disparity" : "", loading.elapsed() / 1000.0);
+    // A picture that still adapts after the load has a moment to settle.
+    printCpuOver("settling", 2.0, window);
+    printCpuOver("without input", 10.0, window);
+
+    // A hand dragging in circles of 60 pixels, a mouse event every 10 ms: the camera goes back
+    // and forth over about six views each way without stopping.
+    const QPointF centre(window.width() / 2.0, window.height() / 2.0);
+    const double radius = 60.0;
+    QElapsedTimer drag;
+    sendMouse(window, QEvent::MouseMove, centre + QPointF(radius, 0.0), Qt::NoButton, Qt::NoButton);
+    sendMouse(window, QEvent::MouseButtonPress, centre + QPointF(radius, 0.0), Qt::LeftButton,
+              Qt::LeftButton);
+    drag.start();
+    printCpuOver("dragging", 10.0, window, 10, [&] {
+        const double angle = 2.0 * M_PI * double(drag.elapsed()) / 2000.0;
+        sendMouse(window, QEvent::MouseMove,
+                  centre + radius * QPointF(std::cos(angle), std::sin(angle)), Qt::NoButton,
+                  Qt::LeftButton);
+    });
+    sendMouse(window, QEvent::MouseButtonRelease, centre, Qt::LeftButton, Qt::NoButton);
+    printCpuOver("after the drag", 10.0, window);
+    std::printf("goal without input: under 0.02 cores\n");
+    return 0;
+}
+
 int main(int argc, char *argv[])
 {
     // The camera logs its position every frame, which would bury the figures.
@@ -1030,10 +1139,15 @@ int main(int argc, char *argv[])
         "error against the exact disparity and the share of pixels off by more than 0.07 and "
         "0.5 px, then the warp's PSNR against exact views with the estimated and the exact "
         "disparity (--positions).\n\n"
+        "lfbench idle FILE: opens the viewer's window of one build configuration (--config) on "
+        "a .lf2d file, on the display, and prints the CPU time the whole process takes, in "
+        "cores, and the frames it draws: for 2 s after the first picture, over 10 s without "
+        "input, over 10 s of a left-button drag going round in circles of 60 pixels (a mouse "
+        "event every 10 ms), and over the 10 s after the drag.\n\n"
         "Run from the directory that holds shaders/."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("warp, pipeline, hdr, soak or estimate"));
+                                 QStringLiteral("warp, pipeline, hdr, soak, estimate or idle"));
     parser.addOptions({
         {QStringLiteral("size"),
          QStringLiteral("warp, hdr: view width and height (default 256 for warp, 512 for hdr)."),
@@ -1055,7 +1169,7 @@ int main(int argc, char *argv[])
                         "memory check)."),
          QStringLiteral("N"), QStringLiteral("100")},
         {QStringLiteral("config"),
-         QStringLiteral("pipeline: build configuration, e.g. viewer-interp-reinhard05 (the "
+         QStringLiteral("pipeline, idle: build configuration, e.g. viewer-interp-reinhard05 (the "
                         "default)."),
          QStringLiteral("NAME"), QStringLiteral("viewer-interp-reinhard05")},
         {QStringLiteral("window"),
@@ -1072,6 +1186,10 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "lfbench: --frames takes a number of at least 1\n");
         return 2;
     }
+
+    // A window of its own on the display, not the offscreen context.
+    if (arguments.value(0) == QLatin1String("idle"))
+        return idleBenchmark(parser);
 
     GLTestContext offscreen;
     QString whyNot;

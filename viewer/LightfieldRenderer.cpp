@@ -293,6 +293,7 @@ void LightfieldRenderer::renderFrame()
     const QSize device(qRound(width() * ratio), qRound(height() * ratio));
     renderPipelineFrame(*m_camera, *m_postProcessor, mapToGlobal(QPoint(0, 0)), width(), height(),
                         device);
+    ++m_framesShown;
     if (!m_firstFrameShown) {
         m_firstFrameShown = true;
         requireNoGlError("showing the first frame of \"" + m_reader->fileName() + "\"");

@@ -57,6 +57,8 @@ public:
     const std::map<int, bool> &buttonTable() const { return m_buttons; }
     int lastMouseX() const { return m_lastMouseX; }
     int lastMouseY() const { return m_lastMouseY; }
+    // Frames drawn so far: each one ran the pipeline and was swapped onto the screen.
+    int framesShown() const { return m_framesShown; }
 
 protected:
     bool event(QEvent *event) override;
@@ -85,4 +87,5 @@ private:
     bool m_loading = false; // the plane is being built: no paints, a close waits for the view
     bool m_closeRequested = false; // closed while loading
     bool m_firstFrameShown = false; // the title no longer says the light field is loading
+    int m_framesShown = 0;
 };
