@@ -233,15 +233,17 @@ std::unique_ptr<CameraView> SimpleCamera::renderAt(float x, float y, int width, 
     return renderView(width, height, corners, x, y, true);
 }
 
-void SimpleCamera::mouseMoved(int dx, int dy, int button)
+bool SimpleCamera::mouseMoved(int dx, int dy, int button)
 {
     if (button != 1)
-        return;
+        return false;
     const int spacing = m_plane->viewSpacing();
+    const QPoint before(m_positionX, m_positionY);
     // The last column and row are never reached exactly, so the cell always has a right and a
     // lower neighbour when the grid has them.
     m_positionX = movedPosition(m_positionX, dx, m_plane->columns(), spacing);
     m_positionY = movedPosition(m_positionY, dy, m_plane->rows(), spacing);
+    return QPoint(m_positionX, m_positionY) != before;
 }
 
 SimpleCamera::Cell SimpleCamera::pickCell(float x, float y) const

@@ -25,8 +25,9 @@ public:
     // positions without a window.
     virtual std::unique_ptr<CameraView> renderAt(float x, float y, int width, int height) = 0;
     // A mouse movement of (dx, dy) window pixels with the given button held (the toolkit's value:
-    // 1 left, 2 right, 4 middle, 0 none).
-    virtual void mouseMoved(int dx, int dy, int button) = 0;
+    // 1 left, 2 right, 4 middle, 0 none). Says whether the camera moved, and so whether the
+    // window's picture has to be drawn again.
+    virtual bool mouseMoved(int dx, int dy, int button) = 0;
 };
 
 // The camera position moves with left-button drags, viewSpacing window pixels per view. The view
@@ -40,7 +41,7 @@ public:
 
     std::unique_ptr<CameraView> render(int globalX, int globalY, int width, int height) override;
     std::unique_ptr<CameraView> renderAt(float x, float y, int width, int height) override;
-    void mouseMoved(int dx, int dy, int button) override;
+    bool mouseMoved(int dx, int dy, int button) override;
 
     // The warp of the view at position (x, y) in view units, with the texture coordinates of the
     // output's four corners (lower-left, upper-left, upper-right, lower-right).

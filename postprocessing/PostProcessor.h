@@ -29,6 +29,11 @@ public:
     const KeyList &requiredLayers() const { return m_requiredLayers; }
     const KeyList &requiredParameters() const { return m_requiredParameters; }
 
+    // Whether the picture of the last frame is still on its way somewhere, so that the next frame
+    // of the same view differs from it: the window then draws another one. A post-processor
+    // whose output depends on the view alone never is.
+    virtual bool isAdapting() const { return false; }
+
     // Where the passes of process() take their outputs from while a frame is shown, so that a
     // frame reuses the textures of the ones before it.
     PassOutputPool &passOutputs() { return m_passOutputs; }

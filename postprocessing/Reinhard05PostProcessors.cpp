@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -139,7 +140,22 @@ Reinhard05PostProcessor::Reinhard05PostProcessor(PipelineOptions options, float 
     m_framebuffer = Framebuffer::generate();
 }
 
-void Reinhard05PostProcessor::adapt(const CameraView &view)
+namespace {
+
+// One step of a smoothed value toward its target, which keeps `alpha` of the old value; a value
+// that has come within the tolerance of `scale` takes the target. Returns whether it has.
+bool smoothTowards(float &smoothed, float target, float alpha, float scale)
+{
+    smoothed = (1.0f - alpha) * target + alpha * smoothed;
+    if (std::abs(smoothed - target) > adaptationTolerance * scale)
+        return false;
+    smoothed = target;
+    return true;
+}
+
+} // namespace
+
+bool Reinhard05PostProcessor::adapt(const CameraView &view)
 {
     PhotoreceptorStatistics current;
     current.averageRed = view.getParameter(AverageRed);
@@ -149,41 +165,66 @@ void Reinhard05PostProcessor::adapt(const CameraView &view)
     current.averageLogLuminance = view.getParameter(AverageLogLuminance);
     current.minLuminance = view.getParameter(MinLuminance);
     current.maxLuminance = view.getParameter(MaxLuminance);
+    const std::int64_t now = m_clock();
+    // A picture that has stopped adapting is drawn again only once the view has changed: the
+    // time since its last frame passed with the eye adapted to it, and the adaptation to the
+    // change starts with this frame.
+    if (!m_initialised || !m_adapting)
+        m_lastClock = now;
     if (!m_initialised) {
         m_statistics = current;
-        m_lastClock = m_clock();
         m_initialised = true;
     }
 
-    const std::int64_t now = m_clock();
     const double elapsed = double(now - m_lastClock);
     m_lastClock = now;
     m_adaptationFactor = float(std::exp(elapsed / -adaptationTimeConstant));
 
     const float alpha = m_adaptationFactor;
-    auto blend = [alpha](float &smoothed, float value) {
-        smoothed = (1.0f - alpha) * value + alpha * smoothed;
+    bool reached = true;
+    const auto blend = [alpha, &reached](float &smoothed, float value, float scale) {
+        reached = smoothTowards(smoothed, value, alpha, scale) && reached;
     };
-    blend(m_statistics.averageRed, current.averageRed);
-    blend(m_statistics.averageGreen, current.averageGreen);
-    blend(m_statistics.averageBlue, current.averageBlue);
-    blend(m_statistics.averageLuminance, current.averageLuminance);
-    blend(m_statistics.maxLuminance, current.maxLuminance);
-    blend(m_statistics.averageLogLuminance, current.averageLogLuminance);
-    blend(m_statistics.minLuminance, current.minLuminance);
+    // What "close" means for each: the luminances are taken relative to themselves (the extremes
+    // enter the operator through their logarithms, and a black texel's 0 is reached exactly); a
+    // colour average counts against the average luminance it is mixed with, so a channel that
+    // goes dark does not hold up the rest; the log average is compared as logarithms are, in
+    // absolute terms near 0.
+    const float luminance = std::abs(current.averageLuminance);
+    blend(m_statistics.averageRed, current.averageRed,
+          std::max(std::abs(current.averageRed), luminance));
+    blend(m_statistics.averageGreen, current.averageGreen,
+          std::max(std::abs(current.averageGreen), luminance));
+    blend(m_statistics.averageBlue, current.averageBlue,
+          std::max(std::abs(current.averageBlue), luminance));
+    blend(m_statistics.averageLuminance, current.averageLuminance, luminance);
+    blend(m_statistics.maxLuminance, current.maxLuminance, std::abs(current.maxLuminance));
+    blend(m_statistics.averageLogLuminance, current.averageLogLuminance,
+          std::max(1.0f, std::abs(current.averageLogLuminance)));
+    blend(m_statistics.minLuminance, current.minLuminance, std::abs(current.minLuminance));
+    return reached;
 }
 
-void Reinhard05PostProcessor::adaptRange(int minimum, int maximum)
+bool Reinhard05PostProcessor::adaptRange(int minimum, int maximum)
 {
     // A black first picture measures no range; the next one seeds it again.
     if (m_smoothedMaxLuminance == 0.0f) {
         m_smoothedMinLuminance = float(minimum);
         m_smoothedMaxLuminance = float(maximum);
-        return;
+        return true;
     }
     const float alpha = m_adaptationFactor;
     m_smoothedMinLuminance = (1.0f - alpha) * float(minimum) + alpha * m_smoothedMinLuminance;
     m_smoothedMaxLuminance = (1.0f - alpha) * float(maximum) + alpha * m_smoothedMaxLuminance;
+    // The stretch takes whole bytes, which stay put from the moment they are the measured ones:
+    // the smoothed values only come closer to those.
+    if (smoothedRangeByte(m_smoothedMinLuminance) != minimum
+        || smoothedRangeByte(m_smoothedMaxLuminance) != maximum) {
+        return false;
+    }
+    m_smoothedMinLuminance = float(minimum);
+    m_smoothedMaxLuminance = float(maximum);
+    return true;
 }
 
 OwnedTexture Reinhard05PostProcessor::process(CameraView &view)
@@ -191,13 +232,14 @@ OwnedTexture Reinhard05PostProcessor::process(CameraView &view)
     const int width = view.width();
     const int height = view.height();
     FramebufferPasses passes(m_framebuffer);
-    adapt(view);
+    const bool statisticsReached = adapt(view);
     const QRect drawn = view.drawn();
     OwnedTexture mapped = photoreceptorTonemap(view.takeLayer(TonemappedRgb), width, height,
                                                m_settings, m_statistics, &drawn);
 
     const auto [minimum, maximum] = reduceMinMaxLuminance(*mapped, width, height, &drawn);
-    adaptRange(minimum, maximum);
+    const bool rangeReached = adaptRange(minimum, maximum);
+    m_adapting = !(statisticsReached && rangeReached);
     return normalizeLuminance(std::move(mapped), width, height,
                               smoothedRangeByte(m_smoothedMinLuminance),
                               smoothedRangeByte(m_smoothedMaxLuminance), &drawn);

@@ -75,7 +75,9 @@ private:
 
 // Tone-maps with the camera's blended statistics, smoothed over time with a time constant of
 // 150 ms, so the picture adapts to a new part of the light field the way an eye would; the
-// measured output range is smoothed the same way.
+// measured output range is smoothed the same way. Once the smoothed values have come so close to
+// the camera's that the rest of the way cannot change the picture, they take the camera's values
+// and the picture stands still until the view changes.
 class Reinhard05PostProcessor : public PostProcessor
 {
 public:
@@ -86,6 +88,8 @@ public:
     explicit Reinhard05PostProcessor(PipelineOptions options, float brightness = 0.0f,
                                      Clock clock = {});
     OwnedTexture process(CameraView &view) override;
+    // Until the smoothed statistics and range have reached the camera's.
+    bool isAdapting() const override { return m_adapting; }
 
     // The smoothed statistics; the contrast is left for the shader to derive.
     const PhotoreceptorStatistics &statistics() const { return m_statistics; }
@@ -95,8 +99,9 @@ public:
     const PhotoreceptorSettings &settings() const { return m_settings; }
 
 private:
-    void adapt(const CameraView &view);
-    void adaptRange(int minimum, int maximum);
+    // Each returns whether its values have reached the camera's.
+    bool adapt(const CameraView &view);
+    bool adaptRange(int minimum, int maximum);
 
     PhotoreceptorSettings m_settings;
     bool m_initialised = false;
@@ -107,7 +112,13 @@ private:
     Framebuffer m_framebuffer;
     Clock m_clock;
     std::int64_t m_lastClock = 0;
+    bool m_adapting = false;
 };
+
+// How close, relative to the size of the value it approaches, a smoothed statistic of the
+// Reinhard05PostProcessor comes before it takes that value: the rest of the way would change the
+// tone-mapped picture by a few hundredths of an 8-bit level.
+constexpr float adaptationTolerance = 1e-4f;
 
 // A smoothed range value as the whole byte the stretch takes, truncated (12.9 is 12). Blending a
 // steady value with itself in floats can land a hair below it (199.99998 for 200), and plain

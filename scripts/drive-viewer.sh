@@ -15,6 +15,11 @@
 #                  seen are kept in OUTDIR/titles.txt
 #   --close-within S
 #                  the program must end within S seconds of the close request (default 10)
+#   --count-frames S
+#                  count the frames the program draws (the camera's per-frame line on standard
+#                  error): once it has drawn none for half a second after the first picture and
+#                  after each drag (for at most 10 s), those it draws over S more seconds without
+#                  input; and those that each drag and its settling time take
 #
 # Run it from the directory that holds shaders/. It prints what it does and where the
 # screenshots are, and exits with the program's exit status (or 124 when a window never came).
@@ -26,6 +31,7 @@ expect_error=0
 again=
 close_while_loading=0
 close_within=10
+count_frames=
 while [[ $# -gt 0 ]]; do
     case "$1" in
         --drag) drags+=("$2"); shift 2 ;;
@@ -33,13 +39,14 @@ while [[ $# -gt 0 ]]; do
         --again) again=$2; shift 2 ;;
         --close-while-loading) close_while_loading=1; shift ;;
         --close-within) close_within=$2; shift 2 ;;
-        -h|--help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --count-frames) count_frames=$2; shift 2 ;;
+        -h|--help) sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) break ;;
     esac
 done
 if [[ $# -ne 3 ]]; then
     echo "usage: $0 [--drag DX,DY]... [--again S] [--expect-error] [--close-while-loading]" \
-        "[--close-within S] PROGRAM FILE OUTDIR" >&2
+        "[--close-within S] [--count-frames S] PROGRAM FILE OUTDIR" >&2
     exit 2
 fi
 program=$1
@@ -54,8 +61,12 @@ say() { echo "[drive-viewer] $*"; }
 
 # Qt's own file dialog, whatever desktop integration happens to be installed.
 export QT_QPA_PLATFORMTHEME=generic
-# The camera logs a line per frame; keep the log to what matters.
-export QT_LOGGING_RULES=${QT_LOGGING_RULES:-default.debug=false}
+# The camera logs a line per frame; keep the log to what matters, unless the frames are counted.
+if [[ -n $count_frames ]]; then
+    export QT_LOGGING_RULES=default.debug=true
+else
+    export QT_LOGGING_RULES=${QT_LOGGING_RULES:-default.debug=false}
+fi
 
 "$program" 2>"$outdir/stderr.log" &
 pid=$!
@@ -106,6 +117,26 @@ screenshot() {
     eval "$(xdotool getwindowgeometry --shell "$window")"
     import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$outdir/$name"
     say "screenshot: $outdir/$name (${WIDTH}x${HEIGHT} at $X,$Y)"
+}
+
+frames_drawn() {
+    grep -c 'positionX:' "$outdir/stderr.log" || true
+}
+
+# Waits for the program to draw no frame for half a second (at most 10 s), then says how many it
+# draws over the next $count_frames seconds.
+count_idle_frames() {
+    local when=$1 before after
+    for _ in $(seq 20); do
+        before=$(frames_drawn)
+        sleep 0.5
+        after=$(frames_drawn)
+        [[ $before == "$after" ]] && break
+    done
+    before=$(frames_drawn)
+    sleep "$count_frames"
+    after=$(frames_drawn)
+    say "frames drawn without input $when: $((after - before)) in $count_frames s"
 }
 
 key() {
@@ -176,12 +207,14 @@ else
     # Give a few frames time to be shown.
     sleep "${SETTLE_SECONDS:-2}"
     screenshot "$viewer" view-0.png
+    [[ -z $count_frames ]] || count_idle_frames "after the first picture"
     count=0
     eval "$(xdotool getwindowgeometry --shell "$viewer")"
     for drag in "${drags[@]}"; do
         count=$((count + 1))
         dx=${drag%,*}
         dy=${drag#*,}
+        drawn_before=$(frames_drawn)
         xdotool mousemove --window "$viewer" $((WIDTH / 2)) $((HEIGHT / 2))
         sleep 0.2
         xdotool mousedown 1
@@ -196,6 +229,10 @@ else
         say "dragged by ($dx, $dy)"
         sleep "${SETTLE_SECONDS:-2}"
         screenshot "$viewer" "view-$count.png"
+        if [[ -n $count_frames ]]; then
+            say "frames drawn for drag $count: $(($(frames_drawn) - drawn_before))"
+            count_idle_frames "after drag $count"
+        fi
     done
     if [[ -n $again ]]; then
         sleep "$again"

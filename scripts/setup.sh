@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     g++ clang make cmake pkg-config dpkg-dev
     qtbase5-dev libgl-dev libx11-dev libopenimageio-dev
-    libgl1-mesa-dri xvfb xauth xdotool imagemagick fonts-dejavu-core
+    libgl1-mesa-dri xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
 )
 
 missing=()

@@ -459,28 +459,95 @@ private slots:
         std::fill(views, views + 4, ViewStatistics {1, 1, 1, 1, 0, 0.5, 2, 0});
 
         // The first frame seeds the statistics: no time has passed and they are used as they
-        // are.
+        // are, so the picture has nowhere to go.
         auto first = makeFrame(width, height, stored, views, 0, 0);
         postProcessor.process(*first->view);
         QCOMPARE(postProcessor.adaptationFactor(), 1.0f);
         QCOMPARE(postProcessor.statistics().averageLuminance, 1.0f);
-        const float seededMaximum = postProcessor.smoothedMaxLuminance();
-        QVERIFY(seededMaximum > 0.0f);
+        QVERIFY(postProcessor.smoothedMaxLuminance() > 0.0f);
+        QVERIFY(!postProcessor.isAdapting());
 
-        // 150 ms later the view's average is 2: α = e^-1 and 1 becomes (1 − α)·2 + α·1.
-        now += 150;
+        // Half a second later the camera has moved and the view's average is 2. The window
+        // drew nothing meanwhile, its picture adapted: the adaptation starts with this frame.
+        now += 500;
         std::fill(views, views + 4, ViewStatistics {2, 2, 2, 2, 0.5, 0.5, 4, 0});
+        auto moved = makeFrame(width, height, stored, views, 0, 0);
+        postProcessor.process(*moved->view);
+        QCOMPARE(postProcessor.adaptationFactor(), 1.0f);
+        QCOMPARE(postProcessor.statistics().averageLuminance, 1.0f);
+        QVERIFY(postProcessor.isAdapting());
+
+        // 150 ms later α = e^-1 and 1 becomes (1 − α)·2 + α·1.
+        now += 150;
         auto second = makeFrame(width, height, stored, views, 0, 0);
         postProcessor.process(*second->view);
         QVERIFY(std::abs(postProcessor.adaptationFactor() - std::exp(-1.0)) < 1e-6);
         QVERIFY(std::abs(postProcessor.statistics().averageLuminance - 1.632) < 1e-3);
         QVERIFY(std::abs(postProcessor.statistics().maxLuminance - (2 + 2 * (1 - std::exp(-1.0))))
                 < 1e-3);
-        // A long pause adapts fully.
+        QVERIFY(postProcessor.isAdapting());
+        // A long pause while adapting (a window hidden, say) adapts fully, to the view's own
+        // values.
         now += 10000;
         auto third = makeFrame(width, height, stored, views, 0, 0);
         postProcessor.process(*third->view);
-        QVERIFY(std::abs(postProcessor.statistics().averageLuminance - 2.0f) < 1e-4);
+        QCOMPARE(postProcessor.statistics().averageLuminance, 2.0f);
+        QCOMPARE(postProcessor.statistics().maxLuminance, 4.0f);
+        QVERIFY(!postProcessor.isAdapting());
+    }
+
+    // Frames 16 ms apart after a change of light: the smoothed values approach the camera's
+    // until they take them, and from then on the picture stands still and asks for no frame.
+    // It is the picture of the view's own statistics, where the smoothing was heading.
+    void adaptationSettlesAndStops()
+    {
+        std::int64_t now = 0;
+        Reinhard05PostProcessor postProcessor(PipelineOptions(), 0.0f, [&now] { return now; });
+        const int width = 8, height = 6;
+        std::vector<float> stored;
+        std::vector<double> linear;
+        testPicture(width, height, &stored, &linear);
+        ViewStatistics views[4];
+        std::fill(views, views + 4, ViewStatistics {0.2, 0.2, 0.2, 0.2, -2.0, 0.01, 5, 0});
+        auto dim = makeFrame(width, height, stored, views, 0, 0);
+        const OwnedTexture dimOut = postProcessor.process(*dim->view);
+        const std::vector<std::uint8_t> dimPicture = readTextureBytes(*dimOut, width, height);
+        QVERIFY(!postProcessor.isAdapting());
+
+        const ViewStatistics bright {3, 2.5, 2, 2.6, 0.4, 0.05, 90, 0};
+        std::fill(views, views + 4, bright);
+        std::vector<std::uint8_t> last;
+        int frames = 0;
+        do {
+            now += 16;
+            auto frame = makeFrame(width, height, stored, views, 0, 0);
+            const OwnedTexture out = postProcessor.process(*frame->view);
+            last = readTextureBytes(*out, width, height);
+            ++frames;
+        } while (postProcessor.isAdapting() && frames < 1000);
+
+        // Within the tolerance after about ln(relative change / tolerance) time constants.
+        QVERIFY2(frames > 10 && frames < 200, qPrintable(QString::number(frames)));
+        const PhotoreceptorStatistics &settled = postProcessor.statistics();
+        QCOMPARE(settled.averageRed, float(bright.red));
+        QCOMPARE(settled.averageLuminance, float(bright.luminance));
+        QCOMPARE(settled.averageLogLuminance, float(bright.logLuminance));
+        QCOMPARE(settled.minLuminance, float(bright.minimum));
+        QCOMPARE(settled.maxLuminance, float(bright.maximum));
+        QVERIFY(last != dimPicture);
+        Reinhard05PostProcessor seeded(PipelineOptions(), 0.0f, [&now] { return now; });
+        auto fresh = makeFrame(width, height, stored, views, 0, 0);
+        const OwnedTexture freshOut = seeded.process(*fresh->view);
+        QCOMPARE(last, readTextureBytes(*freshOut, width, height));
+
+        // Later frames of the same view, however far apart, show the same picture.
+        for (std::int64_t pause : {16, 5000}) {
+            now += pause;
+            auto again = makeFrame(width, height, stored, views, 0, 0);
+            const OwnedTexture out = postProcessor.process(*again->view);
+            QCOMPARE(readTextureBytes(*out, width, height), last);
+            QVERIFY(!postProcessor.isAdapting());
+        }
     }
 
     void smoothedRangeIsTruncatedWithoutFlicker()

@@ -72,12 +72,25 @@ class LightfieldRendererGLTest : public QObject
         return nullptr;
     }
 
-    // Waits until the window has shown a few frames, then reads the screen under it.
+    // Waits until the window has drawn more than `frames` frames.
+    static bool framesAfter(LightfieldRenderer *renderer, int frames)
+    {
+        return QTest::qWaitFor([&] { return renderer->framesShown() > frames; }, 10000);
+    }
+
+    // Lets the event loop run for a while, as long as a user's pause, and says how many frames
+    // the window drew meanwhile.
+    static int framesDrawnIn(LightfieldRenderer *renderer, int milliseconds)
+    {
+        const int before = renderer->framesShown();
+        QTest::qWait(milliseconds);
+        return renderer->framesShown() - before;
+    }
+
+    // Reads the screen under the window once it has shown its first picture.
     static QImage screenOf(LightfieldRenderer *renderer)
     {
-        QSignalSpy swapped(renderer, &QOpenGLWindow::frameSwapped);
-        for (int attempt = 0; attempt < 100 && swapped.count() < 3; ++attempt)
-            swapped.wait(100);
+        framesAfter(renderer, 0);
         const QRect area = renderer->geometry();
         return renderer->screen()
             ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
@@ -193,21 +206,66 @@ private slots:
         // 19 pixels right from position 1: exactly one view step, to view (1, 0).
         send(renderer, QEvent::MouseMove, Qt::NoButton, QPoint(10, 10), Qt::NoButton);
         send(renderer, QEvent::MouseButtonPress, Qt::LeftButton, QPoint(10, 10), Qt::LeftButton);
+        int frames = renderer->framesShown();
         send(renderer, QEvent::MouseMove, Qt::NoButton, QPoint(29, 10), Qt::LeftButton);
+        QVERIFY(framesAfter(renderer, frames));
         QVERIFY2(showsView(screenOf(renderer), 1, 0, &why), qPrintable(why));
         // Then down by two views, far past the last row: the camera stops short of it and shows
         // the nearest view, (1, 2).
+        frames = renderer->framesShown();
         send(renderer, QEvent::MouseMove, Qt::NoButton, QPoint(29, 80), Qt::LeftButton);
         send(renderer, QEvent::MouseButtonRelease, Qt::LeftButton, QPoint(29, 80), Qt::NoButton);
+        QVERIFY(framesAfter(renderer, frames));
         QVERIFY2(showsView(screenOf(renderer), 1, 2, &why), qPrintable(why));
 
-        // Right and middle drags leave the picture as it is.
+        // Right and middle drags leave the picture as it is, and draw nothing.
         for (Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton}) {
+            frames = renderer->framesShown();
             send(renderer, QEvent::MouseButtonPress, button, QPoint(29, 80), button);
             send(renderer, QEvent::MouseMove, Qt::NoButton, QPoint(5, 5), button);
             send(renderer, QEvent::MouseButtonRelease, button, QPoint(5, 5), Qt::NoButton);
+            QCOMPARE(framesDrawnIn(renderer, 200), 0);
             QVERIFY2(showsView(screenOf(renderer), 1, 2, &why), qPrintable(why));
         }
+        QVERIFY(m_fatalErrors.isEmpty());
+    }
+
+    // A frame is drawn when the picture can change, and only then: after the load, for a drag
+    // that moves the camera, when the window is resized or shown again. A still window, and a
+    // drag against the end of the grid, draw nothing.
+    void drawsOnlyWhenThePictureCanChange()
+    {
+        LightfieldRenderer renderer(QUrl::fromLocalFile(writeGrid()));
+        renderer.show();
+        QVERIFY(framesAfter(&renderer, 0));
+        QCOMPARE(framesDrawnIn(&renderer, 300), 0);
+
+        // Mouse moves without a button, and many moves of one drag before the next frame.
+        send(&renderer, QEvent::MouseMove, Qt::NoButton, QPoint(10, 10), Qt::NoButton);
+        send(&renderer, QEvent::MouseMove, Qt::NoButton, QPoint(12, 11), Qt::NoButton);
+        QCOMPARE(framesDrawnIn(&renderer, 200), 0);
+        send(&renderer, QEvent::MouseButtonPress, Qt::LeftButton, QPoint(12, 11), Qt::LeftButton);
+        for (int x = 13; x < 30; ++x)
+            send(&renderer, QEvent::MouseMove, Qt::NoButton, QPoint(x, 11), Qt::LeftButton);
+        QCOMPARE(framesDrawnIn(&renderer, 300), 1);
+        // Up and left past the first view: the camera stops at it and then stays.
+        send(&renderer, QEvent::MouseMove, Qt::NoButton, QPoint(-500, -500), Qt::LeftButton);
+        QCOMPARE(framesDrawnIn(&renderer, 300), 1);
+        send(&renderer, QEvent::MouseMove, Qt::NoButton, QPoint(-510, -520), Qt::LeftButton);
+        QCOMPARE(framesDrawnIn(&renderer, 300), 0);
+        send(&renderer, QEvent::MouseButtonRelease, Qt::LeftButton, QPoint(-510, -520),
+             Qt::NoButton);
+
+        // A smaller window shows another crop of the view; a window shown again has to be drawn.
+        int frames = renderer.framesShown();
+        renderer.resize(80, 60);
+        QVERIFY(framesAfter(&renderer, frames));
+        QCOMPARE(framesDrawnIn(&renderer, 300), 0);
+        renderer.hide();
+        frames = renderer.framesShown();
+        renderer.show();
+        QVERIFY(framesAfter(&renderer, frames));
+        QCOMPARE(framesDrawnIn(&renderer, 300), 0);
         QVERIFY(m_fatalErrors.isEmpty());
     }
 
@@ -351,22 +409,31 @@ private slots:
         const qreal ratio = renderer->devicePixelRatio();
         if (ratio == 1.0)
             QSKIP("the screen does not scale windows; CTest runs this with QT_SCALE_FACTOR=2");
-        // Placed for a 1920 × 1080 desktop, part of it lies off a scaled screen.
+        // Placed for a 1920 × 1080 desktop, part of it lies off a scaled screen; moved onto it,
+        // the part that was off is exposed and drawn.
         renderer->setPosition(40, 40);
         QTRY_VERIFY(renderer->isInitialised());
-        const QImage shown = screenOf(renderer);
-        QCOMPARE(shown.size(), QSize(qRound(96 * ratio), qRound(64 * ratio)));
-        for (int y = 0; y < shown.height(); ++y) {
-            for (int x = 0; x < shown.width(); ++x) {
-                const QRgb expected = pictureColour(0, 0, int(x / ratio), int(y / ratio));
-                QVERIFY2(shown.pixel(x, y) == expected,
-                         qPrintable(QStringLiteral("device pixel (%1, %2) is %3, not %4")
-                                        .arg(x)
-                                        .arg(y)
-                                        .arg(shown.pixel(x, y), 0, 16)
-                                        .arg(expected, 0, 16)));
+        const auto firstWrongPixel = [&] {
+            const QImage shown = screenOf(renderer);
+            if (shown.size() != QSize(qRound(96 * ratio), qRound(64 * ratio)))
+                return QStringLiteral("%1x%2 pixels").arg(shown.width()).arg(shown.height());
+            for (int y = 0; y < shown.height(); ++y) {
+                for (int x = 0; x < shown.width(); ++x) {
+                    const QRgb expected = pictureColour(0, 0, int(x / ratio), int(y / ratio));
+                    if (shown.pixel(x, y) != expected) {
+                        return QStringLiteral("device pixel (%1, %2) is %3, not %4")
+                            .arg(x)
+                            .arg(y)
+                            .arg(shown.pixel(x, y), 0, 16)
+                            .arg(expected, 0, 16);
+                    }
+                }
             }
-        }
+            return QString();
+        };
+        QString wrong;
+        QVERIFY2(QTest::qWaitFor([&] { return (wrong = firstWrongPixel()).isEmpty(); }, 5000),
+                 qPrintable(wrong));
     }
 
     void errorWhileBuildingThePipelineStopsRendering()

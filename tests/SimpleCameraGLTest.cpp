@@ -118,22 +118,30 @@ private slots:
     {
         auto plane = makePlane(namedViews(3, 4, 20, true));
         SimpleCamera camera(PipelineOptions(), plane.get());
-        // Only the left button moves the camera.
+        // Only the left button moves the camera, and the camera says whether it moved: the
+        // window draws its picture again only then.
         for (int button : {0, 2, 4, 3, 8}) {
-            camera.mouseMoved(15, 25, button);
+            QVERIFY(!camera.mouseMoved(15, 25, button));
             QCOMPARE(camera.positionX(), 1);
             QCOMPARE(camera.positionY(), 1);
         }
-        camera.mouseMoved(15, 25, 1);
+        QVERIFY(camera.mouseMoved(15, 25, 1));
         QCOMPARE(camera.positionX(), 16);
         QCOMPARE(camera.positionY(), 26);
-        camera.mouseMoved(-5, 0, 1);
+        QVERIFY(camera.mouseMoved(-5, 0, 1));
         QCOMPARE(camera.positionX(), 11);
+        QVERIFY(!camera.mouseMoved(0, 0, 1));
 
-        // Long drags stop just short of the last column and row, and at 1 on the other side.
-        camera.mouseMoved(1000, 1000, 1);
+        // Long drags stop just short of the last column and row, and at 1 on the other side;
+        // a drag further out moves nothing, one along the edge still moves the camera.
+        QVERIFY(camera.mouseMoved(1000, 1000, 1));
         QCOMPARE(camera.positionX(), 2 * 20 - 1);
         QCOMPARE(camera.positionY(), 3 * 20 - 1);
+        QVERIFY(!camera.mouseMoved(30, 7, 1));
+        QVERIFY(camera.mouseMoved(30, -7, 1));
+        QCOMPARE(camera.positionX(), 2 * 20 - 1);
+        QCOMPARE(camera.positionY(), 3 * 20 - 8);
+        QVERIFY(camera.mouseMoved(0, 7, 1));
         std::unique_ptr<CameraView> view = camera.render(0, 0, 16, 16);
         QCOMPARE(&view->slot(CameraView::Right), &plane->featureLayersAt(2, 2));
         QCOMPARE(&view->slot(CameraView::Base), &plane->featureLayersAt(1, 2));

@@ -72,8 +72,6 @@ LightfieldRenderer::LightfieldRenderer(QUrl file)
     : QOpenGLWindow(QOpenGLWindow::NoPartialUpdate, nullptr)
 {
     setSurfaceType(QWindow::OpenGLSurface);
-    // Repaint continuously; the toolkit folds the requests into one repaint per presented frame.
-    startTimer(1, Qt::CoarseTimer);
     m_buttons[Qt::RightButton] = false;
     m_buttons[Qt::LeftButton] = false;
     m_buttons[Qt::MiddleButton] = false;
@@ -104,12 +102,6 @@ LightfieldRenderer::~LightfieldRenderer()
         doneCurrent();
 }
 
-void LightfieldRenderer::timerEvent(QTimerEvent *)
-{
-    if (!m_failed && !m_loading)
-        update();
-}
-
 void LightfieldRenderer::mousePressEvent(QMouseEvent *event)
 {
     const int button = int(event->button());
@@ -134,8 +126,10 @@ void LightfieldRenderer::mouseMoveEvent(QMouseEvent *event)
             break;
         }
     }
-    if (m_initialised)
-        m_camera->mouseMoved(event->x() - m_lastMouseX, event->y() - m_lastMouseY, button);
+    if (m_initialised
+        && m_camera->mouseMoved(event->x() - m_lastMouseX, event->y() - m_lastMouseY, button)) {
+        requestFrame();
+    }
     m_lastMouseX = event->x();
     m_lastMouseY = event->y();
 }
@@ -159,7 +153,24 @@ bool LightfieldRenderer::event(QEvent *event)
             break;
         }
     }
-    return QOpenGLWindow::event(event);
+    // A window that paints its whole self draws a frame for every update request the toolkit
+    // delivers, also for one that an exposure has already answered.
+    if (event->type() == QEvent::UpdateRequest && !m_frameDue)
+        return true;
+    const bool handled = QOpenGLWindow::event(event);
+    // A window that shrinks is not exposed again, but its centred crop of the view moves.
+    if (event->type() == QEvent::Resize)
+        requestFrame();
+    return handled;
+}
+
+void LightfieldRenderer::requestFrame()
+{
+    // The toolkit folds the requests made before the next frame into that one frame.
+    if (m_initialised && !m_failed) {
+        m_frameDue = true;
+        update();
+    }
 }
 
 void LightfieldRenderer::initializeGL()
@@ -236,13 +247,14 @@ void LightfieldRenderer::buildPipeline()
     m_postProcessor = createPostProcessor(PipelineOptions(), m_reader->isHdr());
     m_initialised = true;
     // Paints asked for while loading were let go.
-    update();
+    requestFrame();
 }
 
 void LightfieldRenderer::paintGL()
 {
     if (!m_initialised || m_failed)
         return;
+    m_frameDue = false;
     try {
         renderFrame();
     } catch (const std::string &message) {
@@ -299,6 +311,8 @@ void LightfieldRenderer::renderFrame()
         requireNoGlError("showing the first frame of \"" + m_reader->fileName() + "\"");
         setTitle(QString());
     }
+    if (m_postProcessor->isAdapting())
+        requestFrame();
 }
 
 void LightfieldRenderer::fail(const std::string &message)

@@ -38,9 +38,12 @@ void showCameraView(std::unique_ptr<CameraView> view, PostProcessor &postProcess
 // the viewer was doing ("building the plane") and the GL's own name for the error.
 void requireNoGlError(const std::string &whatWasDone);
 
-// The viewer window: one view of the light field, synthesised at the camera position every frame
-// and moved by left-button drags. The window takes the size of a view and builds the pipeline
-// (plane, camera, post-processor) when its OpenGL context first becomes usable.
+// The viewer window: one view of the light field, synthesised at the camera position and moved
+// by left-button drags. The window takes the size of a view and builds the pipeline (plane,
+// camera, post-processor) when its OpenGL context first becomes usable. It draws a frame only
+// when its picture can change: once the light field is loaded, when the camera moves, when the
+// window is exposed or resized, and while the post-processor's picture is still adapting; the
+// rest of the time it waits in the event loop.
 class LightfieldRenderer : public QOpenGLWindow, public QOpenGLFunctions_3_3_Core
 {
     Q_OBJECT
@@ -62,7 +65,6 @@ public:
 
 protected:
     bool event(QEvent *event) override;
-    void timerEvent(QTimerEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -70,6 +72,8 @@ protected:
     void paintGL() override;
 
 private:
+    // Asks for a frame once the pipeline runs; nothing before, or after it failed.
+    void requestFrame();
     void buildPipeline();
     void showLoadingProgress(int viewsRead, int viewCount);
     void renderFrame();
@@ -88,4 +92,5 @@ private:
     bool m_closeRequested = false; // closed while loading
     bool m_firstFrameShown = false; // the title no longer says the light field is loading
     int m_framesShown = 0;
+    bool m_frameDue = false; // a frame was asked for and none has been drawn since
 };

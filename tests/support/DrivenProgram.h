@@ -19,11 +19,20 @@ struct DrivenRun
     QString directory;
 };
 
+// Where and how a program is driven beyond the script's options: the command that the script
+// runs under (scripts/on-fresh-display.sh, say; none by default) and variables set for it.
+struct DriveSetting
+{
+    QStringList launcher;
+    QProcessEnvironment environment;
+};
+
 // Drives program on file from workingDirectory with the script's options, leaving the screenshots
 // in directory. LF_SOURCE_DIR and LF_BINARY_DIR name the source and build trees of the test that
 // includes this.
 inline DrivenRun driveProgram(const QString &program, const QString &file, const QString &directory,
-                              const QString &workingDirectory, const QStringList &options)
+                              const QString &workingDirectory, const QStringList &options,
+                              const DriveSetting &setting = {})
 {
     DrivenRun run;
     run.directory = directory;
@@ -34,9 +43,12 @@ inline DrivenRun driveProgram(const QString &program, const QString &file, const
     environment.insert(QStringLiteral("SETTLE_SECONDS"), QStringLiteral("1"));
     // An installed program has no window closer beside it; the build tree's serves every run.
     environment.insert(QStringLiteral("XCLOSE"), QStringLiteral(LF_BINARY_DIR "/xclose"));
+    environment.insert(setting.environment);
     process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(LF_SOURCE_DIR "/scripts/drive-viewer.sh"),
-                  options + QStringList {program, file, run.directory});
+    QStringList command = setting.launcher;
+    command << QStringLiteral(LF_SOURCE_DIR "/scripts/drive-viewer.sh") << options << program
+            << file << run.directory;
+    process.start(command.takeFirst(), command);
     if (!process.waitForFinished(120000))
         process.kill();
     run.output = QString::fromLocal8Bit(process.readAll());
