@@ -34,6 +34,17 @@ OwnedTexture stretched(OwnedTexture mapped, int width, int height, const QRect &
     return normalizeLuminance(std::move(mapped), width, height, minimum, maximum, &drawn);
 }
 
+// One step of a smoothed value toward its target, which keeps `alpha` of the old value; a value
+// that has come within the tolerance of `scale` takes the target. Returns whether it has.
+bool smoothTowards(float &smoothed, float target, float alpha, float scale)
+{
+    smoothed = (1.0f - alpha) * target + alpha * smoothed;
+    if (std::abs(smoothed - target) > adaptationTolerance * scale)
+        return false;
+    smoothed = target;
+    return true;
+}
+
 } // namespace
 
 TonemappingInterpolatingReinhard05PostProcessor::TonemappingInterpolatingReinhard05PostProcessor(
@@ -139,21 +150,6 @@ Reinhard05PostProcessor::Reinhard05PostProcessor(PipelineOptions options, float 
     initializeOpenGLFunctions();
     m_framebuffer = Framebuffer::generate();
 }
-
-namespace {
-
-// One step of a smoothed value toward its target, which keeps `alpha` of the old value; a value
-// that has come within the tolerance of `scale` takes the target. Returns whether it has.
-bool smoothTowards(float &smoothed, float target, float alpha, float scale)
-{
-    smoothed = (1.0f - alpha) * target + alpha * smoothed;
-    if (std::abs(smoothed - target) > adaptationTolerance * scale)
-        return false;
-    smoothed = target;
-    return true;
-}
-
-} // namespace
 
 bool Reinhard05PostProcessor::adapt(const CameraView &view)
 {

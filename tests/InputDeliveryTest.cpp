@@ -26,7 +26,9 @@ public:
         for (int i = 0; i < 2; ++i) {
             auto process = std::make_unique<QProcess>();
             process->start(QStringLiteral("/bin/sh"),
-                           {QStringLiteral("-c"), QStringLiteral("while :; do :; done")});
+                           {QStringLiteral("-c"),
+                            // Ends with the test, also when the test is killed.
+                            QStringLiteral("while kill -0 $PPID 2>/dev/null; do :; done")});
             if (!process->waitForStarted())
                 qFatal("cannot start a busy process");
             m_processes.push_back(std::move(process));
