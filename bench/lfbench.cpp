@@ -636,6 +636,16 @@ std::optional<QSize> parseSize(const QString &text)
     return size;
 }
 
+// The build configuration that --config names, or null after saying there is none of that name.
+const BuildConfiguration *configurationOption(const QCommandLineParser &options)
+{
+    const QString name = options.value(QStringLiteral("config"));
+    const BuildConfiguration *configuration = findBuildConfiguration(name.toStdString());
+    if (!configuration)
+        std::fprintf(stderr, "lfbench: no build configuration is named %s\n", qPrintable(name));
+    return configuration;
+}
+
 int pipelineBenchmark(GLTestContext &offscreen, const QCommandLineParser &options)
 {
     const QStringList arguments = options.positionalArguments();
@@ -643,12 +653,9 @@ int pipelineBenchmark(GLTestContext &offscreen, const QCommandLineParser &option
         std::fprintf(stderr, "lfbench pipeline: name a .lf2d file\n");
         return 2;
     }
-    const QString name = options.value(QStringLiteral("config"));
-    const BuildConfiguration *configuration = findBuildConfiguration(name.toStdString());
-    if (!configuration) {
-        std::fprintf(stderr, "lfbench: no build configuration is named %s\n", qPrintable(name));
+    const BuildConfiguration *configuration = configurationOption(options);
+    if (!configuration)
         return 2;
-    }
     const int frames = options.value(QStringLiteral("frames")).toInt();
 
     std::optional<QSize> window;
@@ -1032,12 +1039,9 @@ int idleBenchmark(const QCommandLineParser &options)
         std::fprintf(stderr, "lfbench idle: name a .lf2d file\n");
         return 2;
     }
-    const QString name = options.value(QStringLiteral("config"));
-    const BuildConfiguration *configuration = findBuildConfiguration(name.toStdString());
-    if (!configuration) {
-        std::fprintf(stderr, "lfbench: no build configuration is named %s\n", qPrintable(name));
+    const BuildConfiguration *configuration = configurationOption(options);
+    if (!configuration)
         return 2;
-    }
     setActiveBuildConfiguration(*configuration);
     setFatalErrorHandler([](const QString &message) {
         std::fprintf(stderr, "lfbench idle: %s\n", qPrintable(message));
