@@ -95,6 +95,17 @@ CameraView::CameraView(int width, int height, const FeatureLayers &right, const 
     , m_diagonal(diagonal)
 { }
 
+std::unique_ptr<CameraView> cameraViewOfCell(int width, int height,
+                                             const std::array<const FeatureLayers *, 4> &cell)
+{
+    const FeatureLayers *bySlot[5] = {};
+    for (size_t i = 0; i < 4; ++i)
+        bySlot[CameraView::cellSlots[i]] = cell[i];
+    return std::make_unique<CameraView>(width, height, *bySlot[CameraView::Right],
+                                        *bySlot[CameraView::Base], *bySlot[CameraView::Diagonal],
+                                        *bySlot[CameraView::Below]);
+}
+
 const FeatureLayers &CameraView::slot(int slot) const
 {
     switch (slot) {

@@ -4,7 +4,9 @@
 
 #include <QRect>
 
+#include <array>
 #include <map>
+#include <memory>
 #include <vector>
 
 // Texture layers a view can carry. Plain integer keys: lists of them are std::vector<int>, and a
@@ -97,6 +99,11 @@ public:
         Below = 4
     };
 
+    // The four stored views of the camera's grid cell in the one order in which the camera and
+    // the post-processors keep them (weights, samplers, statistics): the base view, the one right
+    // of it, the diagonal one and the one below, round the cell from its base.
+    static constexpr Slot cellSlots[4] = {Base, Right, Diagonal, Below};
+
     CameraView(int width, int height, const FeatureLayers &right, const FeatureLayers &base,
                const FeatureLayers &diagonal, const FeatureLayers &below);
     CameraView(const CameraView &) = delete;
@@ -138,3 +145,8 @@ private:
     const FeatureLayers &m_below;
     const FeatureLayers &m_diagonal;
 };
+
+// A camera's view of width × height made from the four stored views of its cell, given in the
+// order of CameraView::cellSlots.
+std::unique_ptr<CameraView> cameraViewOfCell(int width, int height,
+                                             const std::array<const FeatureLayers *, 4> &cell);

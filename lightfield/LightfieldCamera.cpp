@@ -11,6 +11,19 @@
 
 namespace {
 
+// The warp's texture units: each view's colour and disparity side by side, in the cell's order,
+// then the search bounds, then each view's nearby-disparity map.
+struct WarpUnits
+{
+    static constexpr GLint colour[4] = {0, 2, 4, 6};
+    static constexpr GLint disparity[4] = {1, 3, 5, 7};
+    static constexpr GLint searchBounds = 8;
+    static constexpr GLint nearby[4] = {9, 10, 11, 12};
+};
+
+// The search bounds pass's texture units: each view's disparity tiles.
+constexpr GLint boundsTileUnits[4] = {0, 1, 2, 3};
+
 // The position after a move of delta drag pixels, from 1 to just short of the last view,
 // (views - 1) × spacing - 1. Computed in 64 bits: the product and the sum both pass 32 bits for
 // a large spacing. Not std::clamp: with a single column or row the upper bound lies below the
@@ -170,10 +183,12 @@ OwnedTexture findSearchBounds(QOpenGLTexture *const (&tiles)[4], const WarpSearc
     return runPass(
         {"search bounds", shaderProgram(ShaderProgram::SearchBounds), columns, rows,
          PassFormat::Rgba32F, nullptr, &blocks},
-        {{tiles[0], 0}, {tiles[1], 1}, {tiles[2], 2}, {tiles[3], 3}},
+        {{tiles[0], boundsTileUnits[0]},
+         {tiles[1], boundsTileUnits[1]},
+         {tiles[2], boundsTileUnits[2]},
+         {tiles[3], boundsTileUnits[3]}},
         [&](QOpenGLShaderProgram &program) {
-            static const GLint tileUnits[4] = {0, 1, 2, 3};
-            program.setUniformValueArray("disparityTiles[0]", tileUnits, 4);
+            program.setUniformValueArray("disparityTiles[0]", boundsTileUnits, 4);
             program.setUniformValue("tileSize", disparityTileSize);
             setSearchUniforms(program, warp);
             program.setUniformValue("uvAtOrigin", lowerLeft);
@@ -193,10 +208,9 @@ OwnedTexture findNearbyDisparity(QOpenGLTexture &disparity, int width, int heigh
                    });
 }
 
-SimpleCamera::SimpleCamera(PipelineOptions options, const LightfieldPlane *plane)
+SimpleCamera::SimpleCamera(PipelineOptions, const LightfieldPlane *plane)
     : m_plane(plane)
 {
-    (void)options;
     initializeOpenGLFunctions();
     m_framebuffer = Framebuffer::generate();
 }
@@ -284,11 +298,11 @@ std::unique_ptr<CameraView> SimpleCamera::renderView(int width, int height,
     const Cell cell = pickCell(x, y);
     qDebug() << "positionX:" << x << " positionY:" << y;
 
-    auto view = std::make_unique<CameraView>(width, height,
-                                             plane.featureLayersAt(cell.nextColumn, cell.row),
-                                             plane.featureLayersAt(cell.column, cell.row),
-                                             plane.featureLayersAt(cell.nextColumn, cell.nextRow),
-                                             plane.featureLayersAt(cell.column, cell.nextRow));
+    std::array<const FeatureLayers *, 4> stored;
+    const std::array<QPoint, 4> views = cell.views();
+    for (size_t i = 0; i < 4; ++i)
+        stored[i] = &plane.featureLayersAt(views[i].x(), views[i].y());
+    auto view = cameraViewOfCell(width, height, stored);
     view->setParameter(ViewOffsetX, cell.offsetX);
     view->setParameter(ViewOffsetY, cell.offsetY);
     interpolateParameters(*view, plane, cell.offsetX, cell.offsetY);
@@ -312,15 +326,12 @@ std::unique_ptr<CameraView> SimpleCamera::renderView(int width, int height,
 
 std::array<QOpenGLTexture *, 4> SimpleCamera::nearbyDisparityOf(const Cell &cell)
 {
-    const QPoint views[4] = {{cell.column, cell.row},
-                             {cell.nextColumn, cell.row},
-                             {cell.nextColumn, cell.nextRow},
-                             {cell.column, cell.nextRow}};
+    const std::array<QPoint, 4> views = cell.views();
     // The maps of views that this cell lacks go first: back to the frames' pool, whose storage
     // the new maps then take.
     std::vector<NearbyMap> kept;
     for (NearbyMap &entry : m_nearbyMaps) {
-        if (std::find(std::begin(views), std::end(views), entry.view) != std::end(views))
+        if (std::find(views.begin(), views.end(), entry.view) != views.end())
             kept.push_back(std::move(entry));
     }
     m_nearbyMaps = std::move(kept);
@@ -344,8 +355,6 @@ std::array<QOpenGLTexture *, 4> SimpleCamera::nearbyDisparityOf(const Cell &cell
 OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, int width, int height,
                                     const QuadCorners &corners, int disparityRange, QRect *drawn)
 {
-    const int views[4] = {CameraView::Base, CameraView::Right, CameraView::Diagonal,
-                          CameraView::Below};
     const QVector2D search = searchVector(cell);
     const WarpSearch warp {search, m_plane->width(), m_plane->height(), disparityRange,
                            m_edgeSamples};
@@ -361,26 +370,25 @@ OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, in
     if (disparityRange > 0 && isParallelogram(corners)) {
         QOpenGLTexture *tiles[4];
         for (int i = 0; i < 4; ++i)
-            tiles[i] = view.getLayer(DisparityTiles, views[i]);
+            tiles[i] = view.getLayer(DisparityTiles, CameraView::cellSlots[i]);
         bounds = findSearchBounds(tiles, warp, width, height, corners, region);
     }
 
-    // Each view's colour on an even unit, its disparity on the odd unit after it.
     std::vector<PassInput> inputs;
-    for (int i = 0; i < 4; ++i) {
-        QOpenGLTexture *colour = view.getLayer(colourLayer(), views[i]);
-        QOpenGLTexture *disparity = view.getLayer(Disparity, views[i]);
+    for (size_t i = 0; i < 4; ++i) {
+        QOpenGLTexture *colour = view.getLayer(colourLayer(), CameraView::cellSlots[i]);
+        QOpenGLTexture *disparity = view.getLayer(Disparity, CameraView::cellSlots[i]);
         // The search reads between texels; the plane's textures keep these filters.
         colour->setMinMagFilters(QOpenGLTexture::Linear, QOpenGLTexture::Linear);
         disparity->setMinMagFilters(QOpenGLTexture::Linear, QOpenGLTexture::Linear);
-        inputs.push_back({colour, 2 * i});
-        inputs.push_back({disparity, 2 * i + 1});
+        inputs.push_back({colour, WarpUnits::colour[i]});
+        inputs.push_back({disparity, WarpUnits::disparity[i]});
     }
     if (bounds)
-        inputs.push_back({bounds.get(), 8});
+        inputs.push_back({bounds.get(), WarpUnits::searchBounds});
     const std::array<QOpenGLTexture *, 4> nearby = nearbyDisparityOf(cell);
-    for (int i = 0; i < 4; ++i)
-        inputs.push_back({nearby[size_t(i)], 9 + i});
+    for (size_t i = 0; i < 4; ++i)
+        inputs.push_back({nearby[i], WarpUnits::nearby[i]});
 
     const PassFormat format = colourLayer() == LdrRgb ? PassFormat::Rgba8 : PassFormat::Rgba16F;
     const ShaderProgram warpProgram =
@@ -388,14 +396,11 @@ OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, in
     return runPass(
         {"view synthesis", shaderProgram(warpProgram), width, height, format, &corners, region},
         inputs, [&](QOpenGLShaderProgram &program) {
-            static const GLint colourUnits[4] = {0, 2, 4, 6};
-            static const GLint disparityUnits[4] = {1, 3, 5, 7};
-            program.setUniformValueArray("input1[0]", colourUnits, 4);
-            program.setUniformValueArray("disparity[0]", disparityUnits, 4);
-            static const GLint nearbyUnits[4] = {9, 10, 11, 12};
-            program.setUniformValueArray("nearbyDisparity[0]", nearbyUnits, 4);
+            program.setUniformValueArray("input1[0]", WarpUnits::colour, 4);
+            program.setUniformValueArray("disparity[0]", WarpUnits::disparity, 4);
+            program.setUniformValueArray("nearbyDisparity[0]", WarpUnits::nearby, 4);
             setSearchUniforms(program, warp);
-            program.setUniformValue("searchBounds", 8);
+            program.setUniformValue("searchBounds", WarpUnits::searchBounds);
             program.setUniformValue("boundedSearch", bounds ? 1 : 0);
         });
 }
@@ -440,26 +445,22 @@ std::array<float, 4> cellWeights(float offsetX, float offsetY)
 
 void interpolateParameters(CameraView &view, const LightfieldPlane &plane, float dx, float dy)
 {
-    const std::array<float, 4> cell = cellWeights(dx, dy);
-    // Summed in the order right, base, diagonal, below.
-    const float weights[4] = {cell[1], cell[0], cell[2], cell[3]};
-    const int sources[4] = {CameraView::Right, CameraView::Base, CameraView::Diagonal,
-                            CameraView::Below};
-
+    const std::array<float, 4> weights = cellWeights(dx, dy);
     for (int parameter : plane.supportedParameters()) {
         float blended = 0.0f;
         if (parameter == Contrast) {
             float logSum = 0.0f;
-            for (int i = 0; i < 4; ++i) {
+            for (size_t i = 0; i < 4; ++i) {
                 // A view without weight contributes a factor of 1, also when its value is 0 and
                 // its logarithm is -inf.
                 if (weights[i] != 0.0f)
-                    logSum += weights[i] * std::log(view.getParameter(parameter, sources[i]));
+                    logSum += weights[i]
+                        * std::log(view.getParameter(parameter, CameraView::cellSlots[i]));
             }
             blended = std::exp(logSum);
         } else {
-            for (int i = 0; i < 4; ++i)
-                blended += weights[i] * view.getParameter(parameter, sources[i]);
+            for (size_t i = 0; i < 4; ++i)
+                blended += weights[i] * view.getParameter(parameter, CameraView::cellSlots[i]);
         }
         view.setParameter(parameter, blended);
     }

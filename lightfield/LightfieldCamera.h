@@ -2,6 +2,7 @@
 
 #include "FeatureLayers.h"
 #include "LightfieldPlane.h"
+#include "PipelineOptions.h"
 #include "viewer/gpu/GpuPass.h"
 
 #include <QOpenGLFunctions_3_3_Core>
@@ -73,6 +74,14 @@ public:
         int nextRow; // below the base view, or the base row at the grid's last row
         float offsetX; // how far the position lies right of the base column, in views
         float offsetY; // the base row minus the position's row, in views
+
+        // The grid positions (column, row) of the four views, in the order of
+        // CameraView::cellSlots.
+        std::array<QPoint, 4> views() const
+        {
+            return {QPoint(column, row), QPoint(nextColumn, row), QPoint(nextColumn, nextRow),
+                    QPoint(column, nextRow)};
+        }
     };
     Cell pickCell(float x, float y) const;
 
@@ -82,7 +91,7 @@ private:
                           const QuadCorners &corners, int disparityRange, QRect *drawn);
     OwnedTexture showNearest(const CameraView &view, int width, int height,
                              const QuadCorners &corners, QRect *drawn) const;
-    // The nearby-disparity maps of the cell's views (base, right, diagonal, below), made for the
+    // The nearby-disparity maps of the cell's views (in the cell's order), made for the
     // views that the last cell warped did not have.
     std::array<QOpenGLTexture *, 4> nearbyDisparityOf(const Cell &cell);
     int colourLayer() const;
@@ -159,7 +168,7 @@ OwnedTexture findNearbyDisparity(QOpenGLTexture &disparity, int width, int heigh
 std::unique_ptr<LightfieldCamera> createCamera(PipelineOptions options,
                                                const LightfieldPlane *plane);
 
-// The bilinear weights of a cell's four views, in the order base, right, diagonal, below, for the
+// The bilinear weights of a cell's four views, in the order of CameraView::cellSlots, for the
 // camera's offset from the base view (offsetX to the right, offsetY the negated offset downward,
 // as the camera stores them). A nearest-view cell (no disparity) can lie right of or below the
 // camera; an offset pointing out of the cell is held at its edge, so only views on the camera's

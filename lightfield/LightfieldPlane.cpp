@@ -51,19 +51,10 @@ QOpenGLTexture *LightfieldPlane::layerAt(int column, int row, int layer) const
     return m_views[column][row].getLayer(layer);
 }
 
-std::unique_ptr<LightfieldPlane> makePlaneFor(const LightfieldReader &reader, int colourLayer,
-                                              KeyList parameters)
-{
-    KeyList layers {colourLayer};
-    if (reader.hasDisparity()) {
-        layers.push_back(Disparity);
-        layers.push_back(DisparityTiles);
-    }
-    return std::make_unique<LightfieldPlane>(
-        std::move(layers), std::move(parameters), reader.width(), reader.height(), reader.columns(),
-        reader.rows(), reader.viewSpacing(), reader.reservedValue(), reader.maxDisparity());
-}
+namespace {
 
+// Converts a view's stored disparity and stores it and its tiles' largest disparities at (column,
+// row) of the plane. Returns the stored map, or null when the file has no disparity.
 QOpenGLTexture *storeDisparity(LightfieldPlane &plane, const LightfieldReader &reader,
                                FeatureLayers &view, int column, int row)
 {
@@ -78,22 +69,72 @@ QOpenGLTexture *storeDisparity(LightfieldPlane &plane, const LightfieldReader &r
     return plane.layerAt(column, row, Disparity);
 }
 
-std::unique_ptr<LightfieldPlane> buildLdrPlane(PipelineOptions options, LightfieldReader *reader)
+class LdrStage : public PlaneStage
 {
-    (void)options;
-    auto plane = makePlaneFor(*reader, LdrRgb);
+public:
+    LdrStage()
+        : PlaneStage(LdrRgb)
+    { }
+
+    void storeView(ViewToStore &view) override
+    {
+        view.plane.setFeatureLayer(view.column, view.row, LdrRgb, view.read.takeLayer(LdrRgb));
+    }
+};
+
+} // namespace
+
+std::unique_ptr<LightfieldPlane> buildPlane(LightfieldReader &reader, PlaneStage &stage,
+                                            const PlaneProgressReport &progress)
+{
+    KeyList layers {stage.colourLayer()};
+    if (reader.hasDisparity()) {
+        layers.push_back(Disparity);
+        layers.push_back(DisparityTiles);
+    }
+    auto plane = std::make_unique<LightfieldPlane>(
+        std::move(layers), stage.parameters(), reader.width(), reader.height(), reader.columns(),
+        reader.rows(), reader.viewSpacing(), reader.reservedValue(), reader.maxDisparity());
+
+    PlaneProgress done;
+    done.viewCount = reader.rows() * reader.columns();
+    done.sweepCount = stage.needsSecondSweep() ? 2 : 1;
+    const auto report = [&] {
+        if (progress)
+            progress(done);
+        ++done.view;
+    };
 
     // The framebuffer serves the construction only.
     const Framebuffer framebuffer = Framebuffer::generate();
     FramebufferPasses passes(framebuffer);
-    for (int row = 0; row < reader->rows(); ++row) {
-        for (int column = 0; column < reader->columns(); ++column) {
-            FeatureLayers view = reader->nextView();
-            plane->setFeatureLayer(column, row, LdrRgb, view.takeLayer(LdrRgb));
-            storeDisparity(*plane, *reader, view, column, row);
+    for (int row = 0; row < reader.rows(); ++row) {
+        for (int column = 0; column < reader.columns(); ++column) {
+            report();
+            FeatureLayers read = reader.nextView();
+            QOpenGLTexture *disparity = storeDisparity(*plane, reader, read, column, row);
+            ViewToStore view {*plane, column, row, read, disparity};
+            stage.storeView(view);
+        }
+    }
+    if (done.sweepCount > 1) {
+        done.view = 0;
+        done.sweep = 1;
+        for (int row = 0; row < reader.rows(); ++row) {
+            for (int column = 0; column < reader.columns(); ++column) {
+                report();
+                stage.finishView(*plane, column, row);
+            }
         }
     }
     return plane;
+}
+
+std::unique_ptr<LightfieldPlane> buildLdrPlane(LightfieldReader *reader,
+                                               const PlaneProgressReport &progress)
+{
+    LdrStage stage;
+    return buildPlane(*reader, stage, progress);
 }
 
 OwnedTexture convertDisparity(OwnedTexture source, int width, int height)

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "FeatureLayers.h"
-#include "PipelineOptions.h"
 
 #include <QOpenGLTexture>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -54,21 +54,74 @@ private:
     std::vector<std::vector<FeatureLayers>> m_views; // [column][row]
 };
 
+// How far a plane build has come, reported before each step of it, while the plane is built: the
+// viewer shows it and may stop the build by throwing. Most stages visit every view once, as it is
+// read; a stage whose views all depend on each other visits them a second time.
+struct PlaneProgress
+{
+    int view = 0; // views of this sweep done so far
+    int viewCount = 0;
+    int sweep = 0; // 0 while the views are read
+    int sweepCount = 1;
+};
+using PlaneProgressReport = std::function<void(const PlaneProgress &progress)>;
+
+// One view of the reader on its way into the plane: its disparity already stored, its colour image
+// (LdrRgb or RgbeImage) still with the reader's layers.
+struct ViewToStore
+{
+    LightfieldPlane &plane;
+    int column;
+    int row;
+    FeatureLayers &read; // what the reader gave, less its disparity image
+    QOpenGLTexture *disparity; // the stored Disparity layer; null without disparity
+};
+
+// What a plane stage stores (its colour layer and the parameters it gives every view) and how one
+// view read from the file becomes stored layers. buildPlane does everything else.
+class PlaneStage
+{
+public:
+    PlaneStage(int colourLayer, KeyList parameters = {})
+        : m_colourLayer(colourLayer)
+        , m_parameters(std::move(parameters))
+    { }
+    virtual ~PlaneStage() = default;
+    PlaneStage(const PlaneStage &) = delete;
+    PlaneStage &operator=(const PlaneStage &) = delete;
+
+    int colourLayer() const { return m_colourLayer; }
+    const KeyList &parameters() const { return m_parameters; }
+
+    // Stores what the stage makes of one view, in file order. Runs inside FramebufferPasses.
+    virtual void storeView(ViewToStore &view) = 0;
+
+    // A stage whose views depend on all the others keeps what storeView made of each, and
+    // finishes the views in a second sweep, in file order again, once all have been read.
+    virtual bool needsSecondSweep() const { return false; }
+    virtual void finishView(LightfieldPlane &plane, int column, int row)
+    {
+        (void)plane;
+        (void)column;
+        (void)row;
+    }
+
+private:
+    int m_colourLayer;
+    KeyList m_parameters;
+};
+
+// The one loop that builds a plane: the plane for the reader's grid with the stage's colour layer,
+// Disparity and DisparityTiles when the file has disparity, and the stage's parameters; every view
+// read row by row, its disparity converted and stored, then handed to the stage; the second sweep
+// when the stage asks for one; progress before every step. Needs the viewer's context current and
+// the shader programs loaded.
+std::unique_ptr<LightfieldPlane> buildPlane(LightfieldReader &reader, PlaneStage &stage,
+                                            const PlaneProgressReport &progress = {});
+
 // The plane of an 8-bit file: each view's colour as LdrRgb, its disparity converted to Disparity.
-// Needs the viewer's context current and the shader programs loaded.
-std::unique_ptr<LightfieldPlane> buildLdrPlane(PipelineOptions options, LightfieldReader *reader);
-
-// The plane every plane stage builds for a reader's file, before any view is stored: the reader's
-// grid and header values, the stage's colour layer followed by Disparity and DisparityTiles when
-// the file has disparity, and the parameters the stage stores.
-std::unique_ptr<LightfieldPlane> makePlaneFor(const LightfieldReader &reader, int colourLayer,
-                                              KeyList parameters = {});
-
-// Converts a view's stored disparity, when the file has disparity, and stores it and its tiles'
-// largest disparities at (column, row) of the plane. Returns the stored map, or null without
-// disparity. Runs inside FramebufferPasses.
-QOpenGLTexture *storeDisparity(LightfieldPlane &plane, const LightfieldReader &reader,
-                               FeatureLayers &view, int column, int row);
+std::unique_ptr<LightfieldPlane> buildLdrPlane(LightfieldReader *reader,
+                                               const PlaneProgressReport &progress = {});
 
 // The pass that turns a stored RGBE disparity image into a GL_R16F disparity map of width ×
 // height ("rgbe2rf.frag"), consuming the source. Runs inside FramebufferPasses.

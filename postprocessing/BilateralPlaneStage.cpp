@@ -36,33 +36,38 @@ void setBilateralUniforms(QOpenGLShaderProgram &program, const BilateralSettings
     program.setUniformValue("cellSize", cellSizeOf(settings.sampling));
 }
 
+class BilateralStage : public PlaneStage
+{
+public:
+    BilateralStage(bool useDisparity, BilateralSampling sampling)
+        : PlaneStage(LdrRgb)
+        , m_useDisparity(useDisparity)
+    {
+        m_settings.sampling = sampling;
+    }
+
+    void storeView(ViewToStore &view) override
+    {
+        view.plane.setFeatureLayer(view.column, view.row, LdrRgb,
+                                   bilateralTonemap(view.read.takeLayer(RgbeImage),
+                                                    m_useDisparity ? view.disparity : nullptr,
+                                                    view.plane.width(), view.plane.height(),
+                                                    m_settings));
+    }
+
+private:
+    bool m_useDisparity;
+    BilateralSettings m_settings;
+};
+
 } // namespace
 
-std::unique_ptr<LightfieldPlane> buildBilateralPlane(PipelineOptions options,
-                                                     LightfieldReader *reader, bool useDisparity,
-                                                     BilateralSampling sampling)
+std::unique_ptr<LightfieldPlane> buildBilateralPlane(LightfieldReader *reader, bool useDisparity,
+                                                     BilateralSampling sampling,
+                                                     const PlaneProgressReport &progress)
 {
-    (void)options;
-    auto plane = makePlaneFor(*reader, LdrRgb);
-    const int width = reader->width();
-    const int height = reader->height();
-
-    BilateralSettings settings;
-    settings.sampling = sampling;
-
-    const Framebuffer framebuffer = Framebuffer::generate();
-    FramebufferPasses passes(framebuffer);
-    for (int row = 0; row < reader->rows(); ++row) {
-        for (int column = 0; column < reader->columns(); ++column) {
-            FeatureLayers view = reader->nextView();
-            QOpenGLTexture *disparity = storeDisparity(*plane, *reader, view, column, row);
-            plane->setFeatureLayer(column, row, LdrRgb,
-                                   bilateralTonemap(view.takeLayer(RgbeImage),
-                                                    useDisparity ? disparity : nullptr, width,
-                                                    height, settings));
-        }
-    }
-    return plane;
+    BilateralStage stage(useDisparity, sampling);
+    return buildPlane(*reader, stage, progress);
 }
 
 OwnedTexture bilateralTonemap(OwnedTexture rgbe, QOpenGLTexture *disparity, int width, int height,

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "lightfield/LightfieldPlane.h"
-#include "lightfield/PipelineOptions.h"
 
 #include <memory>
 
@@ -41,8 +40,9 @@ struct BilateralSettings
 // the shader programs loaded. The sampling is there for measuring the full window against the
 // stage's.
 std::unique_ptr<LightfieldPlane>
-buildBilateralPlane(PipelineOptions options, LightfieldReader *reader, bool useDisparity,
-                    BilateralSampling sampling = BilateralSampling::FiveByFiveCells);
+buildBilateralPlane(LightfieldReader *reader, bool useDisparity,
+                    BilateralSampling sampling = BilateralSampling::FiveByFiveCells,
+                    const PlaneProgressReport &progress = {});
 
 // The base/detail tone mapping of one RGBE texture of width × height into a new RGBA8 texture of
 // display values (gamma 2.2), consuming the input: two passes of the program, the log luminance

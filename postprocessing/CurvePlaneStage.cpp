@@ -7,41 +7,50 @@
 
 #include <QOpenGLPixelTransferOptions>
 
+#include <algorithm>
 #include <vector>
 
-std::unique_ptr<LightfieldPlane> buildCurvePlane(PipelineOptions options, LightfieldReader *reader,
-                                                 int trimPassLimit)
-{
-    (void)options;
-    auto plane = makePlaneFor(*reader, LdrRgb);
-    const int width = reader->width();
-    const int height = reader->height();
+namespace {
 
-    const Framebuffer framebuffer = Framebuffer::generate();
-    FramebufferPasses passes(framebuffer);
-    for (int row = 0; row < reader->rows(); ++row) {
-        for (int column = 0; column < reader->columns(); ++column) {
-            FeatureLayers view = reader->nextView();
-            QOpenGLTexture &rgbe = *view.getLayer(RgbeImage);
-            const LuminanceStatistics statistics = computeLuminanceStatistics(rgbe, width, height);
-            // A black texel makes the minimum 0, whose logarithm would put the curve's axis at
-            // −∞; the floor keeps it finite, and darker texels read the curve's first bin.
-            double minimum = statistics.minLuminance();
-            if (minimum < double(luminanceFloor))
-                minimum = double(luminanceFloor);
-            const float minimumLuminance = float(minimum);
-            const float maximumLuminance = float(statistics.maxLuminance());
-            OwnedTexture curve = computeTonemappingCurve(rgbe, width, height, minimumLuminance,
-                                                         maximumLuminance, trimPassLimit);
-            OwnedTexture linear =
-                linearTonemap(view.takeLayer(RgbeImage), width, height, 1.0f, 1.0f);
-            plane->setFeatureLayer(column, row, LdrRgb,
+class CurveStage : public PlaneStage
+{
+public:
+    explicit CurveStage(int trimPassLimit)
+        : PlaneStage(LdrRgb)
+        , m_trimPassLimit(trimPassLimit)
+    { }
+
+    void storeView(ViewToStore &view) override
+    {
+        const int width = view.plane.width();
+        const int height = view.plane.height();
+        QOpenGLTexture &rgbe = *view.read.getLayer(RgbeImage);
+        const LuminanceStatistics statistics = computeLuminanceStatistics(rgbe, width, height);
+        // A black texel makes the minimum 0, whose logarithm would put the curve's axis at −∞;
+        // the floor keeps it finite, and darker texels read the curve's first bin.
+        const float minimumLuminance =
+            float(std::max(statistics.minLuminance(), double(luminanceFloor)));
+        const float maximumLuminance = float(statistics.maxLuminance());
+        OwnedTexture curve = computeTonemappingCurve(rgbe, width, height, minimumLuminance,
+                                                     maximumLuminance, m_trimPassLimit);
+        OwnedTexture linear =
+            linearTonemap(view.read.takeLayer(RgbeImage), width, height, 1.0f, 1.0f);
+        view.plane.setFeatureLayer(view.column, view.row, LdrRgb,
                                    tonemapWithCurve(std::move(linear), std::move(curve), width,
                                                     height, minimumLuminance, maximumLuminance));
-            storeDisparity(*plane, *reader, view, column, row);
-        }
     }
-    return plane;
+
+private:
+    int m_trimPassLimit;
+};
+
+} // namespace
+
+std::unique_ptr<LightfieldPlane> buildCurvePlane(LightfieldReader *reader, int trimPassLimit,
+                                                 const PlaneProgressReport &progress)
+{
+    CurveStage stage(trimPassLimit);
+    return buildPlane(*reader, stage, progress);
 }
 
 OwnedTexture computeTonemappingCurve(QOpenGLTexture &rgbe, int width, int height,

@@ -2,7 +2,6 @@
 
 #include "TonemappingCurve.h"
 #include "lightfield/LightfieldPlane.h"
-#include "lightfield/PipelineOptions.h"
 
 #include <memory>
 
@@ -18,8 +17,8 @@ constexpr float curveColourCorrection = 0.6f;
 // trimPassLimit trimming passes, 0 for trimming until the tolerance is met) into an 8-bit LdrRgb
 // layer; disparity becomes the Disparity layer. No parameters. Needs the viewer's context current
 // and the shader programs loaded.
-std::unique_ptr<LightfieldPlane> buildCurvePlane(PipelineOptions options, LightfieldReader *reader,
-                                                 int trimPassLimit);
+std::unique_ptr<LightfieldPlane> buildCurvePlane(LightfieldReader *reader, int trimPassLimit,
+                                                 const PlaneProgressReport &progress = {});
 
 // The tone curve of an RGBE texture of width × height texels whose luminance lies in
 // [minimumLuminance, maximumLuminance] (the minimum already floored at luminanceFloor): the

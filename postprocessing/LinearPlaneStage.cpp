@@ -4,32 +4,37 @@
 #include "lightfield/LightfieldReader.h"
 #include "viewer/gpu/GpuPass.h"
 
-std::unique_ptr<LightfieldPlane> buildHdrPlane(PipelineOptions options, LightfieldReader *reader)
-{
-    (void)options;
-    const KeyList parameters {AverageRed,          AverageGreen, AverageBlue,  AverageLuminance,
-                              AverageLogLuminance, MinLuminance, MaxLuminance, Contrast};
-    auto plane = makePlaneFor(*reader, TonemappedRgb, parameters);
-    const int width = reader->width();
-    const int height = reader->height();
+namespace {
 
-    const Framebuffer framebuffer = Framebuffer::generate();
-    FramebufferPasses passes(framebuffer);
-    for (int row = 0; row < reader->rows(); ++row) {
-        for (int column = 0; column < reader->columns(); ++column) {
-            FeatureLayers view = reader->nextView();
-            const LuminanceStatistics statistics =
-                computeLuminanceStatistics(*view.getLayer(RgbeImage), width, height);
-            for (int parameter = AverageRed; parameter <= Contrast; ++parameter)
-                plane->setParameter(column, row, parameter,
+class LinearStage : public PlaneStage
+{
+public:
+    LinearStage()
+        : PlaneStage(TonemappedRgb, viewStatisticsParameters)
+    { }
+
+    void storeView(ViewToStore &view) override
+    {
+        const int width = view.plane.width();
+        const int height = view.plane.height();
+        const LuminanceStatistics statistics =
+            computeLuminanceStatistics(*view.read.getLayer(RgbeImage), width, height);
+        for (int parameter : viewStatisticsParameters)
+            view.plane.setParameter(view.column, view.row, parameter,
                                     float(statistics.values[size_t(parameter)]));
-            plane->setFeatureLayer(column, row, TonemappedRgb,
-                                   linearTonemap(view.takeLayer(RgbeImage), width, height,
+        view.plane.setFeatureLayer(view.column, view.row, TonemappedRgb,
+                                   linearTonemap(view.read.takeLayer(RgbeImage), width, height,
                                                  linearStageWhitePoint, linearStageGamma));
-            storeDisparity(*plane, *reader, view, column, row);
-        }
     }
-    return plane;
+};
+
+} // namespace
+
+std::unique_ptr<LightfieldPlane> buildHdrPlane(LightfieldReader *reader,
+                                               const PlaneProgressReport &progress)
+{
+    LinearStage stage;
+    return buildPlane(*reader, stage, progress);
 }
 
 OwnedTexture linearTonemap(OwnedTexture rgbe, int width, int height, float whitePoint, float gamma)

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "lightfield/LightfieldPlane.h"
-#include "lightfield/PipelineOptions.h"
 
 #include <memory>
 
@@ -16,7 +15,8 @@ constexpr float linearStageGamma = 2.2f;
 // (its eight statistics become the view's parameters AverageRed … Contrast) and converted by the
 // linear pass, white point 1 and gamma 2.2, into a half-float TonemappedRgb layer; disparity
 // becomes the Disparity layer. Needs the viewer's context current and the shader programs loaded.
-std::unique_ptr<LightfieldPlane> buildHdrPlane(PipelineOptions options, LightfieldReader *reader);
+std::unique_ptr<LightfieldPlane> buildHdrPlane(LightfieldReader *reader,
+                                               const PlaneProgressReport &progress = {});
 
 // The linear pass ("rgbe2rgba8LinearTonemapping.frag"): an RGBE texture decoded, divided by the
 // white point and raised to 1 / gamma, into a new GL_RGBA16F texture of width × height. Consumes

@@ -37,6 +37,14 @@ LuminanceStatistics luminanceStatisticsOf(const std::uint8_t *rgbeTexels, std::i
     return statistics;
 }
 
+LuminanceStatistics statisticsOf(const CameraView &view, int slot)
+{
+    LuminanceStatistics statistics;
+    for (int parameter : viewStatisticsParameters)
+        statistics.values[size_t(parameter)] = double(view.getParameter(parameter, slot));
+    return statistics;
+}
+
 double contrastExponent(double averageLogLuminance, double minLuminance, double maxLuminance)
 {
     const double logMax = std::log(maxLuminance);

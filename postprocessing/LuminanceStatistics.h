@@ -1,5 +1,6 @@
 #pragma once
 
+#include "lightfield/FeatureLayers.h"
 #include "viewer/gpu/ScreenQuad.h"
 
 #include <QRect>
@@ -8,22 +9,32 @@
 #include <cstdint>
 #include <utility>
 
-// Per-view statistics of an RGBE view, in the order of the TonemappingParameter values 0 to 7
-// they become: average red, green, blue and luminance, the mean of ln(L + 0.00001), the smallest
-// and largest luminance, and the contrast exponent m of the photoreceptor operator.
+// The statistics of an RGBE view (or of several, blended or pooled), in the order of the
+// TonemappingParameter values 0 to 7 they become: average red, green, blue and luminance, the mean
+// of ln(L + 0.00001), the smallest and largest luminance, and the contrast exponent m of the
+// photoreceptor operator. The one shape they take from the CPU measurement through the plane's
+// parameters to the operator's uniforms; a contrast of 0 leaves the operator to derive one.
 struct LuminanceStatistics
 {
     std::array<double, 8> values {};
 
-    double averageRed() const { return values[0]; }
-    double averageGreen() const { return values[1]; }
-    double averageBlue() const { return values[2]; }
-    double averageLuminance() const { return values[3]; }
-    double averageLogLuminance() const { return values[4]; }
-    double minLuminance() const { return values[5]; }
-    double maxLuminance() const { return values[6]; }
-    double contrast() const { return values[7]; }
+    double averageRed() const { return values[AverageRed]; }
+    double averageGreen() const { return values[AverageGreen]; }
+    double averageBlue() const { return values[AverageBlue]; }
+    double averageLuminance() const { return values[AverageLuminance]; }
+    double averageLogLuminance() const { return values[AverageLogLuminance]; }
+    double minLuminance() const { return values[MinLuminance]; }
+    double maxLuminance() const { return values[MaxLuminance]; }
+    double contrast() const { return values[Contrast]; }
 };
+
+// The parameters a view's statistics are stored as, AverageRed to Contrast.
+inline const KeyList viewStatisticsParameters = {
+    AverageRed,          AverageGreen, AverageBlue,  AverageLuminance,
+    AverageLogLuminance, MinLuminance, MaxLuminance, Contrast};
+
+// The statistics a slot of a camera's view carries as parameters (absent ones 0).
+LuminanceStatistics statisticsOf(const CameraView &view, int slot = CameraView::Own);
 
 // The statistics of count RGBE texels (R, G, B, E bytes each; a channel is mantissa ×
 // 2^(E − 136)), with the precision the viewer has always used: scale and products in single

@@ -14,22 +14,26 @@ std::unique_ptr<LightfieldPlane> createLightfieldPlane(PipelineOptions options,
     return createLightfieldPlane(std::move(options), reader, activeBuildConfiguration());
 }
 
-std::unique_ptr<LightfieldPlane> createLightfieldPlane(PipelineOptions options,
-                                                       LightfieldReader *reader,
-                                                       const BuildConfiguration &configuration)
+std::unique_ptr<LightfieldPlane> createLightfieldPlane(PipelineOptions, LightfieldReader *reader,
+                                                       const BuildConfiguration &configuration,
+                                                       const PlaneProgressReport &progress)
 {
     if (!reader->isHdr())
-        return buildLdrPlane(std::move(options), reader);
+        return buildLdrPlane(reader, progress);
     switch (configuration.planeStage) {
     case HdrPlaneStage::Linear:
-        return buildHdrPlane(std::move(options), reader);
-    case HdrPlaneStage::Reinhard:
-        return buildReinhardPlane(std::move(options), reader,
-                                  {configuration.sharedStatistics, configuration.planeBrightness});
+        return buildHdrPlane(reader, progress);
+    case HdrPlaneStage::Reinhard: {
+        ReinhardPlaneSettings settings;
+        settings.sharedStatistics = configuration.sharedStatistics;
+        settings.brightness = configuration.planeBrightness;
+        return buildReinhardPlane(reader, settings, progress);
+    }
     case HdrPlaneStage::Curve:
-        return buildCurvePlane(std::move(options), reader, configuration.trimPassLimit);
+        return buildCurvePlane(reader, configuration.trimPassLimit, progress);
     case HdrPlaneStage::Bilateral:
         break;
     }
-    return buildBilateralPlane(std::move(options), reader, configuration.bilateralDisparitySampler);
+    return buildBilateralPlane(reader, configuration.bilateralDisparitySampler,
+                               BilateralSampling::FiveByFiveCells, progress);
 }

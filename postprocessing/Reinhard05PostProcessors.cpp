@@ -45,12 +45,30 @@ bool smoothTowards(float &smoothed, float target, float alpha, float scale)
     return true;
 }
 
+// The operator's uniforms for the statistics: one value each in the pass with one set, an array
+// of one per view, in the cell's order, in the pass of four.
+struct StatisticUniform
+{
+    int parameter;
+    const char *single;
+    const char *array;
+};
+const StatisticUniform statisticUniforms[] = {
+    {AverageRed, "averageRed", "averageRed[0]"},
+    {AverageGreen, "averageGreen", "averageGreen[0]"},
+    {AverageBlue, "averageBlue", "averageBlue[0]"},
+    {AverageLuminance, "averageLuminance", "averageLuminance[0]"},
+    {AverageLogLuminance, "averageLogLuminance", "averageLogLuminance[0]"},
+    {MinLuminance, "minLuminance", "minLuminance[0]"},
+    {MaxLuminance, "maxLuminance", "maxLuminance[0]"},
+    {Contrast, "m", "m[0]"},
+};
+
 } // namespace
 
 TonemappingInterpolatingReinhard05PostProcessor::TonemappingInterpolatingReinhard05PostProcessor(
-    PipelineOptions options, float brightness)
+    PipelineOptions, float brightness)
 {
-    (void)options;
     m_requiredLayers = {TonemappedRgb};
     m_requiredParameters = statisticsParameters;
     m_settings.brightness = brightness;
@@ -58,72 +76,49 @@ TonemappingInterpolatingReinhard05PostProcessor::TonemappingInterpolatingReinhar
     m_framebuffer = Framebuffer::generate();
 }
 
-void TonemappingInterpolatingReinhard05PostProcessor::gatherStatistics(const CameraView &view)
-{
-    const int sources[4] = {CameraView::Base, CameraView::Right, CameraView::Diagonal,
-                            CameraView::Below};
-    for (size_t i = 0; i < 4; ++i) {
-        const int slot = sources[i];
-        m_averageRed[i] = view.getParameter(AverageRed, slot);
-        m_averageGreen[i] = view.getParameter(AverageGreen, slot);
-        m_averageBlue[i] = view.getParameter(AverageBlue, slot);
-        m_averageLuminance[i] = view.getParameter(AverageLuminance, slot);
-        m_averageLogLuminance[i] = view.getParameter(AverageLogLuminance, slot);
-        m_minLuminance[i] = view.getParameter(MinLuminance, slot);
-        m_maxLuminance[i] = view.getParameter(MaxLuminance, slot);
-        m_contrast[i] = view.getParameter(Contrast, slot);
-    }
-    // The camera's own weights, so the tone mapping blends the same views the statistics do.
-    m_weight = cellWeights(view.getParameter(ViewOffsetX), view.getParameter(ViewOffsetY));
-}
-
 OwnedTexture TonemappingInterpolatingReinhard05PostProcessor::process(CameraView &view)
 {
     const int width = view.width();
     const int height = view.height();
     FramebufferPasses passes(m_framebuffer);
-    gatherStatistics(view);
+    std::array<LuminanceStatistics, 4> statistics;
+    for (size_t i = 0; i < 4; ++i)
+        statistics[i] = statisticsOf(view, CameraView::cellSlots[i]);
+    // The camera's own weights, so the tone mapping blends the same views the statistics do.
+    m_weights = cellWeights(view.getParameter(ViewOffsetX), view.getParameter(ViewOffsetY));
     OwnedTexture input = view.takeLayer(TonemappedRgb);
     const DrawnRegion region = opaqueBlackAround(view.drawn());
-    OwnedTexture mapped = runPass(
-        {"photoreceptor tone mapping of four views",
-         shaderProgram(ShaderProgram::DynamicReinhardTonemapping), width, height, PassFormat::Rgba8,
-         nullptr, &region},
-        {{input.get(), 0}}, [&](QOpenGLShaderProgram &program) {
-            setOperatorUniforms(program, m_settings);
-            program.setUniformValueArray("m[0]", m_contrast.data(), 4, 1);
-            program.setUniformValueArray("weight[0]", m_weight.data(), 4, 1);
-            program.setUniformValueArray("averageRed[0]", m_averageRed.data(), 4, 1);
-            program.setUniformValueArray("averageGreen[0]", m_averageGreen.data(), 4, 1);
-            program.setUniformValueArray("averageBlue[0]", m_averageBlue.data(), 4, 1);
-            program.setUniformValueArray("averageLuminance[0]", m_averageLuminance.data(), 4, 1);
-            program.setUniformValueArray("averageLogLuminance[0]", m_averageLogLuminance.data(), 4,
-                                         1);
-            program.setUniformValueArray("minLuminance[0]", m_minLuminance.data(), 4, 1);
-            program.setUniformValueArray("maxLuminance[0]", m_maxLuminance.data(), 4, 1);
-        });
+    OwnedTexture mapped =
+        runPass({"photoreceptor tone mapping of four views",
+                 shaderProgram(ShaderProgram::DynamicReinhardTonemapping), width, height,
+                 PassFormat::Rgba8, nullptr, &region},
+                {{input.get(), 0}}, [&](QOpenGLShaderProgram &program) {
+                    setOperatorUniforms(program, m_settings);
+                    program.setUniformValueArray("weight[0]", m_weights.data(), 4, 1);
+                    for (const StatisticUniform &uniform : statisticUniforms) {
+                        std::array<float, 4> perView;
+                        for (size_t i = 0; i < 4; ++i)
+                            perView[i] = float(statistics[i].values[size_t(uniform.parameter)]);
+                        program.setUniformValueArray(uniform.array, perView.data(), 4, 1);
+                    }
+                });
     input.reset();
     return stretched(std::move(mapped), width, height, view.drawn());
 }
 
 OwnedTexture photoreceptorTonemap(OwnedTexture input, int width, int height,
                                   const PhotoreceptorSettings &settings,
-                                  const PhotoreceptorStatistics &statistics, const QRect *drawn)
+                                  const LuminanceStatistics &statistics, const QRect *drawn)
 {
     const DrawnRegion region = drawn ? opaqueBlackAround(*drawn) : DrawnRegion {};
     return runPass({"photoreceptor tone mapping", shaderProgram(ShaderProgram::ReinhardTonemapping),
                     width, height, PassFormat::Rgba8, nullptr, drawn ? &region : nullptr},
                    {{input.get(), 0}}, [&](QOpenGLShaderProgram &program) {
                        setOperatorUniforms(program, settings);
-                       program.setUniformValue("m", statistics.contrast);
-                       program.setUniformValue("averageRed", statistics.averageRed);
-                       program.setUniformValue("averageGreen", statistics.averageGreen);
-                       program.setUniformValue("averageBlue", statistics.averageBlue);
-                       program.setUniformValue("averageLuminance", statistics.averageLuminance);
-                       program.setUniformValue("averageLogLuminance",
-                                               statistics.averageLogLuminance);
-                       program.setUniformValue("minLuminance", statistics.minLuminance);
-                       program.setUniformValue("maxLuminance", statistics.maxLuminance);
+                       for (const StatisticUniform &uniform : statisticUniforms) {
+                           program.setUniformValue(
+                               uniform.single, float(statistics.values[size_t(uniform.parameter)]));
+                       }
                    });
 }
 
@@ -132,11 +127,9 @@ int smoothedRangeByte(float smoothed)
     return int(smoothed + 1e-3f);
 }
 
-Reinhard05PostProcessor::Reinhard05PostProcessor(PipelineOptions options, float brightness,
-                                                 Clock clock)
+Reinhard05PostProcessor::Reinhard05PostProcessor(PipelineOptions, float brightness, Clock clock)
     : m_clock(std::move(clock))
 {
-    (void)options;
     m_requiredLayers = {TonemappedRgb};
     m_requiredParameters = statisticsParameters;
     m_settings.brightness = brightness;
@@ -153,14 +146,9 @@ Reinhard05PostProcessor::Reinhard05PostProcessor(PipelineOptions options, float 
 
 bool Reinhard05PostProcessor::adapt(const CameraView &view)
 {
-    PhotoreceptorStatistics current;
-    current.averageRed = view.getParameter(AverageRed);
-    current.averageGreen = view.getParameter(AverageGreen);
-    current.averageBlue = view.getParameter(AverageBlue);
-    current.averageLuminance = view.getParameter(AverageLuminance);
-    current.averageLogLuminance = view.getParameter(AverageLogLuminance);
-    current.minLuminance = view.getParameter(MinLuminance);
-    current.maxLuminance = view.getParameter(MaxLuminance);
+    LuminanceStatistics current = statisticsOf(view);
+    // The shader derives the contrast from the smoothed extremes and log average.
+    current.values[Contrast] = 0.0;
     const std::int64_t now = m_clock();
     // A picture that has stopped adapting is drawn again only once the view has changed: the
     // time since its last frame passed with the eye adapted to it, and the adaptation to the
@@ -178,26 +166,29 @@ bool Reinhard05PostProcessor::adapt(const CameraView &view)
 
     const float alpha = m_adaptationFactor;
     bool reached = true;
-    const auto blend = [alpha, &reached](float &smoothed, float value, float scale) {
-        reached = smoothTowards(smoothed, value, alpha, scale) && reached;
+    // The smoothing runs in single precision, as the values are kept in the view's parameters.
+    const auto blend = [&](int parameter, float scale) {
+        float smoothed = float(m_statistics.values[size_t(parameter)]);
+        reached = smoothTowards(smoothed, float(current.values[size_t(parameter)]), alpha, scale)
+            && reached;
+        m_statistics.values[size_t(parameter)] = smoothed;
     };
     // What "close" means for each: the luminances are taken relative to themselves (the extremes
     // enter the operator through their logarithms, and a black texel's 0 is reached exactly); a
     // colour average counts against the average luminance it is mixed with, so a channel that
     // goes dark does not hold up the rest; the log average is compared as logarithms are, in
     // absolute terms near 0.
-    const float luminance = std::abs(current.averageLuminance);
-    blend(m_statistics.averageRed, current.averageRed,
-          std::max(std::abs(current.averageRed), luminance));
-    blend(m_statistics.averageGreen, current.averageGreen,
-          std::max(std::abs(current.averageGreen), luminance));
-    blend(m_statistics.averageBlue, current.averageBlue,
-          std::max(std::abs(current.averageBlue), luminance));
-    blend(m_statistics.averageLuminance, current.averageLuminance, luminance);
-    blend(m_statistics.maxLuminance, current.maxLuminance, std::abs(current.maxLuminance));
-    blend(m_statistics.averageLogLuminance, current.averageLogLuminance,
-          std::max(1.0f, std::abs(current.averageLogLuminance)));
-    blend(m_statistics.minLuminance, current.minLuminance, std::abs(current.minLuminance));
+    const auto size = [&current](int parameter) {
+        return std::abs(float(current.values[size_t(parameter)]));
+    };
+    const float luminance = size(AverageLuminance);
+    blend(AverageRed, std::max(size(AverageRed), luminance));
+    blend(AverageGreen, std::max(size(AverageGreen), luminance));
+    blend(AverageBlue, std::max(size(AverageBlue), luminance));
+    blend(AverageLuminance, luminance);
+    blend(MaxLuminance, size(MaxLuminance));
+    blend(AverageLogLuminance, std::max(1.0f, size(AverageLogLuminance)));
+    blend(MinLuminance, size(MinLuminance));
     return reached;
 }
 

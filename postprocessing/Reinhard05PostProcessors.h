@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LinearPlaneStage.h"
+#include "LuminanceStatistics.h"
 #include "PostProcessor.h"
 #include "viewer/gpu/GpuPass.h"
 
@@ -22,26 +23,13 @@ struct PhotoreceptorSettings
     float preGamma = linearStageGamma; // the gamma of the input colour, undone first
 };
 
-// The statistics of one view (or of several, blended or pooled) as the operator takes them.
-struct PhotoreceptorStatistics
-{
-    float averageRed = 0.0f;
-    float averageGreen = 0.0f;
-    float averageBlue = 0.0f;
-    float averageLuminance = 0.0f;
-    float averageLogLuminance = 0.0f;
-    float minLuminance = 0.0f;
-    float maxLuminance = 0.0f;
-    float contrast = 0.0f; // m; 0 derives it from the log average and the extremes
-};
-
 // The operator with one set of statistics ("ReinhardTonemapping.frag"), consuming the input,
 // into a new RGBA8 texture of width × height. With `drawn`, the input is transparent black outside
 // it: the program runs only inside, and the rest is opaque black, as the operator maps black.
 // Runs inside FramebufferPasses.
 OwnedTexture photoreceptorTonemap(OwnedTexture input, int width, int height,
                                   const PhotoreceptorSettings &settings,
-                                  const PhotoreceptorStatistics &statistics,
+                                  const LuminanceStatistics &statistics,
                                   const QRect *drawn = nullptr);
 
 // Tone-maps with the statistics of each of the four stored views the camera's view was made from
@@ -53,23 +41,12 @@ public:
     OwnedTexture process(CameraView &view) override;
 
     const PhotoreceptorSettings &settings() const { return m_settings; }
-    // The weights of the last frame, in the order base, right, diagonal, below.
-    const std::array<float, 4> &weights() const { return m_weight; }
+    // The weights of the last frame, in the cell's order (CameraView::cellSlots).
+    const std::array<float, 4> &weights() const { return m_weights; }
 
 private:
-    void gatherStatistics(const CameraView &view);
-
     PhotoreceptorSettings m_settings;
-    // Per view, in the order base, right, diagonal, below.
-    std::array<float, 4> m_averageRed {};
-    std::array<float, 4> m_averageGreen {};
-    std::array<float, 4> m_averageBlue {};
-    std::array<float, 4> m_averageLuminance {};
-    std::array<float, 4> m_averageLogLuminance {};
-    std::array<float, 4> m_minLuminance {};
-    std::array<float, 4> m_maxLuminance {};
-    std::array<float, 4> m_weight {};
-    std::array<float, 4> m_contrast {};
+    std::array<float, 4> m_weights {};
     Framebuffer m_framebuffer;
 };
 
@@ -92,7 +69,7 @@ public:
     bool isAdapting() const override { return m_adapting; }
 
     // The smoothed statistics; the contrast is left for the shader to derive.
-    const PhotoreceptorStatistics &statistics() const { return m_statistics; }
+    const LuminanceStatistics &statistics() const { return m_statistics; }
     float adaptationFactor() const { return m_adaptationFactor; }
     float smoothedMinLuminance() const { return m_smoothedMinLuminance; }
     float smoothedMaxLuminance() const { return m_smoothedMaxLuminance; }
@@ -105,7 +82,7 @@ private:
 
     PhotoreceptorSettings m_settings;
     bool m_initialised = false;
-    PhotoreceptorStatistics m_statistics;
+    LuminanceStatistics m_statistics;
     float m_adaptationFactor = 1.0f; // weight the old statistics keep this frame
     float m_smoothedMinLuminance = 0.0f; // output range, bytes
     float m_smoothedMaxLuminance = 0.0f;

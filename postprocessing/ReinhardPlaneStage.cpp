@@ -10,6 +10,7 @@
 #include <QOpenGLContext>
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 #ifndef GL_GPU_MEMORY_INFO_CURRENT_AVAILABLE_VIDMEM_NVX
@@ -31,22 +32,6 @@ constexpr float lightAdaptation = 0.7f;
 // which keeps the light field's one exposure from being set by its few brightest pixels.
 constexpr int sharedRangeMinimum = 0;
 constexpr int sharedRangeMaximum = 230;
-
-// The statistics the operator is given, narrowed to the floats the shader takes; without the own
-// contrast the shader derives one from the others.
-PhotoreceptorStatistics operatorStatistics(const LuminanceStatistics &statistics, bool ownContrast)
-{
-    PhotoreceptorStatistics narrowed;
-    narrowed.averageRed = float(statistics.averageRed());
-    narrowed.averageGreen = float(statistics.averageGreen());
-    narrowed.averageBlue = float(statistics.averageBlue());
-    narrowed.averageLuminance = float(statistics.averageLuminance());
-    narrowed.averageLogLuminance = float(statistics.averageLogLuminance());
-    narrowed.minLuminance = float(statistics.minLuminance());
-    narrowed.maxLuminance = float(statistics.maxLuminance());
-    narrowed.contrast = ownContrast ? float(statistics.contrast()) : 0.0f;
-    return narrowed;
-}
 
 PhotoreceptorSettings operatorSettings(float brightness)
 {
@@ -87,94 +72,113 @@ bool outOfMemory()
     return failed;
 }
 
-std::unique_ptr<LightfieldPlane> buildShared(const PipelineOptions &options,
-                                             LightfieldReader &reader, float brightness,
-                                             std::unique_ptr<LightfieldPlane> plane)
+// Every view with its own statistics and contrast, stretched to its own measured range.
+class PerViewStage : public PlaneStage
 {
-    const int width = reader.width();
-    const int height = reader.height();
-    const std::int64_t views = std::int64_t(reader.rows()) * reader.columns();
-    const std::int64_t needed = views * width * height * 8;
-    const std::int64_t available = availableTextureMemory(options);
-    if (available >= 0 && needed > available)
-        raiseOutOfTextureMemory(reader, needed, available);
+public:
+    explicit PerViewStage(float brightness)
+        : PlaneStage(LdrRgb)
+        , m_brightness(brightness)
+    { }
 
-    // First sweep: every view decoded and measured; the statistics pooled.
-    double sums[5] = {};
-    double minimum = 10000.0;
-    double maximum = 0.0;
-    std::vector<OwnedTexture> pending;
-    pending.reserve(size_t(views));
-    for (int row = 0; row < reader.rows(); ++row) {
-        for (int column = 0; column < reader.columns(); ++column) {
-            FeatureLayers view = reader.nextView();
-            const LuminanceStatistics statistics =
-                computeLuminanceStatistics(*view.getLayer(RgbeImage), width, height);
-            pending.push_back(
-                linearTonemap(view.takeLayer(RgbeImage), width, height, 1.0f, linearGamma));
-            if (outOfMemory())
-                raiseOutOfTextureMemory(reader, needed, available);
-            for (size_t i = 0; i < 5; ++i)
-                sums[i] += statistics.values[i];
-            minimum = std::min(minimum, statistics.minLuminance());
-            maximum = std::max(maximum, statistics.maxLuminance());
-            storeDisparity(*plane, reader, view, column, row);
-        }
+    void storeView(ViewToStore &view) override
+    {
+        const int width = view.plane.width();
+        const int height = view.plane.height();
+        const LuminanceStatistics statistics =
+            computeLuminanceStatistics(*view.read.getLayer(RgbeImage), width, height);
+        OwnedTexture linear =
+            linearTonemap(view.read.takeLayer(RgbeImage), width, height, 1.0f, linearGamma);
+        OwnedTexture mapped = photoreceptorTonemap(std::move(linear), width, height,
+                                                   operatorSettings(m_brightness), statistics);
+        const auto [minimum, maximum] = reduceMinMaxLuminance(*mapped, width, height);
+        view.plane.setFeatureLayer(
+            view.column, view.row, LdrRgb,
+            normalizeLuminance(std::move(mapped), width, height, minimum, maximum));
     }
-    LuminanceStatistics pooled;
-    for (size_t i = 0; i < 5; ++i)
-        pooled.values[i] = sums[i] / double(views);
-    pooled.values[5] = minimum;
-    pooled.values[6] = maximum;
-    // The shader derives one contrast from the pooled log average and extremes.
-    const PhotoreceptorStatistics statistics = operatorStatistics(pooled, false);
 
-    // Second sweep: every view with the same statistics and the same fixed stretch.
-    for (int row = 0; row < reader.rows(); ++row) {
-        for (int column = 0; column < reader.columns(); ++column) {
-            OwnedTexture &linear = pending[size_t(row) * size_t(reader.columns()) + size_t(column)];
-            OwnedTexture mapped = photoreceptorTonemap(std::move(linear), width, height,
-                                                       operatorSettings(brightness), statistics);
-            plane->setFeatureLayer(column, row, LdrRgb,
-                                   normalizeLuminance(std::move(mapped), width, height,
-                                                      sharedRangeMinimum, sharedRangeMaximum));
-        }
-    }
-    return plane;
-}
+private:
+    float m_brightness;
+};
 
-std::unique_ptr<LightfieldPlane> buildPerView(LightfieldReader &reader, float brightness,
-                                              std::unique_ptr<LightfieldPlane> plane)
+// One set of statistics pooled over all views: every view is decoded and measured as it is read,
+// and tone-mapped with the pooled statistics and the fixed stretch in the second sweep.
+class SharedStage : public PlaneStage
 {
-    const int width = reader.width();
-    const int height = reader.height();
-    for (int row = 0; row < reader.rows(); ++row) {
-        for (int column = 0; column < reader.columns(); ++column) {
-            FeatureLayers view = reader.nextView();
-            const LuminanceStatistics statistics =
-                computeLuminanceStatistics(*view.getLayer(RgbeImage), width, height);
-            OwnedTexture linear =
-                linearTonemap(view.takeLayer(RgbeImage), width, height, 1.0f, linearGamma);
-            OwnedTexture mapped =
-                photoreceptorTonemap(std::move(linear), width, height, operatorSettings(brightness),
-                                     operatorStatistics(statistics, true));
-            const auto [minimum, maximum] = reduceMinMaxLuminance(*mapped, width, height);
-            plane->setFeatureLayer(
-                column, row, LdrRgb,
-                normalizeLuminance(std::move(mapped), width, height, minimum, maximum));
-            storeDisparity(*plane, reader, view, column, row);
-        }
+public:
+    SharedStage(const LightfieldReader &reader, float brightness, std::int64_t needed,
+                std::int64_t available)
+        : PlaneStage(LdrRgb)
+        , m_reader(reader)
+        , m_brightness(brightness)
+        , m_needed(needed)
+        , m_available(available)
+    {
+        m_pending.reserve(size_t(reader.rows()) * size_t(reader.columns()));
     }
-    return plane;
-}
+
+    void storeView(ViewToStore &view) override
+    {
+        const int width = view.plane.width();
+        const int height = view.plane.height();
+        const LuminanceStatistics statistics =
+            computeLuminanceStatistics(*view.read.getLayer(RgbeImage), width, height);
+        m_pending.push_back(
+            linearTonemap(view.read.takeLayer(RgbeImage), width, height, 1.0f, linearGamma));
+        if (outOfMemory())
+            raiseOutOfTextureMemory(m_reader, m_needed, m_available);
+        for (int parameter = AverageRed; parameter <= AverageLogLuminance; ++parameter)
+            m_sums[size_t(parameter)] += statistics.values[size_t(parameter)];
+        m_minimum = std::min(m_minimum, statistics.minLuminance());
+        m_maximum = std::max(m_maximum, statistics.maxLuminance());
+    }
+
+    bool needsSecondSweep() const override { return true; }
+
+    void finishView(LightfieldPlane &plane, int column, int row) override
+    {
+        if (column == 0 && row == 0)
+            poolStatistics();
+        const int width = plane.width();
+        const int height = plane.height();
+        OwnedTexture &linear = m_pending[size_t(row) * size_t(plane.columns()) + size_t(column)];
+        OwnedTexture mapped = photoreceptorTonemap(std::move(linear), width, height,
+                                                   operatorSettings(m_brightness), m_pooled);
+        plane.setFeatureLayer(column, row, LdrRgb,
+                              normalizeLuminance(std::move(mapped), width, height,
+                                                 sharedRangeMinimum, sharedRangeMaximum));
+    }
+
+private:
+    void poolStatistics()
+    {
+        const double views = double(m_pending.size());
+        for (int parameter = AverageRed; parameter <= AverageLogLuminance; ++parameter)
+            m_pooled.values[size_t(parameter)] = m_sums[size_t(parameter)] / views;
+        m_pooled.values[MinLuminance] = m_minimum;
+        m_pooled.values[MaxLuminance] = m_maximum;
+        // No contrast of its own: the shader derives one from the pooled log average and
+        // extremes.
+        m_pooled.values[Contrast] = 0.0;
+    }
+
+    const LightfieldReader &m_reader;
+    float m_brightness;
+    std::int64_t m_needed;
+    std::int64_t m_available;
+    std::vector<OwnedTexture> m_pending; // every view's linear decode, in file order
+    std::array<double, 5> m_sums {};
+    double m_minimum = 10000.0;
+    double m_maximum = 0.0;
+    LuminanceStatistics m_pooled;
+};
 
 } // namespace
 
-std::int64_t availableTextureMemory(const PipelineOptions &options)
+std::int64_t availableTextureMemory(const ReinhardPlaneSettings &settings)
 {
-    const auto given = options.find("textureMemoryBytes");
-    if (given != options.end())
-        return QByteArray::fromStdString(given->second).toLongLong();
+    if (settings.textureMemoryBytes >= 0)
+        return settings.textureMemoryBytes;
 
     QOpenGLContext *context = QOpenGLContext::currentContext();
     QOpenGLFunctions_3_3_Core *gl = context->versionFunctions<QOpenGLFunctions_3_3_Core>();
@@ -192,15 +196,20 @@ std::int64_t availableTextureMemory(const PipelineOptions &options)
     return -1;
 }
 
-std::unique_ptr<LightfieldPlane> buildReinhardPlane(PipelineOptions options,
-                                                    LightfieldReader *reader,
-                                                    const ReinhardPlaneSettings &settings)
+std::unique_ptr<LightfieldPlane> buildReinhardPlane(LightfieldReader *reader,
+                                                    const ReinhardPlaneSettings &settings,
+                                                    const PlaneProgressReport &progress)
 {
-    auto plane = makePlaneFor(*reader, LdrRgb);
-
-    const Framebuffer framebuffer = Framebuffer::generate();
-    FramebufferPasses passes(framebuffer);
-    if (settings.sharedStatistics)
-        return buildShared(options, *reader, settings.brightness, std::move(plane));
-    return buildPerView(*reader, settings.brightness, std::move(plane));
+    if (!settings.sharedStatistics) {
+        PerViewStage stage(settings.brightness);
+        return buildPlane(*reader, stage, progress);
+    }
+    // Every view's half-float linear texture is held between the two sweeps.
+    const std::int64_t views = std::int64_t(reader->rows()) * reader->columns();
+    const std::int64_t needed = views * reader->width() * reader->height() * 8;
+    const std::int64_t available = availableTextureMemory(settings);
+    if (available >= 0 && needed > available)
+        raiseOutOfTextureMemory(*reader, needed, available);
+    SharedStage stage(*reader, settings.brightness, needed, available);
+    return buildPlane(*reader, stage, progress);
 }

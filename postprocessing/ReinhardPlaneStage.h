@@ -1,7 +1,6 @@
 #pragma once
 
 #include "lightfield/LightfieldPlane.h"
-#include "lightfield/PipelineOptions.h"
 
 #include <cstdint>
 #include <memory>
@@ -17,17 +16,19 @@ struct ReinhardPlaneSettings
     // Per view: each view's own statistics and contrast, stretched to its own measured range.
     bool sharedStatistics = false;
     float brightness = 0.0f; // f = exp(-brightness)
+    // Texture memory to take as free instead of the driver's figure, in bytes; -1 asks the
+    // driver. The shared flavour's refusal can so be tried on any machine.
+    std::int64_t textureMemoryBytes = -1;
 };
 
 // The plane stage: LdrRgb (and Disparity) per view, no parameters. The shared flavour holds
 // every view's half-float linear texture between its two sweeps (rows × columns × width × height
 // × 8 bytes); when the GPU says it cannot hold them, a configuration error says so. Needs the
 // viewer's context current and the shader programs loaded.
-std::unique_ptr<LightfieldPlane> buildReinhardPlane(PipelineOptions options,
-                                                    LightfieldReader *reader,
-                                                    const ReinhardPlaneSettings &settings);
+std::unique_ptr<LightfieldPlane> buildReinhardPlane(LightfieldReader *reader,
+                                                    const ReinhardPlaneSettings &settings,
+                                                    const PlaneProgressReport &progress = {});
 
-// Texture memory the GPU reports free, in bytes, or -1 where the driver does not say. An option
-// "textureMemoryBytes" in the pipeline options stands in for the driver's figure, so the refusal
-// can be tried on any machine.
-std::int64_t availableTextureMemory(const PipelineOptions &options);
+// Texture memory the GPU reports free, in bytes, or -1 where the driver does not say; the
+// settings' figure where they give one.
+std::int64_t availableTextureMemory(const ReinhardPlaneSettings &settings);

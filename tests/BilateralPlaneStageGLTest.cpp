@@ -259,7 +259,7 @@ class BilateralPlaneStageGLTest : public QObject
     std::vector<Bytes> buildViews(const QString &path, bool useDisparity)
     {
         LightfieldReader reader(QUrl::fromLocalFile(path));
-        const auto plane = buildBilateralPlane(PipelineOptions(), &reader, useDisparity);
+        const auto plane = buildBilateralPlane(&reader, useDisparity);
         std::vector<Bytes> views;
         for (int row = 0; row < plane->rows(); ++row) {
             for (int column = 0; column < plane->columns(); ++column)
@@ -476,7 +476,7 @@ private slots:
             },
             hasDisparity);
         LightfieldReader reader(QUrl::fromLocalFile(path));
-        const auto plane = buildBilateralPlane(PipelineOptions(), &reader, useDisparity);
+        const auto plane = buildBilateralPlane(&reader, useDisparity);
         QCOMPARE(plane->supportedLayers(),
                  hasDisparity ? KeyList({LdrRgb, Disparity, DisparityTiles}) : KeyList({LdrRgb}));
         QVERIFY(plane->supportedParameters().empty());
@@ -600,13 +600,11 @@ private slots:
             return nullptr;
         });
         const bool disparity = !qEnvironmentVariableIsSet("LF_BILATERAL_BENCH_NO_DISPARITY");
-        measure("stage, 5 x 5 cells", [&](LightfieldReader &reader) {
-            return buildBilateralPlane(PipelineOptions(), &reader, disparity);
-        });
+        measure("stage, 5 x 5 cells",
+                [&](LightfieldReader &reader) { return buildBilateralPlane(&reader, disparity); });
         if (!qEnvironmentVariableIsSet("LF_BILATERAL_BENCH_SKIP_FULL")) {
             measure("stage, every texel", [&](LightfieldReader &reader) {
-                return buildBilateralPlane(PipelineOptions(), &reader, disparity,
-                                           BilateralSampling::EveryTexel);
+                return buildBilateralPlane(&reader, disparity, BilateralSampling::EveryTexel);
             });
         }
     }
@@ -621,7 +619,7 @@ private slots:
         for (const QString &path : files.split(QLatin1Char(':'))) {
             for (bool useDisparity : {false, true}) {
                 LightfieldReader reader(QUrl::fromLocalFile(path));
-                const auto plane = buildBilateralPlane(PipelineOptions(), &reader, useDisparity);
+                const auto plane = buildBilateralPlane(&reader, useDisparity);
                 const Bytes bytes = readTextureBytes(*plane->layerAt(0, 0, LdrRgb), reader.width(),
                                                      reader.height());
                 const QString name = QFileInfo(path).completeBaseName()

@@ -433,7 +433,7 @@ private slots:
                           hasDisparity ? std::function<float(int)>(disparity) : nullptr);
 
         LightfieldReader reader(QUrl::fromLocalFile(path));
-        const auto plane = buildCurvePlane(PipelineOptions(), &reader, trimPassLimit);
+        const auto plane = buildCurvePlane(&reader, trimPassLimit);
         QCOMPARE(plane->supportedLayers(),
                  hasDisparity ? KeyList({LdrRgb, Disparity, DisparityTiles}) : KeyList({LdrRgb}));
         QVERIFY(plane->supportedParameters().empty());
@@ -475,7 +475,7 @@ private slots:
         std::vector<std::uint8_t> pictures[2][2]; // [pass limit 0 or 4][view]
         for (int limit : {0, 1}) {
             LightfieldReader reader(QUrl::fromLocalFile(path));
-            const auto plane = buildCurvePlane(PipelineOptions(), &reader, limit * 4);
+            const auto plane = buildCurvePlane(&reader, limit * 4);
             for (int view = 0; view < 2; ++view) {
                 pictures[limit][view] = pictureAt(*plane, view, 0);
                 const QString difference =
@@ -507,7 +507,7 @@ private slots:
         };
         const QString path = writeRgbeFile(QStringLiteral("degenerate.lf2d"), 2, views);
         LightfieldReader reader(QUrl::fromLocalFile(path));
-        const auto plane = buildCurvePlane(PipelineOptions(), &reader, 0);
+        const auto plane = buildCurvePlane(&reader, 0);
         std::vector<std::uint8_t> pictures[4];
         for (int index = 0; index < 4; ++index) {
             pictures[index] = pictureAt(*plane, index % 2, index / 2);

@@ -71,7 +71,7 @@ class HdrTonemappingGLTest : public QObject
     std::vector<std::uint8_t> renderFile(const QString &path, PostProcessor &postProcessor)
     {
         LightfieldReader reader(QUrl::fromLocalFile(path));
-        const auto plane = buildHdrPlane(PipelineOptions(), &reader);
+        const auto plane = buildHdrPlane(&reader);
         SimpleCamera camera(PipelineOptions(), plane.get());
         OffscreenTarget window(reader.width(), reader.height());
         window.bind();
@@ -216,7 +216,7 @@ private slots:
                                                rgb[0] = rgb[1] = rgb[2] = level * (1 + x);
                                            });
         LightfieldReader reader(QUrl::fromLocalFile(path));
-        const auto plane = buildHdrPlane(PipelineOptions(), &reader);
+        const auto plane = buildHdrPlane(&reader);
         QCOMPARE(plane->supportedLayers(), KeyList({TonemappedRgb}));
         QCOMPARE(plane->supportedParameters(),
                  KeyList({AverageRed, AverageGreen, AverageBlue, AverageLuminance,
@@ -463,7 +463,7 @@ private slots:
         auto first = makeFrame(width, height, stored, views, 0, 0);
         postProcessor.process(*first->view);
         QCOMPARE(postProcessor.adaptationFactor(), 1.0f);
-        QCOMPARE(postProcessor.statistics().averageLuminance, 1.0f);
+        QCOMPARE(postProcessor.statistics().averageLuminance(), 1.0);
         QVERIFY(postProcessor.smoothedMaxLuminance() > 0.0f);
         QVERIFY(!postProcessor.isAdapting());
 
@@ -474,7 +474,7 @@ private slots:
         auto moved = makeFrame(width, height, stored, views, 0, 0);
         postProcessor.process(*moved->view);
         QCOMPARE(postProcessor.adaptationFactor(), 1.0f);
-        QCOMPARE(postProcessor.statistics().averageLuminance, 1.0f);
+        QCOMPARE(postProcessor.statistics().averageLuminance(), 1.0);
         QVERIFY(postProcessor.isAdapting());
 
         // 150 ms later α = e^-1 and 1 becomes (1 − α)·2 + α·1.
@@ -482,8 +482,8 @@ private slots:
         auto second = makeFrame(width, height, stored, views, 0, 0);
         postProcessor.process(*second->view);
         QVERIFY(std::abs(postProcessor.adaptationFactor() - std::exp(-1.0)) < 1e-6);
-        QVERIFY(std::abs(postProcessor.statistics().averageLuminance - 1.632) < 1e-3);
-        QVERIFY(std::abs(postProcessor.statistics().maxLuminance - (2 + 2 * (1 - std::exp(-1.0))))
+        QVERIFY(std::abs(postProcessor.statistics().averageLuminance() - 1.632) < 1e-3);
+        QVERIFY(std::abs(postProcessor.statistics().maxLuminance() - (2 + 2 * (1 - std::exp(-1.0))))
                 < 1e-3);
         QVERIFY(postProcessor.isAdapting());
         // A long pause while adapting (a window hidden, say) adapts fully, to the view's own
@@ -491,8 +491,8 @@ private slots:
         now += 10000;
         auto third = makeFrame(width, height, stored, views, 0, 0);
         postProcessor.process(*third->view);
-        QCOMPARE(postProcessor.statistics().averageLuminance, 2.0f);
-        QCOMPARE(postProcessor.statistics().maxLuminance, 4.0f);
+        QCOMPARE(postProcessor.statistics().averageLuminance(), 2.0);
+        QCOMPARE(postProcessor.statistics().maxLuminance(), 4.0);
         QVERIFY(!postProcessor.isAdapting());
     }
 
@@ -528,12 +528,12 @@ private slots:
 
         // Within the tolerance after about ln(relative change / tolerance) time constants.
         QVERIFY2(frames > 10 && frames < 200, qPrintable(QString::number(frames)));
-        const PhotoreceptorStatistics &settled = postProcessor.statistics();
-        QCOMPARE(settled.averageRed, float(bright.red));
-        QCOMPARE(settled.averageLuminance, float(bright.luminance));
-        QCOMPARE(settled.averageLogLuminance, float(bright.logLuminance));
-        QCOMPARE(settled.minLuminance, float(bright.minimum));
-        QCOMPARE(settled.maxLuminance, float(bright.maximum));
+        const LuminanceStatistics &settled = postProcessor.statistics();
+        QCOMPARE(settled.averageRed(), double(float(bright.red)));
+        QCOMPARE(settled.averageLuminance(), double(float(bright.luminance)));
+        QCOMPARE(settled.averageLogLuminance(), double(float(bright.logLuminance)));
+        QCOMPARE(settled.minLuminance(), double(float(bright.minimum)));
+        QCOMPARE(settled.maxLuminance(), double(float(bright.maximum)));
         QVERIFY(last != dimPicture);
         Reinhard05PostProcessor seeded(PipelineOptions(), 0.0f, [&now] { return now; });
         auto fresh = makeFrame(width, height, stored, views, 0, 0);
@@ -628,7 +628,7 @@ private slots:
         // The statistics the stage stores are finite, whatever the view.
         {
             LightfieldReader reader(QUrl::fromLocalFile(path));
-            const auto plane = buildHdrPlane(PipelineOptions(), &reader);
+            const auto plane = buildHdrPlane(&reader);
             for (int parameter = AverageRed; parameter <= Contrast; ++parameter)
                 QVERIFY(std::isfinite(plane->featureLayersAt(0, 0).getParameter(parameter)));
         }

@@ -60,7 +60,7 @@ private slots:
         const QByteArray data = patternBytes(6 * 48, 9);
         LightfieldReader reader(QUrl::fromLocalFile(
             write(QStringLiteral("grid.lf2d"), "4 3 6 3 10 5 0 0 04\n" + data)));
-        std::unique_ptr<LightfieldPlane> plane = buildLdrPlane(PipelineOptions(), &reader);
+        std::unique_ptr<LightfieldPlane> plane = buildLdrPlane(&reader);
 
         QCOMPARE(plane->supportedLayers(), KeyList({LdrRgb}));
         QCOMPARE(plane->supportedParameters(), KeyList());
@@ -95,7 +95,7 @@ private slots:
         }
         LightfieldReader reader(QUrl::fromLocalFile(
             write(QStringLiteral("disparity.lf2d"), "5 4 4 2 10 0 0 1 05\n" + data)));
-        std::unique_ptr<LightfieldPlane> plane = buildLdrPlane(PipelineOptions(), &reader);
+        std::unique_ptr<LightfieldPlane> plane = buildLdrPlane(&reader);
         QCOMPARE(plane->supportedLayers(), KeyList({LdrRgb, Disparity, DisparityTiles}));
 
         for (int view = 0; view < 4; ++view) {
@@ -128,7 +128,7 @@ private slots:
         LightfieldReader reader(QUrl::fromLocalFile(write(
             QStringLiteral("tiles.lf2d"),
             QStringLiteral("%1 %2 1 1 10 0 0 1 05\n").arg(width).arg(height).toLatin1() + data)));
-        std::unique_ptr<LightfieldPlane> plane = buildLdrPlane(PipelineOptions(), &reader);
+        std::unique_ptr<LightfieldPlane> plane = buildLdrPlane(&reader);
         const int columns = (width + disparityTileSize - 1) / disparityTileSize;
         const int rows = (height + disparityTileSize - 1) / disparityTileSize;
         QOpenGLTexture *tiles = plane->layerAt(0, 0, DisparityTiles);
@@ -166,7 +166,7 @@ private slots:
     {
         LightfieldReader reader(QUrl::fromLocalFile(
             write(QStringLiteral("state.lf2d"), "2 2 1 1 10 0 0 1 02\n" + patternBytes(32, 1))));
-        buildLdrPlane(PipelineOptions(), &reader);
+        buildLdrPlane(&reader);
         GLint framebuffer = -1, program = -1, unit = -1;
         m_gl.gl()->glGetIntegerv(GL_FRAMEBUFFER_BINDING, &framebuffer);
         m_gl.gl()->glGetIntegerv(GL_CURRENT_PROGRAM, &program);
@@ -201,7 +201,7 @@ private slots:
     {
         LightfieldReader reader(QUrl::fromLocalFile(write(
             QStringLiteral("border.lf2d"), "2 2 1 1 10 0 0 1 02\n" + QByteArray(32, char(200)))));
-        std::unique_ptr<LightfieldPlane> plane = buildLdrPlane(PipelineOptions(), &reader);
+        std::unique_ptr<LightfieldPlane> plane = buildLdrPlane(&reader);
         auto sampler =
             makeTestProgram("#version 330 compatibility\n"
                             "uniform sampler2D textureImage;\n"

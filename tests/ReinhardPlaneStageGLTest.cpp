@@ -140,7 +140,7 @@ private slots:
     {
         const QString path = writeFile(QStringLiteral("shared.lf2d"), 2, 2, true, gradient);
         LightfieldReader reader(QUrl::fromLocalFile(path));
-        const auto plane = buildReinhardPlane(PipelineOptions(), &reader, {true, 1.0f});
+        const auto plane = buildReinhardPlane(&reader, {true, 1.0f});
         QCOMPARE(plane->supportedLayers(), KeyList({LdrRgb, Disparity, DisparityTiles}));
         QVERIFY(plane->supportedParameters().empty());
 
@@ -182,7 +182,7 @@ private slots:
         };
         const QString path = writeFile(QStringLiteral("bright.lf2d"), 1, 1, false, bright);
         LightfieldReader reader(QUrl::fromLocalFile(path));
-        const auto plane = buildReinhardPlane(PipelineOptions(), &reader, {true, -10.0f});
+        const auto plane = buildReinhardPlane(&reader, {true, -10.0f});
         QCOMPARE(plane->supportedLayers(), KeyList({LdrRgb}));
         const auto view = encodedViews(1, 1, bright)[0];
         const LuminanceStatistics own = luminanceStatisticsOf(view.data(), width * height);
@@ -206,7 +206,7 @@ private slots:
     {
         const QString path = writeFile(QStringLiteral("perview.lf2d"), 2, 1, false, gradient);
         LightfieldReader reader(QUrl::fromLocalFile(path));
-        const auto plane = buildReinhardPlane(PipelineOptions(), &reader, {false, 5.0f});
+        const auto plane = buildReinhardPlane(&reader, {false, 5.0f});
         const auto views = encodedViews(2, 1, gradient);
         for (int column = 0; column < 2; ++column) {
             const LuminanceStatistics own =
@@ -275,10 +275,9 @@ private slots:
         const QString path = writeFile(QStringLiteral("large.lf2d"), 2, 2, false, gradient);
         LightfieldReader reader(QUrl::fromLocalFile(path));
         // The four half-float views need 4 × 6 × 4 × 8 = 768 bytes at once.
-        PipelineOptions options {{"textureMemoryBytes", "700"}};
-        const QString message = configurationErrorOf([&] {
-            buildReinhardPlane(options, &reader, {true, 1.0f});
-        });
+        ReinhardPlaneSettings settings {true, 1.0f, 700};
+        const QString message =
+            configurationErrorOf([&] { buildReinhardPlane(&reader, settings); });
         QVERIFY2(message.contains(QStringLiteral("Not enough GPU memory")), qPrintable(message));
         QVERIFY(message.contains(path));
         QVERIFY(message.contains(QStringLiteral("2 x 2 views")));
@@ -286,8 +285,8 @@ private slots:
         QCOMPARE(reader.viewsRead(), 0);
 
         LightfieldReader again(QUrl::fromLocalFile(path));
-        options["textureMemoryBytes"] = "768";
-        QVERIFY(buildReinhardPlane(options, &again, {true, 1.0f}));
+        settings.textureMemoryBytes = 768;
+        QVERIFY(buildReinhardPlane(&again, settings));
     }
 };
 

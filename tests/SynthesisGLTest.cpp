@@ -46,7 +46,7 @@ class SynthesisGLTest : public QObject
         loaded.path = m_directory.filePath(name + QStringLiteral(".lf2d"));
         synth::writeLightfield(*loaded.scene, loaded.path.toStdString());
         loaded.reader = std::make_unique<LightfieldReader>(QUrl::fromLocalFile(loaded.path));
-        loaded.plane = buildLdrPlane(PipelineOptions(), loaded.reader.get());
+        loaded.plane = buildLdrPlane(loaded.reader.get());
     }
 
     // Makes the scene named in the test data's "scene" column the one measured.
@@ -471,7 +471,7 @@ private slots:
         // A plane whose tiles all claim a disparity beyond any search range: the bounds skip
         // nothing, every step of every ray is examined.
         LightfieldReader reader(QUrl::fromLocalFile(m_path));
-        std::unique_ptr<LightfieldPlane> everyStep = buildLdrPlane(PipelineOptions(), &reader);
+        std::unique_ptr<LightfieldPlane> everyStep = buildLdrPlane(&reader);
         const int columns = (m_options.width + disparityTileSize - 1) / disparityTileSize;
         const int rows = (m_options.height + disparityTileSize - 1) / disparityTileSize;
         const std::vector<float> unbounded(size_t(columns) * rows, 1e9f);
