@@ -232,7 +232,7 @@ double readAndUploadMilliseconds(const QString &path)
 }
 
 // One build configuration's pipeline on one file, built as the viewer builds it.
-struct Pipeline
+struct BenchPipeline
 {
     std::unique_ptr<LightfieldReader> reader;
     std::unique_ptr<LightfieldPlane> plane;
@@ -242,9 +242,9 @@ struct Pipeline
     int framesShown = 0; // how far the camera has moved, so that each run of frames goes on
 };
 
-Pipeline buildPipeline(const QString &path, const BuildConfiguration &configuration)
+BenchPipeline buildPipeline(const QString &path, const BuildConfiguration &configuration)
 {
-    Pipeline pipeline;
+    BenchPipeline pipeline;
     pipeline.plane = loadPlane(path, &pipeline.reader, configuration, &pipeline.buildMilliseconds);
     pipeline.camera = createCamera(PipelineOptions(), pipeline.plane.get());
     pipeline.postProcessor =
@@ -267,7 +267,7 @@ struct FrameFigures
 // across the grid, one window pixel a frame, as a dragging user would move it. A few frames first
 // let the driver compile and allocate what it defers to first use; they are few because a large
 // window's frame can take seconds on a software driver.
-FrameFigures timeFrames(GLTestContext &offscreen, Pipeline &pipeline, int width, int height,
+FrameFigures timeFrames(GLTestContext &offscreen, BenchPipeline &pipeline, int width, int height,
                         int frames)
 {
     // The stages' passes leave bound whatever framebuffer was bound before them, as the window's
@@ -667,7 +667,7 @@ int pipelineBenchmark(GLTestContext &offscreen, const QCommandLineParser &option
         }
     }
 
-    Pipeline pipeline = buildPipeline(arguments[1], *configuration);
+    BenchPipeline pipeline = buildPipeline(arguments[1], *configuration);
     const LightfieldReader &reader = *pipeline.reader;
     if (!window)
         window = QSize(reader.width(), reader.height());
@@ -832,12 +832,12 @@ int hdrBenchmark(GLTestContext &offscreen, const QCommandLineParser &options)
     std::vector<HdrRow> rows;
     for (const BuildConfiguration *configuration : configurations)
         rows.push_back({configuration, {}, 0.0, {}});
-    auto measure = [&](const QString &path, const std::function<void(HdrRow &, Pipeline &)> &run) {
+    auto measure = [&](const QString &path, const std::function<void((HdrRow &, BenchPipeline &))> &run) {
         for (HdrRow &row : rows) {
             if (!row.problem.empty())
                 continue;
             try {
-                Pipeline pipeline = buildPipeline(path, *row.configuration);
+                BenchPipeline pipeline = buildPipeline(path, *row.configuration);
                 run(row, pipeline);
             } catch (const std::string &message) {
                 row.problem = message;
@@ -848,24 +848,24 @@ int hdrBenchmark(GLTestContext &offscreen, const QCommandLineParser &options)
     HdrFrames ldr;
     double copyView = 0.0, copyLarge = 0.0;
     {
-        Pipeline pipeline = buildPipeline(files.ldrFlat, first);
+        BenchPipeline pipeline = buildPipeline(files.ldrFlat, first);
         QOpenGLTexture *texture = anyPlaneTexture(*pipeline.plane);
         copyView = copyMilliseconds(offscreen, texture, size, size, std::min(frames, 200));
         copyLarge = copyMilliseconds(offscreen, texture, largeWindow.width(), largeWindow.height(),
                                      std::min(frames, 200));
         ldr.flat = timeFrames(offscreen, pipeline, size, size, frames).milliseconds;
     }
-    measure(files.rgbeFlat, [&](HdrRow &row, Pipeline &pipeline) {
+    measure(files.rgbeFlat, [&](HdrRow &row, BenchPipeline &pipeline) {
         row.frames.flat = timeFrames(offscreen, pipeline, size, size, frames).milliseconds;
     });
 
     std::optional<FrameFigures> memory;
     const BuildConfiguration *memoryConfiguration = nullptr;
     {
-        Pipeline pipeline = buildPipeline(files.ldr, first);
+        BenchPipeline pipeline = buildPipeline(files.ldr, first);
         ldr.view = timeFrames(offscreen, pipeline, size, size, frames).milliseconds;
     }
-    measure(files.rgbe, [&](HdrRow &row, Pipeline &pipeline) {
+    measure(files.rgbe, [&](HdrRow &row, BenchPipeline &pipeline) {
         row.buildMilliseconds = pipeline.buildMilliseconds;
         const FrameFigures figures = timeFrames(offscreen, pipeline, size, size, frames);
         row.frames.view = figures.milliseconds;
@@ -876,12 +876,12 @@ int hdrBenchmark(GLTestContext &offscreen, const QCommandLineParser &options)
     });
 
     {
-        Pipeline pipeline = buildPipeline(files.ldr, first);
+        BenchPipeline pipeline = buildPipeline(files.ldr, first);
         ldr.large =
             timeFrames(offscreen, pipeline, largeWindow.width(), largeWindow.height(), frames)
                 .milliseconds;
     }
-    measure(files.rgbe, [&](HdrRow &row, Pipeline &pipeline) {
+    measure(files.rgbe, [&](HdrRow &row, BenchPipeline &pipeline) {
         row.frames.large =
             timeFrames(offscreen, pipeline, largeWindow.width(), largeWindow.height(), frames)
                 .milliseconds;
@@ -941,7 +941,7 @@ int soakBenchmark(GLTestContext &offscreen, const QCommandLineParser &options)
                     const char *kind) {
         std::string name = configuration.name + " " + kind;
         try {
-            Pipeline pipeline = buildPipeline(path, configuration);
+            BenchPipeline pipeline = buildPipeline(path, configuration);
             // The frames run in chunks with the memory in use sampled after each. The driver
             // takes and gives back chunks of about 1 MiB as it pleases, which two samples alone
             // would take for growth, and it may take one and keep it to the end. A leak raises

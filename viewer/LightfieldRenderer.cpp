@@ -1,9 +1,9 @@
 #include "LightfieldRenderer.h"
 
 #include "FatalError.h"
+#include "deliverables/BuildConfiguration.h"
 #include "gpu/GpuPass.h"
 #include "lightfield/ConfigurationError.h"
-#include "postprocessing/PlaneStages.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -17,37 +17,12 @@
 #include <algorithm>
 #include <new>
 
-#ifndef GL_CLAMP_VERTEX_COLOR
-#define GL_CLAMP_VERTEX_COLOR 0x891A
-#endif
-#ifndef GL_CLAMP_FRAGMENT_COLOR
-#define GL_CLAMP_FRAGMENT_COLOR 0x891B
-#endif
-
 namespace {
 
 // The desktop the window is placed on, and the closest it may come to its top and left edges.
 constexpr int desktopWidth = 1920;
 constexpr int desktopHeight = 1080;
 constexpr int minimumMargin = 32;
-
-std::string glErrorName(GLenum error)
-{
-    switch (error) {
-    case GL_OUT_OF_MEMORY:
-        return "out of memory (GL_OUT_OF_MEMORY)";
-    case GL_INVALID_ENUM:
-        return "GL_INVALID_ENUM";
-    case GL_INVALID_VALUE:
-        return "GL_INVALID_VALUE";
-    case GL_INVALID_OPERATION:
-        return "GL_INVALID_OPERATION";
-    case GL_INVALID_FRAMEBUFFER_OPERATION:
-        return "GL_INVALID_FRAMEBUFFER_OPERATION";
-    default:
-        return "GL error 0x" + QByteArray::number(int(error), 16).toStdString();
-    }
-}
 
 // Thrown from the plane build when the user closes the window while the light field loads.
 struct LoadingStopped
@@ -92,12 +67,10 @@ LightfieldRenderer::LightfieldRenderer(QUrl file)
 LightfieldRenderer::~LightfieldRenderer()
 {
     // GL objects are released with the window's context current.
-    const bool holdsGlObjects = m_plane || m_camera || m_postProcessor;
+    const bool holdsGlObjects = m_pipeline != nullptr;
     if (holdsGlObjects)
         makeCurrent();
-    m_postProcessor.reset();
-    m_camera.reset();
-    m_plane.reset();
+    m_pipeline.reset();
     if (holdsGlObjects)
         doneCurrent();
 }
@@ -127,7 +100,8 @@ void LightfieldRenderer::mouseMoveEvent(QMouseEvent *event)
         }
     }
     if (m_initialised
-        && m_camera->mouseMoved(event->x() - m_lastMouseX, event->y() - m_lastMouseY, button)) {
+        && m_pipeline->camera().mouseMoved(event->x() - m_lastMouseX, event->y() - m_lastMouseY,
+                                           button)) {
         requestFrame();
     }
     m_lastMouseX = event->x();
@@ -191,37 +165,18 @@ void LightfieldRenderer::initializeGL()
     }
 }
 
-void LightfieldRenderer::showLoadingProgress(int viewsRead, int viewCount)
+void LightfieldRenderer::showLoadingProgress(const PlaneProgress &progress)
 {
     // The work queued for the views before this one is done before the title counts it, and a
     // close waits for no more than one view's.
     glFinish();
-    setTitle(tr("Loading %1 of %2 views").arg(viewsRead + 1).arg(viewCount));
+    const QString title =
+        progress.sweep == 0 ? tr("Loading %1 of %2 views") : tr("Tone-mapping %1 of %2 views");
+    setTitle(title.arg(progress.view + 1).arg(progress.viewCount));
     // Lets the title reach the screen and a close request reach event(); paints wait (see there).
     QCoreApplication::processEvents();
     if (m_closeRequested)
         throw LoadingStopped();
-}
-
-void prepareViewerContext()
-{
-    QOpenGLContext *context = QOpenGLContext::currentContext();
-    auto *gl = context->versionFunctions<QOpenGLFunctions_3_3_Core>();
-    if (!gl || !gl->initializeOpenGLFunctions()) {
-        const QSurfaceFormat format = context->format();
-        raiseConfigurationError("The viewer needs OpenGL 3.3 or later with the compatibility "
-                                "profile; this driver offers OpenGL "
-                                + std::to_string(format.majorVersion()) + "."
-                                + std::to_string(format.minorVersion()));
-    }
-    gl->glEnable(GL_TEXTURE_2D);
-    gl->glClearColor(1.0f, 1.0f, 1.0f, 1.0f);
-    // Floating-point pass outputs and read-backs keep values outside 0..1.
-    gl->glClampColor(GL_CLAMP_READ_COLOR, GL_FALSE);
-    gl->glClampColor(GL_CLAMP_VERTEX_COLOR, GL_FALSE);
-    gl->glClampColor(GL_CLAMP_FRAGMENT_COLOR, GL_FALSE);
-
-    loadShaderPrograms();
 }
 
 void LightfieldRenderer::buildPipeline()
@@ -233,18 +188,11 @@ void LightfieldRenderer::buildPipeline()
     {
         // Between views the window shows how far the build has come and answers a close.
         m_loading = true;
-        m_reader->setProgress(
-            [this](int viewsRead, int viewCount) { showLoadingProgress(viewsRead, viewCount); });
-        const auto loaded = qScopeGuard([this] {
-            m_reader->setProgress(nullptr);
-            m_loading = false;
-        });
-        m_plane = createLightfieldPlane(PipelineOptions(), m_reader.get());
+        const auto loaded = qScopeGuard([this] { m_loading = false; });
+        m_pipeline = std::make_unique<Pipeline>(
+            *m_reader, activeBuildConfiguration(),
+            [this](const PlaneProgress &progress) { showLoadingProgress(progress); });
     }
-    // A driver out of memory leaves black views rather than stop; say so instead.
-    requireNoGlError("loading the views of \"" + m_reader->fileName() + "\"");
-    m_camera = createCamera(PipelineOptions(), m_plane.get());
-    m_postProcessor = createPostProcessor(PipelineOptions(), m_reader->isHdr());
     m_initialised = true;
     // Paints asked for while loading were let go.
     requestFrame();
@@ -264,54 +212,20 @@ void LightfieldRenderer::paintGL()
     }
 }
 
-void renderPipelineFrame(LightfieldCamera &camera, PostProcessor &postProcessor, QPoint origin,
-                         int width, int height, QSize displaySize)
-{
-    showCameraView(camera.render(origin.x(), origin.y(), width, height), postProcessor,
-                   displaySize);
-}
-
-void showCameraView(std::unique_ptr<CameraView> view, PostProcessor &postProcessor,
-                    QSize displaySize)
-{
-    if (!postProcessor.meetsRequirements(*view))
-        raiseConfigurationError(postProcessorRequirementsMessage);
-
-    PassOutputPool::Use reuse(postProcessor.passOutputs());
-    const OwnedTexture texture = postProcessor.process(*view);
-    if (displaySize.isEmpty())
-        displaySize = QSize(view->width(), view->height());
-    displayTexture(*texture, displaySize.width(), displaySize.height());
-}
-
-void requireNoGlError(const std::string &whatWasDone)
-{
-    QOpenGLFunctions *gl = QOpenGLContext::currentContext()->functions();
-    std::string errors;
-    for (GLenum error = gl->glGetError(); error != GL_NO_ERROR; error = gl->glGetError()) {
-        if (!errors.empty())
-            errors += ", ";
-        errors += glErrorName(error);
-    }
-    if (!errors.empty())
-        raiseConfigurationError("The OpenGL driver failed while " + whatWasDone + ": " + errors);
-}
-
 void LightfieldRenderer::renderFrame()
 {
     // The view is synthesised at one view pixel per logical window pixel and shown over all the
     // window's device pixels, so a screen that scales windows shows it whole and sharp.
     const qreal ratio = devicePixelRatio();
     const QSize device(qRound(width() * ratio), qRound(height() * ratio));
-    renderPipelineFrame(*m_camera, *m_postProcessor, mapToGlobal(QPoint(0, 0)), width(), height(),
-                        device);
+    m_pipeline->renderFrame(mapToGlobal(QPoint(0, 0)), width(), height(), device);
     ++m_framesShown;
     if (!m_firstFrameShown) {
         m_firstFrameShown = true;
         requireNoGlError("showing the first frame of \"" + m_reader->fileName() + "\"");
         setTitle(QString());
     }
-    if (m_postProcessor->isAdapting())
+    if (m_pipeline->postProcessor().isAdapting())
         requestFrame();
 }
 

@@ -4,9 +4,9 @@
 #include "deliverables/BuildConfiguration.h"
 #include "lightfield/LightfieldCamera.h"
 #include "lightfield/LightfieldReader.h"
-#include "postprocessing/PlaneStages.h"
 #include "postprocessing/PostProcessor.h"
 #include "viewer/LightfieldRenderer.h"
+#include "viewer/Pipeline.h"
 #include "viewer/gpu/GpuPass.h"
 
 #include <QCommandLineParser>
@@ -438,10 +438,10 @@ int render(const RenderRequest &request, int &argc, char **argv)
 
     QElapsedTimer timer;
     timer.start();
-    std::unique_ptr<LightfieldPlane> plane = createLightfieldPlane(PipelineOptions(), &reader);
-    requireNoGlError("loading the views of \"" + reader.fileName() + "\"");
-    auto camera = std::make_unique<SimpleCamera>(PipelineOptions(), plane.get());
-    camera->setEdgeSamples(request.edgeSamples);
+    auto pipeline = std::make_unique<Pipeline>(reader, *request.configuration);
+    // Only the viewer's camera samples outlines.
+    if (auto *camera = dynamic_cast<SimpleCamera *>(&pipeline->camera()))
+        camera->setEdgeSamples(request.edgeSamples);
     const double planeMilliseconds = timer.nsecsElapsed() / 1e6;
 
     OffscreenTarget window(size.width(), size.height());
@@ -452,15 +452,15 @@ int render(const RenderRequest &request, int &argc, char **argv)
         timer.restart();
         // A post-processor of its own for every frame: the one that adapts over time starts
         // adapted to the frame's position.
-        const std::unique_ptr<PostProcessor> postProcessor =
-            createPostProcessor(PipelineOptions(), reader.isHdr());
+        if (frame > 0)
+            pipeline->restartPostProcessor();
         if (position) {
-            showCameraView(camera->renderAt(float(position->x()), float(position->y()),
-                                            size.width(), size.height()),
-                           *postProcessor);
+            showCameraView(pipeline->camera().renderAt(float(position->x()), float(position->y()),
+                                                       size.width(), size.height()),
+                           pipeline->postProcessor());
         } else {
             // The very call of the viewer's window; the camera ignores the window's place.
-            renderPipelineFrame(*camera, *postProcessor, QPoint(0, 0), size.width(), size.height());
+            pipeline->renderFrame(QPoint(0, 0), size.width(), size.height());
         }
         const QImage picture = readPicture(window, size);
         frameMilliseconds += timer.nsecsElapsed() / 1e6;
@@ -496,8 +496,7 @@ int render(const RenderRequest &request, int &argc, char **argv)
               .arg(frameMilliseconds / double(positions.size()), 0, 'f', 1));
 
     // GL objects go while the context is still current.
-    camera.reset();
-    plane.reset();
+    pipeline.reset();
     return 0;
 }
 
