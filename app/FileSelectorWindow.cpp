@@ -1,6 +1,6 @@
 #include "FileSelectorWindow.h"
 
-#include "lightfield/ConfigurationError.h"
+#include "viewer/gpu/ConfigurationError.h"
 #include "viewer/FatalError.h"
 #include "viewer/LightfieldRenderer.h"
 

@@ -1,6 +1,6 @@
 #include "LightfieldHeader.h"
 
-#include "ConfigurationError.h"
+#include "viewer/gpu/ConfigurationError.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,6 +1,6 @@
 #include "LightfieldPlane.h"
 
-#include "ConfigurationError.h"
+#include "viewer/gpu/ConfigurationError.h"
 #include "LightfieldReader.h"
 #include "viewer/gpu/GpuPass.h"
 

@@ -1,6 +1,6 @@
 #include "LightfieldReader.h"
 
-#include "ConfigurationError.h"
+#include "viewer/gpu/ConfigurationError.h"
 
 #include <QFile>
 #include <QFileInfo>

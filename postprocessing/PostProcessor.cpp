@@ -3,7 +3,7 @@
 #include "Reinhard05PostProcessors.h"
 
 #include "deliverables/BuildConfiguration.h"
-#include "lightfield/ConfigurationError.h"
+#include "viewer/gpu/ConfigurationError.h"
 
 const char *const postProcessorRequirementsMessage =
     "FeatureLayers or TonemappingParameters supplied to the PostProcessor don't meet the "

@@ -3,7 +3,7 @@
 #include "LinearPlaneStage.h"
 #include "LuminanceStatistics.h"
 #include "Reinhard05PostProcessors.h"
-#include "lightfield/ConfigurationError.h"
+#include "viewer/gpu/ConfigurationError.h"
 #include "lightfield/LightfieldReader.h"
 #include "viewer/gpu/GpuPass.h"
 

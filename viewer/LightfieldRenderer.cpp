@@ -3,7 +3,7 @@
 #include "FatalError.h"
 #include "deliverables/BuildConfiguration.h"
 #include "gpu/GpuPass.h"
-#include "lightfield/ConfigurationError.h"
+#include "viewer/gpu/ConfigurationError.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -3,7 +3,7 @@
 #include "deliverables/BuildConfiguration.h"
 #include "gpu/GpuPass.h"
 #include "gpu/ShaderLibrary.h"
-#include "lightfield/ConfigurationError.h"
+#include "viewer/gpu/ConfigurationError.h"
 #include "lightfield/LightfieldReader.h"
 #include "postprocessing/PlaneStages.h"
 

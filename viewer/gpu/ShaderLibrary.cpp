@@ -1,6 +1,6 @@
 #include "ShaderLibrary.h"
 
-#include "lightfield/ConfigurationError.h"
+#include "ConfigurationError.h"
 
 #include <QCoreApplication>
 #include <QDir>
