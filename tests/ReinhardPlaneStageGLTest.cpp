@@ -270,6 +270,51 @@ private slots:
                  qPrintable(QStringLiteral("%1 vs %2").arg(sums[1]).arg(sums[0])));
     }
 
+    // The shared flavour reads every view before it can finish one: its progress counts both
+    // sweeps, and a stop in the second leaves the views read and the plane unbuilt.
+    void progressCountsEverySweep_data()
+    {
+        QTest::addColumn<bool>("shared");
+        QTest::newRow("shared statistics") << true;
+        QTest::newRow("per view") << false;
+    }
+
+    void progressCountsEverySweep()
+    {
+        QFETCH(bool, shared);
+        const QString path = writeFile(QStringLiteral("progress.lf2d"), 3, 1, false, gradient);
+        LightfieldReader reader(QUrl::fromLocalFile(path));
+        QStringList steps;
+        const auto record = [&](const PlaneProgress &progress) {
+            steps << QStringLiteral("%1/%2 of sweep %3/%4")
+                         .arg(progress.view)
+                         .arg(progress.viewCount)
+                         .arg(progress.sweep)
+                         .arg(progress.sweepCount);
+        };
+        QVERIFY(buildReinhardPlane(&reader, {shared, 1.0f}, record));
+        QStringList expected;
+        for (int sweep = 0; sweep < (shared ? 2 : 1); ++sweep) {
+            for (int view = 0; view < 3; ++view)
+                expected << QStringLiteral("%1/3 of sweep %2/%3")
+                                .arg(view)
+                                .arg(sweep)
+                                .arg(shared ? 2 : 1);
+        }
+        QCOMPARE(steps, expected);
+
+        struct Stop
+        {
+        };
+        LightfieldReader again(QUrl::fromLocalFile(path));
+        const auto stopInLastSweep = [&](const PlaneProgress &progress) {
+            if (progress.sweep == progress.sweepCount - 1 && progress.view == 1)
+                throw Stop();
+        };
+        QVERIFY_EXCEPTION_THROWN(buildReinhardPlane(&again, {shared, 1.0f}, stopInLastSweep), Stop);
+        QCOMPARE(again.viewsRead(), shared ? 3 : 1);
+    }
+
     void sharedFlavourRefusesWhatTheGpuCannotHold()
     {
         const QString path = writeFile(QStringLiteral("large.lf2d"), 2, 2, false, gradient);
