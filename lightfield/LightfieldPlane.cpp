@@ -1,7 +1,7 @@
 #include "LightfieldPlane.h"
 
-#include "viewer/gpu/ConfigurationError.h"
 #include "LightfieldReader.h"
+#include "viewer/gpu/ConfigurationError.h"
 #include "viewer/gpu/GpuPass.h"
 
 LightfieldPlane::LightfieldPlane(KeyList supportedLayers, KeyList supportedParameters, int width,
@@ -130,11 +130,15 @@ std::unique_ptr<LightfieldPlane> buildPlane(LightfieldReader &reader, PlaneStage
     return plane;
 }
 
+std::unique_ptr<PlaneStage> makeLdrStage()
+{
+    return std::make_unique<LdrStage>();
+}
+
 std::unique_ptr<LightfieldPlane> buildLdrPlane(LightfieldReader *reader,
                                                const PlaneProgressReport &progress)
 {
-    LdrStage stage;
-    return buildPlane(*reader, stage, progress);
+    return buildPlane(*reader, *makeLdrStage(), progress);
 }
 
 OwnedTexture convertDisparity(OwnedTexture source, int width, int height)

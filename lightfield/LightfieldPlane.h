@@ -119,6 +119,9 @@ private:
 std::unique_ptr<LightfieldPlane> buildPlane(LightfieldReader &reader, PlaneStage &stage,
                                             const PlaneProgressReport &progress = {});
 
+// The stage of 8-bit files: each view's colour stored as LdrRgb as it was read.
+std::unique_ptr<PlaneStage> makeLdrStage();
+
 // The plane of an 8-bit file: each view's colour as LdrRgb, its disparity converted to Disparity.
 std::unique_ptr<LightfieldPlane> buildLdrPlane(LightfieldReader *reader,
                                                const PlaneProgressReport &progress = {});

@@ -66,8 +66,12 @@ std::unique_ptr<LightfieldPlane> buildBilateralPlane(LightfieldReader *reader, b
                                                      BilateralSampling sampling,
                                                      const PlaneProgressReport &progress)
 {
-    BilateralStage stage(useDisparity, sampling);
-    return buildPlane(*reader, stage, progress);
+    return buildPlane(*reader, *makeBilateralStage(useDisparity, sampling), progress);
+}
+
+std::unique_ptr<PlaneStage> makeBilateralStage(bool useDisparity, BilateralSampling sampling)
+{
+    return std::make_unique<BilateralStage>(useDisparity, sampling);
 }
 
 OwnedTexture bilateralTonemap(OwnedTexture rgbe, QOpenGLTexture *disparity, int width, int height,

@@ -39,6 +39,9 @@ struct BilateralSettings
 // different depths apart in the pass. Stores no parameters. Needs the viewer's context current and
 // the shader programs loaded. The sampling is there for measuring the full window against the
 // stage's.
+std::unique_ptr<PlaneStage>
+makeBilateralStage(bool useDisparity,
+                   BilateralSampling sampling = BilateralSampling::FiveByFiveCells);
 std::unique_ptr<LightfieldPlane>
 buildBilateralPlane(LightfieldReader *reader, bool useDisparity,
                     BilateralSampling sampling = BilateralSampling::FiveByFiveCells,

@@ -46,11 +46,15 @@ private:
 
 } // namespace
 
+std::unique_ptr<PlaneStage> makeCurveStage(int trimPassLimit)
+{
+    return std::make_unique<CurveStage>(trimPassLimit);
+}
+
 std::unique_ptr<LightfieldPlane> buildCurvePlane(LightfieldReader *reader, int trimPassLimit,
                                                  const PlaneProgressReport &progress)
 {
-    CurveStage stage(trimPassLimit);
-    return buildPlane(*reader, stage, progress);
+    return buildPlane(*reader, *makeCurveStage(trimPassLimit), progress);
 }
 
 OwnedTexture computeTonemappingCurve(QOpenGLTexture &rgbe, int width, int height,

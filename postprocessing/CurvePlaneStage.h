@@ -17,6 +17,7 @@ constexpr float curveColourCorrection = 0.6f;
 // trimPassLimit trimming passes, 0 for trimming until the tolerance is met) into an 8-bit LdrRgb
 // layer; disparity becomes the Disparity layer. No parameters. Needs the viewer's context current
 // and the shader programs loaded.
+std::unique_ptr<PlaneStage> makeCurveStage(int trimPassLimit);
 std::unique_ptr<LightfieldPlane> buildCurvePlane(LightfieldReader *reader, int trimPassLimit,
                                                  const PlaneProgressReport &progress = {});
 

@@ -30,11 +30,15 @@ public:
 
 } // namespace
 
+std::unique_ptr<PlaneStage> makeLinearStage()
+{
+    return std::make_unique<LinearStage>();
+}
+
 std::unique_ptr<LightfieldPlane> buildHdrPlane(LightfieldReader *reader,
                                                const PlaneProgressReport &progress)
 {
-    LinearStage stage;
-    return buildPlane(*reader, stage, progress);
+    return buildPlane(*reader, *makeLinearStage(), progress);
 }
 
 OwnedTexture linearTonemap(OwnedTexture rgbe, int width, int height, float whitePoint, float gamma)

@@ -15,6 +15,7 @@ constexpr float linearStageGamma = 2.2f;
 // (its eight statistics become the view's parameters AverageRed … Contrast) and converted by the
 // linear pass, white point 1 and gamma 2.2, into a half-float TonemappedRgb layer; disparity
 // becomes the Disparity layer. Needs the viewer's context current and the shader programs loaded.
+std::unique_ptr<PlaneStage> makeLinearStage();
 std::unique_ptr<LightfieldPlane> buildHdrPlane(LightfieldReader *reader,
                                                const PlaneProgressReport &progress = {});
 

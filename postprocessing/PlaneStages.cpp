@@ -8,6 +8,32 @@
 #include "deliverables/BuildConfiguration.h"
 #include "lightfield/LightfieldReader.h"
 
+namespace {
+
+std::unique_ptr<PlaneStage> planeStageFor(const LightfieldReader &reader,
+                                          const BuildConfiguration &configuration)
+{
+    if (!reader.isHdr())
+        return makeLdrStage();
+    switch (configuration.planeStage) {
+    case HdrPlaneStage::Linear:
+        return makeLinearStage();
+    case HdrPlaneStage::Reinhard: {
+        ReinhardPlaneSettings settings;
+        settings.sharedStatistics = configuration.sharedStatistics;
+        settings.brightness = configuration.planeBrightness;
+        return makeReinhardStage(reader, settings);
+    }
+    case HdrPlaneStage::Curve:
+        return makeCurveStage(configuration.trimPassLimit);
+    case HdrPlaneStage::Bilateral:
+        break;
+    }
+    return makeBilateralStage(configuration.bilateralDisparitySampler);
+}
+
+} // namespace
+
 std::unique_ptr<LightfieldPlane> createLightfieldPlane(PipelineOptions options,
                                                        LightfieldReader *reader)
 {
@@ -18,22 +44,5 @@ std::unique_ptr<LightfieldPlane> createLightfieldPlane(PipelineOptions, Lightfie
                                                        const BuildConfiguration &configuration,
                                                        const PlaneProgressReport &progress)
 {
-    if (!reader->isHdr())
-        return buildLdrPlane(reader, progress);
-    switch (configuration.planeStage) {
-    case HdrPlaneStage::Linear:
-        return buildHdrPlane(reader, progress);
-    case HdrPlaneStage::Reinhard: {
-        ReinhardPlaneSettings settings;
-        settings.sharedStatistics = configuration.sharedStatistics;
-        settings.brightness = configuration.planeBrightness;
-        return buildReinhardPlane(reader, settings, progress);
-    }
-    case HdrPlaneStage::Curve:
-        return buildCurvePlane(reader, configuration.trimPassLimit, progress);
-    case HdrPlaneStage::Bilateral:
-        break;
-    }
-    return buildBilateralPlane(reader, configuration.bilateralDisparitySampler,
-                               BilateralSampling::FiveByFiveCells, progress);
+    return buildPlane(*reader, *planeStageFor(*reader, configuration), progress);
 }

@@ -3,8 +3,8 @@
 #include "LinearPlaneStage.h"
 #include "LuminanceStatistics.h"
 #include "Reinhard05PostProcessors.h"
-#include "viewer/gpu/ConfigurationError.h"
 #include "lightfield/LightfieldReader.h"
+#include "viewer/gpu/ConfigurationError.h"
 #include "viewer/gpu/GpuPass.h"
 
 #include <QOpenGLContext>
@@ -196,20 +196,23 @@ std::int64_t availableTextureMemory(const ReinhardPlaneSettings &settings)
     return -1;
 }
 
+std::unique_ptr<PlaneStage> makeReinhardStage(const LightfieldReader &reader,
+                                              const ReinhardPlaneSettings &settings)
+{
+    if (!settings.sharedStatistics)
+        return std::make_unique<PerViewStage>(settings.brightness);
+    // Every view's half-float linear texture is held between the two sweeps.
+    const std::int64_t views = std::int64_t(reader.rows()) * reader.columns();
+    const std::int64_t needed = views * reader.width() * reader.height() * 8;
+    const std::int64_t available = availableTextureMemory(settings);
+    if (available >= 0 && needed > available)
+        raiseOutOfTextureMemory(reader, needed, available);
+    return std::make_unique<SharedStage>(reader, settings.brightness, needed, available);
+}
+
 std::unique_ptr<LightfieldPlane> buildReinhardPlane(LightfieldReader *reader,
                                                     const ReinhardPlaneSettings &settings,
                                                     const PlaneProgressReport &progress)
 {
-    if (!settings.sharedStatistics) {
-        PerViewStage stage(settings.brightness);
-        return buildPlane(*reader, stage, progress);
-    }
-    // Every view's half-float linear texture is held between the two sweeps.
-    const std::int64_t views = std::int64_t(reader->rows()) * reader->columns();
-    const std::int64_t needed = views * reader->width() * reader->height() * 8;
-    const std::int64_t available = availableTextureMemory(settings);
-    if (available >= 0 && needed > available)
-        raiseOutOfTextureMemory(*reader, needed, available);
-    SharedStage stage(*reader, settings.brightness, needed, available);
-    return buildPlane(*reader, stage, progress);
+    return buildPlane(*reader, *makeReinhardStage(*reader, settings), progress);
 }

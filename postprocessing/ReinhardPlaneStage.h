@@ -25,6 +25,10 @@ struct ReinhardPlaneSettings
 // every view's half-float linear texture between its two sweeps (rows × columns × width × height
 // × 8 bytes); when the GPU says it cannot hold them, a configuration error says so. Needs the
 // viewer's context current and the shader programs loaded.
+// The stage for a reader's file; the shared flavour refuses a file whose views the GPU cannot
+// hold at once before any view is read.
+std::unique_ptr<PlaneStage> makeReinhardStage(const LightfieldReader &reader,
+                                              const ReinhardPlaneSettings &settings);
 std::unique_ptr<LightfieldPlane> buildReinhardPlane(LightfieldReader *reader,
                                                     const ReinhardPlaneSettings &settings,
                                                     const PlaneProgressReport &progress = {});
