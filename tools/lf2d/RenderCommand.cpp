@@ -1,4 +1,4 @@
-#include "RenderCommand.h"
+#include "Commands.h"
 #include "CommandLine.h"
 
 #include "deliverables/BuildConfiguration.h"
