@@ -1,5 +1,5 @@
-#include "Commands.h"
 #include "CommandLine.h"
+#include "Commands.h"
 
 #include "deliverables/BuildConfiguration.h"
 #include "lightfield/LightfieldCamera.h"
@@ -9,8 +9,6 @@
 #include "viewer/LightfieldRenderer.h"
 #include "viewer/gpu/GpuPass.h"
 
-#include <QCommandLineParser>
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -82,8 +80,7 @@ const char renderDescription[] =
     "Exit status: 0 on success, 2 for invalid arguments, 1 when the light field cannot be shown\n"
     "or a picture cannot be written.";
 
-using commandline::exitFailure;
-using commandline::exitUsage;
+using commandline::CommandParser;
 using commandline::print;
 using commandline::UsageError;
 
@@ -146,10 +143,9 @@ QSize parseSize(const QString &text)
     return QSize(width, height);
 }
 
-// Parses everything that does not need the file; returns nothing when help was asked for.
-std::optional<RenderRequest> parseArguments(const QStringList &arguments, int &argc, char **argv)
+// The programs' names for the help, as lines of at most 90 characters.
+QString programList()
 {
-    QCommandLineParser parser;
     QString programs = QStringLiteral("  ");
     int lineLength = 2;
     for (const BuildConfiguration &configuration : buildConfigurations()) {
@@ -164,9 +160,13 @@ std::optional<RenderRequest> parseArguments(const QStringList &arguments, int &a
         programs += name;
         lineLength += name.size();
     }
-    parser.setApplicationDescription(QString(renderDescription).arg(programs));
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help({"h", "help"}, "Show this help and exit.");
+    return programs;
+}
+
+// Parses everything that does not need the file; returns nothing when help was asked for.
+std::optional<RenderRequest> parseArguments(const QStringList &arguments)
+{
+    CommandParser parser("render", usageLine, QString(renderDescription).arg(programList()));
     const QString defaultConfiguration = QString::fromStdString(buildConfigurations().front().name);
     const QCommandLineOption configOption(
         "config",
@@ -197,24 +197,14 @@ std::optional<RenderRequest> parseArguments(const QStringList &arguments, int &a
         "Sample pixels on outlines N x N over their area, 1 to 4 (default 1: their centre, as "
         "the programs do; see above).",
         "N", "1");
-    parser.addOptions({help, configOption, positionOption, sizeOption, outputOption, pathOption,
+    parser.addOptions({configOption, positionOption, sizeOption, outputOption, pathOption,
                        framesOption, edgeSamplesOption});
     parser.addPositionalArgument("FILE", "The .lf2d light field to show.");
     parser.addPositionalArgument("OUTPUT", "The PNG file to write, unless --output is given.",
                                  "[OUTPUT.png]");
 
-    if (!parser.parse(QStringList {"lf2d render"} + arguments))
-        throw UsageError {parser.errorText()};
-    if (parser.isSet(help)) {
-        // The help text takes the program's name from the application object, which must exist.
-        const QCoreApplication application(argc, argv);
-        // Qt names the program by its path in the first line of the help; the command belongs
-        // there.
-        QString text = parser.helpText();
-        text.replace(0, text.indexOf('\n'), usageLine);
-        print(stdout, text);
+    if (!parser.parse(arguments))
         return std::nullopt;
-    }
 
     RenderRequest request;
     const QString name = parser.value(configOption);
@@ -508,22 +498,16 @@ int runRender(int &argc, char **argv)
     QStringList arguments;
     for (int i = 2; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    const QString prefix = QStringLiteral("lf2d render: ");
-    try {
-        const std::optional<RenderRequest> request = parseArguments(arguments, argc, argv);
-        return request ? render(*request, argc, argv) : 0;
-    } catch (const UsageError &error) {
-        print(stderr, prefix + error.message + "\nRun 'lf2d render --help' for the options.\n");
-        return exitUsage;
-    } catch (const std::string &message) {
-        // The pipeline's configuration errors, the reader's among them, are written for the user.
-        print(stderr, prefix + QString::fromStdString(message) + "\n");
-        return exitFailure;
-    } catch (const std::bad_alloc &) {
-        print(stderr, prefix + "not enough memory to show the light field\n");
-        return exitFailure;
-    } catch (const std::exception &error) {
-        print(stderr, prefix + error.what() + "\n");
-        return exitFailure;
-    }
+    return commandline::runCommand(QStringLiteral("render"), [&] {
+        try {
+            const std::optional<RenderRequest> request = parseArguments(arguments);
+            return request ? render(*request, argc, argv) : 0;
+        } catch (const std::string &message) {
+            // The pipeline's configuration errors, the reader's among them, are written for the
+            // user.
+            throw std::runtime_error(message);
+        } catch (const std::bad_alloc &) {
+            throw std::runtime_error("not enough memory to show the light field");
+        }
+    });
 }
