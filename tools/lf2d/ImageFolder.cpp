@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 
 namespace folder {
@@ -442,55 +443,72 @@ std::string NamePattern::name(int column, int row, int columns, int first) const
     return result;
 }
 
-ImportSummary importLightfield(const ImportOptions &options, const std::string &output,
-                               const Progress &progress)
+namespace {
+
+// The folder's files, and which of them become the stored views: every every-th view of its grid
+// along both axes, its rows and columns flipped as asked.
+struct FolderViews
 {
-    const NamePattern views(options.views);
+    NamePattern views;
+    NamePattern maps; // the views' pattern when there are no per-view maps
+    FolderGrid grid;
+    int every = 1;
+    bool flipColumns = false;
+    bool flipRows = false;
+
+    int storedColumns() const { return (grid.columns - 1) / every + 1; }
+    int storedRows() const { return (grid.rows - 1) / every + 1; }
+
+    Source sourceOf(int column, int row) const
+    {
+        Source source;
+        source.gridColumn = column * every;
+        source.gridRow = row * every;
+        source.fileColumn = flipColumns ? grid.columns - 1 - source.gridColumn : source.gridColumn;
+        source.fileRow = flipRows ? grid.rows - 1 - source.gridRow : source.gridRow;
+        return source;
+    }
+    std::string viewPath(const Source &source) const
+    {
+        return views.name(source.fileColumn, source.fileRow, grid.columns, grid.first);
+    }
+    std::string mapPath(const Source &source) const
+    {
+        return maps.name(source.fileColumn, source.fileRow, grid.columns, grid.first);
+    }
+};
+
+// Checks that the options ask for one source of disparity at most, in a pattern that numbers
+// the maps as the views, and finds the folder's grid.
+FolderViews openFolder(const ImportOptions &options)
+{
+    NamePattern views(options.views);
     if (!options.disparities.empty() && !options.referenceDisparity.empty())
         throw std::runtime_error("give per-view disparity maps or one view's map, not both");
     const bool perViewMaps = !options.disparities.empty();
     const bool referenceMap = !options.referenceDisparity.empty();
     if (options.estimate && (perViewMaps || referenceMap))
         throw std::runtime_error("estimate disparity or read it from maps, not both");
-    const NamePattern maps(perViewMaps ? options.disparities : options.views);
+    NamePattern maps(perViewMaps ? options.disparities : options.views);
     if (perViewMaps && maps.usesIndex() != views.usesIndex())
         throw std::runtime_error("the disparity maps must be numbered as the views are");
 
     const FolderGrid grid = findGrid(views, options.columns, options.rows);
     if (grid.columns < 1 || grid.rows < 1)
         throw std::runtime_error("No view matches " + inQuotes(views.text()));
-    const int every = std::max(1, options.every);
-    ImportSummary summary;
-    summary.folderColumns = grid.columns;
-    summary.folderRows = grid.rows;
-    summary.first = grid.first;
-    summary.columns = (grid.columns - 1) / every + 1;
-    summary.rows = (grid.rows - 1) / every + 1;
+    return {std::move(views),           std::move(maps),     grid,
+            std::max(1, options.every), options.flipColumns, options.flipRows};
+}
 
-    const auto sourceOf = [&](int column, int row) {
-        Source source;
-        source.gridColumn = column * every;
-        source.gridRow = row * every;
-        source.fileColumn =
-            options.flipColumns ? grid.columns - 1 - source.gridColumn : source.gridColumn;
-        source.fileRow = options.flipRows ? grid.rows - 1 - source.gridRow : source.gridRow;
-        return source;
-    };
-    const auto viewPath = [&](const Source &source) {
-        return views.name(source.fileColumn, source.fileRow, grid.columns, grid.first);
-    };
-    const auto mapPath = [&](const Source &source) {
-        return maps.name(source.fileColumn, source.fileRow, grid.columns, grid.first);
-    };
-
-    // Every file is looked at before anything is written: a folder with a missing or odd view
-    // leaves no output behind.
+// Every file is looked at before anything is written: a folder with a missing or odd view leaves
+// no output behind. Returns what the views share.
+ImageFacts probeViews(const FolderViews &folder)
+{
     ImageFacts facts;
     std::string firstPath;
-    for (int row = 0; row < summary.rows; ++row) {
-        for (int column = 0; column < summary.columns; ++column) {
-            const Source source = sourceOf(column, row);
-            const std::string path = viewPath(source);
+    for (int row = 0; row < folder.storedRows(); ++row) {
+        for (int column = 0; column < folder.storedColumns(); ++column) {
+            const std::string path = folder.viewPath(folder.sourceOf(column, row));
             const ImageFacts view = probe("view", path);
             if (firstPath.empty()) {
                 facts = view;
@@ -513,135 +531,190 @@ ImportSummary importLightfield(const ImportOptions &options, const std::string &
             }
         }
     }
-    summary.hdr = facts.floatingPoint;
-    summary.disparity = perViewMaps || referenceMap || options.estimate;
+    return facts;
+}
 
-    const Crop crop =
-        options.crop.width > 0 ? options.crop : Crop {0, 0, facts.width, facts.height};
+// What is kept of every view and map of the folder, and the size that is shrunk to, before any
+// refocusing.
+struct Framing
+{
+    Crop crop;
+    int width = 0;
+    int height = 0;
+};
+
+Framing frameViews(const ImportOptions &options, const ImageFacts &views)
+{
+    Framing framing;
+    framing.crop = options.crop.width > 0 ? options.crop : Crop {0, 0, views.width, views.height};
+    const Crop &crop = framing.crop;
     if (crop.left < 0 || crop.top < 0 || crop.width < 1 || crop.height < 1
-        || crop.left + crop.width > facts.width || crop.top + crop.height > facts.height) {
+        || crop.left + crop.width > views.width || crop.top + crop.height > views.height) {
         throw std::runtime_error("The crop " + sizeText(crop.width, crop.height) + " at "
                                  + std::to_string(crop.left) + "," + std::to_string(crop.top)
                                  + " does not fit in the views of "
-                                 + sizeText(facts.width, facts.height) + " pixels");
+                                 + sizeText(views.width, views.height) + " pixels");
     }
     if (!(options.scale > 0.0 && options.scale <= 1.0))
         throw std::runtime_error("the scale must be above 0 and at most 1");
-    const int scaledWidth = std::max(1, int(std::lround(crop.width * options.scale)));
-    const int scaledHeight = std::max(1, int(std::lround(crop.height * options.scale)));
+    framing.width = std::max(1, int(std::lround(crop.width * options.scale)));
+    framing.height = std::max(1, int(std::lround(crop.height * options.scale)));
+    return framing;
+}
 
-    // Reads a map, checks it and returns it in the folder's pixels and view steps, sign applied.
-    const auto readMap = [&](const std::string &path) {
-        const ImageFacts map = probe("disparity map", path);
-        if (map.width != facts.width || map.height != facts.height) {
-            throw std::runtime_error("The disparity map " + inQuotes(path) + " is "
-                                     + sizeText(map.width, map.height) + " pixels, the views are "
-                                     + sizeText(facts.width, facts.height));
-        }
-        Image image = readImage("disparity map", path, 1);
-        for (float &d : image.values) {
-            if (!std::isfinite(d)) {
-                throw std::runtime_error("The disparity map " + inQuotes(path)
-                                         + " has a value that is not a finite number");
-            }
-            if (options.negateDisparity)
-                d = -d;
-        }
-        return image;
-    };
+Image framed(Image image, const Framing &framing)
+{
+    const Crop &crop = framing.crop;
+    image = cropped(image, crop.left, crop.top, crop.width, crop.height);
+    if (image.width != framing.width || image.height != framing.height)
+        image = image.channels == 1 ? shrunkNearest(image, framing.width, framing.height)
+                                    : shrunk(image, framing.width, framing.height);
+    return image;
+}
 
-    // Crops and shrinks a view or a map of the folder to the light field's size, before any
-    // refocusing.
-    const auto prepare = [&](Image image) {
-        image = cropped(image, crop.left, crop.top, crop.width, crop.height);
-        if (image.width != scaledWidth || image.height != scaledHeight)
-            image = image.channels == 1 ? shrunkNearest(image, scaledWidth, scaledHeight)
-                                        : shrunk(image, scaledWidth, scaledHeight);
-        return image;
-    };
-    const auto readView = [&](int column, int row) {
-        const std::string path = viewPath(sourceOf(column, row));
-        Image view = readImage("view", path, 3);
-        if (view.width != facts.width || view.height != facts.height)
-            throw std::runtime_error("The view " + inQuotes(path) + " changed while read");
-        if (facts.floatingPoint) {
-            for (float &value : view.values)
-                value = radiance(value);
-        }
-        return view;
-    };
+Image readView(const std::string &path, const ImageFacts &views)
+{
+    Image view = readImage("view", path, 3);
+    if (view.width != views.width || view.height != views.height)
+        throw std::runtime_error("The view " + inQuotes(path) + " changed while read");
+    if (views.floatingPoint) {
+        for (float &value : view.values)
+            value = radiance(value);
+    }
+    return view;
+}
 
-    Image reference;
-    double referenceColumn = options.referenceColumn;
-    double referenceRow = options.referenceRow;
+// Reads a map, checks it and returns it in the folder's pixels and view steps, sign applied.
+Image readMap(const std::string &path, const ImageFacts &views, bool negate)
+{
+    const ImageFacts map = probe("disparity map", path);
+    if (map.width != views.width || map.height != views.height) {
+        throw std::runtime_error("The disparity map " + inQuotes(path) + " is "
+                                 + sizeText(map.width, map.height) + " pixels, the views are "
+                                 + sizeText(views.width, views.height));
+    }
+    Image image = readImage("disparity map", path, 1);
+    for (float &d : image.values) {
+        if (!std::isfinite(d)) {
+            throw std::runtime_error("The disparity map " + inQuotes(path)
+                                     + " has a value that is not a finite number");
+        }
+        if (negate)
+            d = -d;
+    }
+    return image;
+}
+
+struct DisparityRange
+{
     float lowest = 0.0f;
     float highest = 0.0f;
-    if (referenceMap) {
-        if (referenceColumn < 0)
-            referenceColumn = (grid.columns - 1) / 2;
-        if (referenceRow < 0)
-            referenceRow = (grid.rows - 1) / 2;
-        if (referenceColumn >= grid.columns || referenceRow >= grid.rows) {
-            throw std::runtime_error("the disparity map's view, "
-                                     + describeView(int(referenceColumn), int(referenceRow))
-                                     + ", lies outside the folder's grid of "
-                                     + sizeText(grid.columns, grid.rows) + " views");
-        }
-        reference = readMap(options.referenceDisparity);
-        const auto [low, high] =
-            std::minmax_element(reference.values.begin(), reference.values.end());
-        lowest = *low;
-        highest = *high;
-    } else if (perViewMaps) {
-        lowest = std::numeric_limits<float>::infinity();
-        highest = -lowest;
-        for (int row = 0; row < summary.rows; ++row) {
-            for (int column = 0; column < summary.columns; ++column) {
-                const Image map = cropped(readMap(mapPath(sourceOf(column, row))), crop.left,
-                                          crop.top, crop.width, crop.height);
-                const auto [low, high] = std::minmax_element(map.values.begin(), map.values.end());
-                lowest = std::min(lowest, *low);
-                highest = std::max(highest, *high);
-            }
-        }
-    }
-    // From the folder's view steps and pixels to the light field's.
-    const float storedScale = float(every * options.scale);
+};
 
-    // Estimated maps come in the light field's steps and pixels already, from the views as they
-    // will be stored before any refocusing; those views are kept for writing.
-    std::vector<Image> prepared;
-    std::vector<std::vector<float>> estimated;
-    if (options.estimate) {
-        for (int row = 0; row < summary.rows; ++row) {
-            for (int column = 0; column < summary.columns; ++column)
-                prepared.push_back(prepare(readView(column, row)));
-        }
-        std::vector<const std::vector<float> *> colours;
-        for (const Image &view : prepared)
-            colours.push_back(&view.values);
-        estimation::EstimateOptions estimate;
-        estimate.lowest = options.estimateLowest;
-        estimate.highest = options.estimateHighest;
-        estimated = estimation::estimateDisparities(
-            estimation::intensitiesOf(colours, scaledWidth, scaledHeight, summary.hdr),
-            summary.columns, summary.rows, estimate, [&progress](int done, int count) {
-                if (progress)
-                    progress("estimated", done, count);
-            });
-        lowest = std::numeric_limits<float>::infinity();
-        highest = -lowest;
-        for (const std::vector<float> &map : estimated) {
-            const auto [low, high] = std::minmax_element(map.begin(), map.end());
-            lowest = std::min(lowest, *low / storedScale);
-            highest = std::max(highest, *high / storedScale);
+DisparityRange rangeOf(const std::vector<float> &map)
+{
+    const auto [low, high] = std::minmax_element(map.begin(), map.end());
+    return {*low, *high};
+}
+
+// The range that holds both.
+DisparityRange joined(DisparityRange a, DisparityRange b)
+{
+    return {std::min(a.lowest, b.lowest), std::max(a.highest, b.highest)};
+}
+
+constexpr DisparityRange noRangeYet {std::numeric_limits<float>::infinity(),
+                                     -std::numeric_limits<float>::infinity()};
+
+// One view's map, and where that view lies in the folder's grid after flipping.
+struct ReferenceMap
+{
+    Image map;
+    double column = 0;
+    double row = 0;
+};
+
+ReferenceMap readReferenceMap(const ImportOptions &options, const FolderGrid &grid,
+                              const ImageFacts &views)
+{
+    ReferenceMap reference;
+    reference.column =
+        options.referenceColumn < 0 ? (grid.columns - 1) / 2 : options.referenceColumn;
+    reference.row = options.referenceRow < 0 ? (grid.rows - 1) / 2 : options.referenceRow;
+    if (reference.column >= grid.columns || reference.row >= grid.rows) {
+        throw std::runtime_error("the disparity map's view, "
+                                 + describeView(int(reference.column), int(reference.row))
+                                 + ", lies outside the folder's grid of "
+                                 + sizeText(grid.columns, grid.rows) + " views");
+    }
+    reference.map = readMap(options.referenceDisparity, views, options.negateDisparity);
+    return reference;
+}
+
+// The range of the per-view maps of the views kept, over what the crop keeps of them, in the
+// folder's pixels and view steps.
+DisparityRange perViewMapRange(const FolderViews &folder, const ImageFacts &views, const Crop &crop,
+                               bool negate)
+{
+    DisparityRange range = noRangeYet;
+    for (int row = 0; row < folder.storedRows(); ++row) {
+        for (int column = 0; column < folder.storedColumns(); ++column) {
+            const Image map =
+                cropped(readMap(folder.mapPath(folder.sourceOf(column, row)), views, negate),
+                        crop.left, crop.top, crop.width, crop.height);
+            range = joined(range, rangeOf(map.values));
         }
     }
+    return range;
+}
+
+// Estimated maps come in the light field's steps and pixels already, from the views as they will
+// be stored before any refocusing; those views are kept for writing.
+struct Estimate
+{
+    std::vector<Image> views;
+    std::vector<std::vector<float>> maps;
+};
+
+Estimate estimateDisparities(const FolderViews &folder, const ImageFacts &facts,
+                             const Framing &framing, const ImportOptions &options,
+                             const Progress &progress)
+{
+    Estimate estimate;
+    for (int row = 0; row < folder.storedRows(); ++row) {
+        for (int column = 0; column < folder.storedColumns(); ++column) {
+            estimate.views.push_back(
+                framed(readView(folder.viewPath(folder.sourceOf(column, row)), facts), framing));
+        }
+    }
+    std::vector<const std::vector<float> *> colours;
+    for (const Image &view : estimate.views)
+        colours.push_back(&view.values);
+    estimation::EstimateOptions search;
+    search.lowest = options.estimateLowest;
+    search.highest = options.estimateHighest;
+    estimate.maps = estimation::estimateDisparities(
+        estimation::intensitiesOf(colours, framing.width, framing.height, facts.floatingPoint),
+        folder.storedColumns(), folder.storedRows(), search, [&progress](int done, int count) {
+            if (progress)
+                progress("estimated", done, count);
+        });
+    return estimate;
+}
+
+// Sets the stored views' size, the refocus offset and the disparity range and bound from the
+// range of the folder's disparities; storedScale takes those to the light field's steps and
+// pixels.
+void fitDisparities(ImportSummary &summary, DisparityRange folderRange, float storedScale,
+                    const Framing &framing, int maxDisparity)
+{
+    const float lowest = folderRange.lowest;
+    const float highest = folderRange.highest;
     if (summary.disparity && lowest < 0.0f)
         summary.refocusOffset = int(std::ceil(-lowest * storedScale));
     const int offset = summary.refocusOffset;
-    summary.width = scaledWidth - offset * (summary.columns - 1);
-    summary.height = scaledHeight - offset * (summary.rows - 1);
+    summary.width = framing.width - offset * (summary.columns - 1);
+    summary.height = framing.height - offset * (summary.rows - 1);
     if (summary.width < 1 || summary.height < 1) {
         throw std::runtime_error(
             "the disparities reach down to " + std::to_string(lowest)
@@ -651,23 +724,74 @@ ImportSummary importLightfield(const ImportOptions &options, const std::string &
     summary.minDisparity = summary.disparity ? lowest * storedScale + offset : 0.0f;
     summary.maxDisparity = summary.disparity ? highest * storedScale + offset : 0.0f;
     summary.maxDisparityBound = int(std::ceil(summary.maxDisparity));
-    if (options.maxDisparity >= 0) {
-        if (options.maxDisparity < summary.maxDisparity) {
+    if (maxDisparity >= 0) {
+        if (maxDisparity < summary.maxDisparity) {
             throw std::runtime_error("the disparities reach " + std::to_string(summary.maxDisparity)
                                      + " pixels per view step, above the bound asked for, "
-                                     + std::to_string(options.maxDisparity));
+                                     + std::to_string(maxDisparity));
         }
-        summary.maxDisparityBound = summary.disparity ? options.maxDisparity : 0;
+        summary.maxDisparityBound = summary.disparity ? maxDisparity : 0;
     }
     if (summary.maxDisparityBound > std::max(summary.width, summary.height)) {
         throw std::runtime_error("the disparities reach " + std::to_string(summary.maxDisparity)
                                  + " pixels per view step, more than the views' larger side");
     }
+}
 
+// Where the stored views and their disparities come from.
+struct ImportSources
+{
+    const FolderViews &folder;
+    const ImageFacts &facts;
+    const Framing &framing;
+    const ImportOptions &options;
+    const ReferenceMap *reference; // one view's map, or none
+    const Estimate *estimate; // estimated maps and the views they came from, or none
+    float storedScale; // from the folder's view steps and pixels to the light field's
+};
+
+// The view at (column, row) as the light field stores it, before refocusing.
+Image storedView(const ImportSources &sources, int column, int row)
+{
+    if (sources.estimate)
+        return sources.estimate->views[std::size_t(row) * sources.folder.storedColumns() + column];
+    const FolderViews &folder = sources.folder;
+    return framed(readView(folder.viewPath(folder.sourceOf(column, row)), sources.facts),
+                  sources.framing);
+}
+
+// The disparity of the view at (column, row) in the light field's steps and pixels, before
+// refocusing.
+Image storedDisparity(const ImportSources &sources, int column, int row)
+{
+    const Framing &framing = sources.framing;
+    if (sources.estimate) {
+        return Image {
+            framing.width, framing.height, 1,
+            sources.estimate->maps[std::size_t(row) * sources.folder.storedColumns() + column]};
+    }
+    const Source source = sources.folder.sourceOf(column, row);
+    const ReferenceMap *reference = sources.reference;
+    Image map =
+        framed(reference ? Image {reference->map.width, reference->map.height, 1,
+                                  propagated(reference->map, source.gridColumn - reference->column,
+                                             source.gridRow - reference->row)}
+                         : readMap(sources.folder.mapPath(source), sources.facts,
+                                   sources.options.negateDisparity),
+               framing);
+    for (float &d : map.values)
+        d *= sources.storedScale;
+    return map;
+}
+
+void writeImported(const std::string &output, const ImportSources &sources,
+                   const ImportSummary &summary, const Progress &progress)
+{
     // View (column, row) shows at s what the folder's view shows at s + offset · (column, row):
     // every point then moves offset pixels further per view step, and the views are cropped to
     // what all of them share.
-    const auto refocused = [&](const Image &image, int column, int row) {
+    const int offset = summary.refocusOffset;
+    const auto refocused = [&summary, offset](const Image &image, int column, int row) {
         return cropped(image, offset * column, offset * row, summary.width, summary.height);
     };
 
@@ -676,7 +800,7 @@ ImportSummary importLightfield(const ImportOptions &options, const std::string &
     layout.height = summary.height;
     layout.columns = summary.columns;
     layout.rows = summary.rows;
-    layout.viewSpacing = options.viewSpacing;
+    layout.viewSpacing = sources.options.viewSpacing;
     layout.hdr = summary.hdr;
     layout.disparity = summary.disparity;
     layout.maxDisparity = summary.maxDisparityBound;
@@ -685,36 +809,68 @@ ImportSummary importLightfield(const ImportOptions &options, const std::string &
     synth::writeLightfield(
         output, layout,
         [&](int column, int row) {
-            const Image view =
-                refocused(prepared.empty() ? prepare(readView(column, row))
-                                           : prepared[std::size_t(row) * summary.columns + column],
-                          column, row);
+            const Image view = refocused(storedView(sources, column, row), column, row);
             if (!summary.disparity && progress)
                 progress("written", ++written, viewCount);
             return synth::FloatImage {view.width, view.height, std::move(view.values)};
         },
         [&](int column, int row) {
-            const Source source = sourceOf(column, row);
-            Image map;
-            if (options.estimate) {
-                map = Image {scaledWidth, scaledHeight, 1,
-                             estimated[std::size_t(row) * summary.columns + column]};
-            } else {
-                map = prepare(
-                    referenceMap ? Image {reference.width, reference.height, 1,
-                                          propagated(reference, source.gridColumn - referenceColumn,
-                                                     source.gridRow - referenceRow)}
-                                 : readMap(mapPath(source)));
-                for (float &d : map.values)
-                    d *= storedScale;
-            }
-            map = refocused(map, column, row);
+            Image map = refocused(storedDisparity(sources, column, row), column, row);
             for (float &d : map.values)
                 d += float(offset);
             if (progress)
                 progress("written", ++written, viewCount);
             return map.values;
         });
+}
+
+} // namespace
+
+ImportSummary importLightfield(const ImportOptions &options, const std::string &output,
+                               const Progress &progress)
+{
+    const FolderViews folder = openFolder(options);
+    ImportSummary summary;
+    summary.folderColumns = folder.grid.columns;
+    summary.folderRows = folder.grid.rows;
+    summary.first = folder.grid.first;
+    summary.columns = folder.storedColumns();
+    summary.rows = folder.storedRows();
+
+    const ImageFacts facts = probeViews(folder);
+    summary.hdr = facts.floatingPoint;
+    const bool referenceMap = !options.referenceDisparity.empty();
+    summary.disparity = !options.disparities.empty() || referenceMap || options.estimate;
+    const Framing framing = frameViews(options, facts);
+
+    std::optional<ReferenceMap> reference;
+    DisparityRange range;
+    if (referenceMap) {
+        reference = readReferenceMap(options, folder.grid, facts);
+        range = rangeOf(reference->map.values);
+    } else if (!options.disparities.empty()) {
+        range = perViewMapRange(folder, facts, framing.crop, options.negateDisparity);
+    }
+    const float storedScale = float(folder.every * options.scale);
+    std::optional<Estimate> estimate;
+    if (options.estimate) {
+        estimate = estimateDisparities(folder, facts, framing, options, progress);
+        range = noRangeYet;
+        for (const std::vector<float> &map : estimate->maps) {
+            const DisparityRange stored = rangeOf(map);
+            range = joined(range, {stored.lowest / storedScale, stored.highest / storedScale});
+        }
+    }
+    fitDisparities(summary, range, storedScale, framing, options.maxDisparity);
+
+    const ImportSources sources {folder,
+                                 facts,
+                                 framing,
+                                 options,
+                                 reference ? &*reference : nullptr,
+                                 estimate ? &*estimate : nullptr,
+                                 storedScale};
+    writeImported(output, sources, summary, progress);
 
     std::error_code error;
     summary.fileBytes = std::int64_t(std::filesystem::file_size(output, error));
