@@ -355,19 +355,16 @@ void writeImported(const std::string &output, const ImportSources &sources,
         return cropped(image, offset * column, offset * row, summary.width, summary.height);
     };
 
-    synth::LightfieldLayout layout;
-    layout.width = summary.width;
-    layout.height = summary.height;
-    layout.columns = summary.columns;
-    layout.rows = summary.rows;
-    layout.viewSpacing = sources.options.viewSpacing;
-    layout.hdr = summary.hdr;
-    layout.disparity = summary.disparity;
-    layout.maxDisparity = summary.maxDisparityBound;
+    LightfieldHeader header =
+        synth::gridHeader(summary.width, summary.height, summary.columns, summary.rows);
+    header.viewSpacing = sources.options.viewSpacing;
+    header.isHdr = summary.hdr;
+    header.hasDisparity = summary.disparity;
+    header.maxDisparity = summary.maxDisparityBound;
     const int viewCount = summary.columns * summary.rows;
     int written = 0;
     synth::writeLightfield(
-        output, layout,
+        output, header,
         [&](int column, int row) {
             const Image view = refocused(storedView(sources, column, row), column, row);
             if (!summary.disparity && progress)
