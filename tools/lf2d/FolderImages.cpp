@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <stdexcept>
 
 namespace folder {
@@ -161,6 +163,65 @@ Image shrunkNearest(const Image &map, int width, int height)
         }
     }
     return result;
+}
+
+std::vector<float> propagated(const Image &reference, double shiftColumns, double shiftRows)
+{
+    const int width = reference.width;
+    const int height = reference.height;
+    constexpr float empty = -std::numeric_limits<float>::infinity();
+    std::vector<float> map(std::size_t(width) * height, empty);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const float d = reference.values[std::size_t(y) * width + x];
+            const long targetX = std::lround(x - d * shiftColumns);
+            const long targetY = std::lround(y - d * shiftRows);
+            if (targetX < 0 || targetX >= width || targetY < 0 || targetY >= height)
+                continue;
+            float &slot = map[std::size_t(targetY) * width + targetX];
+            slot = std::max(slot, d);
+        }
+    }
+
+    const auto fillAlong = [&](bool rows) {
+        const int lines = rows ? height : width;
+        const int length = rows ? width : height;
+        const auto at = [&](int line, int i) -> float & {
+            return rows ? map[std::size_t(line) * width + i] : map[std::size_t(i) * width + line];
+        };
+        std::vector<float> before(length);
+        for (int line = 0; line < lines; ++line) {
+            float last = empty;
+            for (int i = 0; i < length; ++i) {
+                if (at(line, i) != empty)
+                    last = at(line, i);
+                before[i] = last;
+            }
+            float next = empty;
+            for (int i = length - 1; i >= 0; --i) {
+                if (at(line, i) != empty) {
+                    next = at(line, i);
+                    continue;
+                }
+                const float left = before[i];
+                if (left != empty && next != empty)
+                    at(line, i) = std::min(left, next);
+                else if (left != empty || next != empty)
+                    at(line, i) = std::max(left, next);
+            }
+        }
+    };
+    fillAlong(true);
+    fillAlong(false);
+    // A reference with no pixel that lands in this view at all: the farthest disparity it has.
+    float farthest = std::numeric_limits<float>::infinity();
+    for (float d : reference.values)
+        farthest = std::min(farthest, d);
+    for (float &d : map) {
+        if (d == empty)
+            d = farthest;
+    }
+    return map;
 }
 
 } // namespace folder

@@ -3,7 +3,8 @@
 #include <string>
 #include <vector>
 
-// The image files of a folder of views, as the import reads them and the export writes them.
+// The image files of a folder of views, as the import reads them and the export writes them, and
+// what the import does to their pixels.
 namespace folder {
 
 std::string inQuotes(const std::string &path);
@@ -45,5 +46,13 @@ Image shrunk(const Image &image, int width, int height);
 // pixels at a depth that neither surface has: each output pixel takes the map's value under its
 // centre.
 Image shrunkNearest(const Image &map, int width, int height);
+
+// Forward-warps a view's disparity map to the view `shift` view steps away (in columns and rows):
+// a pixel with disparity d moves by −d · shift. Where several land on one pixel the nearest, the
+// largest disparity, wins. Pixels nothing lands on were hidden in the reference view; they take
+// the disparity of the farther of their nearest filled neighbours along the row (or, failing
+// that, the column), since what a viewpoint sees newly is the background beside a foreground
+// edge.
+std::vector<float> propagated(const Image &reference, double shiftColumns, double shiftRows);
 
 } // namespace folder

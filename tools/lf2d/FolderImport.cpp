@@ -24,71 +24,6 @@ float radiance(float value)
     return std::min(value, FLT_MAX);
 }
 
-// Forward-warps a view's disparity map to the view `shift` view steps away (in columns and rows):
-// a pixel with disparity d moves by −d · shift. Where several land on one pixel the nearest, the
-// largest disparity, wins. Pixels nothing lands on were hidden in the reference view; they take
-// the disparity of the farther of their nearest filled neighbours along the row (or, failing
-// that, the column), since what a viewpoint sees newly is the background beside a foreground
-// edge.
-std::vector<float> propagated(const Image &reference, double shiftColumns, double shiftRows)
-{
-    const int width = reference.width;
-    const int height = reference.height;
-    constexpr float empty = -std::numeric_limits<float>::infinity();
-    std::vector<float> map(std::size_t(width) * height, empty);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const float d = reference.values[std::size_t(y) * width + x];
-            const long targetX = std::lround(x - d * shiftColumns);
-            const long targetY = std::lround(y - d * shiftRows);
-            if (targetX < 0 || targetX >= width || targetY < 0 || targetY >= height)
-                continue;
-            float &slot = map[std::size_t(targetY) * width + targetX];
-            slot = std::max(slot, d);
-        }
-    }
-
-    const auto fillAlong = [&](bool rows) {
-        const int lines = rows ? height : width;
-        const int length = rows ? width : height;
-        const auto at = [&](int line, int i) -> float & {
-            return rows ? map[std::size_t(line) * width + i] : map[std::size_t(i) * width + line];
-        };
-        std::vector<float> before(length);
-        for (int line = 0; line < lines; ++line) {
-            float last = empty;
-            for (int i = 0; i < length; ++i) {
-                if (at(line, i) != empty)
-                    last = at(line, i);
-                before[i] = last;
-            }
-            float next = empty;
-            for (int i = length - 1; i >= 0; --i) {
-                if (at(line, i) != empty) {
-                    next = at(line, i);
-                    continue;
-                }
-                const float left = before[i];
-                if (left != empty && next != empty)
-                    at(line, i) = std::min(left, next);
-                else if (left != empty || next != empty)
-                    at(line, i) = std::max(left, next);
-            }
-        }
-    };
-    fillAlong(true);
-    fillAlong(false);
-    // A reference with no pixel that lands in this view at all: the farthest disparity it has.
-    float farthest = std::numeric_limits<float>::infinity();
-    for (float d : reference.values)
-        farthest = std::min(farthest, d);
-    for (float &d : map) {
-        if (d == empty)
-            d = farthest;
-    }
-    return map;
-}
-
 std::string describeView(int column, int row)
 {
     return "column " + std::to_string(column) + ", row " + std::to_string(row);
@@ -122,6 +57,8 @@ Framing frameViews(const ImportOptions &options, const ImageFacts &views)
     return framing;
 }
 
+// Crops and shrinks a view or a map of the folder to the light field's size; disparity values
+// are left as they are.
 Image framed(Image image, const Framing &framing)
 {
     const Crop &crop = framing.crop;
@@ -262,6 +199,18 @@ Estimate estimateDisparities(const FolderViews &folder, const ImageFacts &facts,
     return estimate;
 }
 
+// The range of the estimated maps in the folder's pixels and view steps, as maps read from files
+// have it.
+DisparityRange folderRangeOf(const Estimate &estimate, float storedScale)
+{
+    DisparityRange range = noRangeYet;
+    for (const std::vector<float> &map : estimate.maps) {
+        const DisparityRange stored = rangeOf(map);
+        range = joined(range, {stored.lowest / storedScale, stored.highest / storedScale});
+    }
+    return range;
+}
+
 // Sets the stored views' size, the refocus offset and the disparity range and bound from the
 // range of the folder's disparities; storedScale takes those to the light field's steps and
 // pixels.
@@ -344,6 +293,7 @@ Image storedDisparity(const ImportSources &sources, int column, int row)
     return map;
 }
 
+// Writes the refocused views and maps, and reports each as written.
 void writeImported(const std::string &output, const ImportSources &sources,
                    const ImportSummary &summary, const Progress &progress)
 {
@@ -412,11 +362,7 @@ ImportSummary importLightfield(const ImportOptions &options, const std::string &
     std::optional<Estimate> estimate;
     if (options.estimate) {
         estimate = estimateDisparities(folder, facts, framing, options, progress);
-        range = noRangeYet;
-        for (const std::vector<float> &map : estimate->maps) {
-            const DisparityRange stored = rangeOf(map);
-            range = joined(range, {stored.lowest / storedScale, stored.highest / storedScale});
-        }
+        range = folderRangeOf(*estimate, storedScale);
     }
     fitDisparities(summary, range, storedScale, framing, options.maxDisparity);
 
