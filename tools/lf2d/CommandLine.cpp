@@ -76,16 +76,15 @@ int CommandParser::integer(const QCommandLineOption &option, int minimum, int ma
 
 void CommandParser::printHelp() const
 {
-    // Qt's help text names the program through the application object. render parses before it
-    // makes the one it draws with, which needs a display; a stand-in serves then, since the name
-    // is replaced anyway.
+    // Qt's help text starts with the program's path, which it takes from the application object;
+    // the command's usage line replaces it. render parses before it makes the application object
+    // it draws with, which needs a display: a stand-in serves then.
     int argc = 1;
     char name[] = "lf2d";
     char *argv[] = {name, nullptr};
     std::unique_ptr<QCoreApplication> standIn;
     if (!QCoreApplication::instance())
         standIn = std::make_unique<QCoreApplication>(argc, argv);
-    // Qt names the program by its path in the first line of the help; the command belongs there.
     QString text = m_parser.helpText();
     text.replace(0, text.indexOf('\n'), m_usage);
     print(stdout, text);
