@@ -600,15 +600,12 @@ int estimateBenchmark(const QCommandLineParser &options)
     const QString exactPath = directory.filePath(QStringLiteral("exact.lf2d"));
     const QString estimatedPath = directory.filePath(QStringLiteral("estimated.lf2d"));
     synth::writeLightfield(scene, exactPath.toStdString());
-    synth::LightfieldLayout layout;
-    layout.width = sceneOptions.width;
-    layout.height = sceneOptions.height;
-    layout.columns = columns;
-    layout.rows = rows;
-    layout.disparity = true;
-    layout.maxDisparity = sceneOptions.maxDisparity;
+    LightfieldHeader header =
+        synth::gridHeader(sceneOptions.width, sceneOptions.height, columns, rows);
+    header.hasDisparity = true;
+    header.maxDisparity = sceneOptions.maxDisparity;
     synth::writeLightfield(
-        estimatedPath.toStdString(), layout,
+        estimatedPath.toStdString(), header,
         [&](int column, int row) { return scene.renderView(column, row); },
         [&](int column, int row) { return maps[std::size_t(row) * columns + column]; });
     const WarpQuality exact = measureWarpQuality(scene, exactPath, positionCount, false);

@@ -129,3 +129,12 @@ LightfieldHeader readLightfieldHeader(std::istream &stream, std::int64_t streamS
     }
     return header;
 }
+
+std::string lightfieldHeaderText(const LightfieldHeader &header)
+{
+    return std::to_string(header.width) + " " + std::to_string(header.height) + " "
+        + std::to_string(header.viewCount) + " " + std::to_string(header.columns) + " "
+        + std::to_string(header.viewSpacing) + " " + std::to_string(header.reservedValue) + " "
+        + (header.isHdr ? "1" : "0") + " " + (header.hasDisparity ? "1" : "0") + " "
+        + std::to_string(header.maxDisparity) + "\n";
+}

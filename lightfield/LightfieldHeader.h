@@ -32,3 +32,8 @@ struct LightfieldHeader
 // message names fileName and says what is wrong; on success the stream stands at dataOffset.
 LightfieldHeader readLightfieldHeader(std::istream &stream, std::int64_t streamSize,
                                       const std::string &fileName);
+
+// The text a file starts with: the nine header values in the order readLightfieldHeader reads
+// them, separated by spaces, and a line end as the separator byte. The values are written as
+// they are, unchecked; rows and the offsets are not part of the text.
+std::string lightfieldHeaderText(const LightfieldHeader &header);

@@ -34,18 +34,7 @@ LightfieldReader::LightfieldReader(QUrl file)
                                 + "\": " + std::strerror(errno));
     }
 
-    const LightfieldHeader header = readLightfieldHeader(*m_stream, info.size(), m_fileName);
-    m_height = header.height;
-    m_width = header.width;
-    m_rows = header.rows;
-    m_columns = header.columns;
-    m_viewSpacing = header.viewSpacing;
-    m_reservedValue = header.reservedValue;
-    m_maxDisparity = header.maxDisparity;
-    m_isHdr = header.isHdr;
-    m_hasDisparity = header.hasDisparity;
-    m_viewsRead = 0;
-    m_viewBytes = header.viewBytes;
+    m_header = readLightfieldHeader(*m_stream, info.size(), m_fileName);
 }
 
 LightfieldReader::~LightfieldReader() = default;
@@ -66,14 +55,14 @@ void LightfieldReader::readNextViewImages(const ImageSink &sink)
 {
     requireViewsLeft();
     if (m_progress)
-        m_progress(m_viewsRead, m_columns * m_rows);
+        m_progress(m_viewsRead, m_header.columns * m_header.rows);
     ++m_viewsRead;
 
     // Sized after the view count was checked against the file, never before.
-    m_buffer.resize(static_cast<size_t>(m_viewBytes));
+    m_buffer.resize(static_cast<size_t>(m_header.viewBytes));
     readImage(m_buffer);
-    sink(m_isHdr ? RgbeImage : LdrRgb, m_buffer);
-    if (m_hasDisparity) {
+    sink(m_header.isHdr ? RgbeImage : LdrRgb, m_buffer);
+    if (m_header.hasDisparity) {
         readImage(m_buffer);
         sink(RgbeDisparity, m_buffer);
     }
@@ -81,7 +70,7 @@ void LightfieldReader::readNextViewImages(const ImageSink &sink)
 
 void LightfieldReader::requireViewsLeft() const
 {
-    if (m_viewsRead >= m_columns * m_rows)
+    if (m_viewsRead >= m_header.columns * m_header.rows)
         raiseConfigurationError("No more lightfield-views available!");
 }
 
@@ -92,9 +81,10 @@ void LightfieldReader::requireTextureSizeWithinDriverLimit() const
         raiseConfigurationError("Reading a lightfield view needs a current OpenGL context");
     GLint maxTextureSize = 0;
     context->functions()->glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
-    if (m_width > maxTextureSize || m_height > maxTextureSize) {
+    if (m_header.width > maxTextureSize || m_header.height > maxTextureSize) {
         raiseConfigurationError("Lightfield file \"" + m_fileName + "\" has views of "
-                                + std::to_string(m_width) + " x " + std::to_string(m_height)
+                                + std::to_string(m_header.width) + " x "
+                                + std::to_string(m_header.height)
                                 + " pixels; this OpenGL driver takes textures of at most "
                                 + std::to_string(maxTextureSize) + " pixels per side");
     }
@@ -104,8 +94,8 @@ void LightfieldReader::readImage(std::vector<unsigned char> &buffer)
 {
     // The header was checked against the file's size, but the file may have shrunk since: never
     // hand out bytes that were not read.
-    m_stream->read(reinterpret_cast<char *>(buffer.data()), m_viewBytes);
-    if (m_stream->gcount() != m_viewBytes) {
+    m_stream->read(reinterpret_cast<char *>(buffer.data()), m_header.viewBytes);
+    if (m_stream->gcount() != m_header.viewBytes) {
         raiseConfigurationError("Lightfield file \"" + m_fileName
                                 + "\" is truncated: it ended while view "
                                 + std::to_string(m_viewsRead) + " was read");
@@ -117,7 +107,7 @@ OwnedTexture LightfieldReader::upload(const std::vector<unsigned char> &bytes) c
     // Pixel rows are stored bottom-up, so the first stored row becomes texture row 0 as it is.
     // QOpenGLTexture copies the pixels into GL storage before it returns, so the caller may reuse
     // the buffer.
-    const QImage image(bytes.data(), m_width, m_height, QImage::Format_RGBA8888);
+    const QImage image(bytes.data(), m_header.width, m_header.height, QImage::Format_RGBA8888);
     auto texture = std::make_unique<QOpenGLTexture>(image, QOpenGLTexture::DontGenerateMipMaps);
     // Without mipmaps the default minification filter would leave the texture incomplete on
     // drivers without immutable storage.

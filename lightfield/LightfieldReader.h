@@ -48,17 +48,18 @@ public:
     using Progress = std::function<void(int viewsRead, int viewCount)>;
     void setProgress(Progress progress) { m_progress = std::move(progress); }
 
-    int width() const { return m_width; }
-    int height() const { return m_height; }
-    int rows() const { return m_rows; }
-    int columns() const { return m_columns; }
-    int viewSpacing() const { return m_viewSpacing; }
-    int reservedValue() const { return m_reservedValue; }
-    int maxDisparity() const { return m_maxDisparity; }
-    bool isHdr() const { return m_isHdr; }
-    bool hasDisparity() const { return m_hasDisparity; }
+    const LightfieldHeader &header() const { return m_header; }
+    int width() const { return m_header.width; }
+    int height() const { return m_header.height; }
+    int rows() const { return m_header.rows; }
+    int columns() const { return m_header.columns; }
+    int viewSpacing() const { return m_header.viewSpacing; }
+    int reservedValue() const { return m_header.reservedValue; }
+    int maxDisparity() const { return m_header.maxDisparity; }
+    bool isHdr() const { return m_header.isHdr; }
+    bool hasDisparity() const { return m_header.hasDisparity; }
     int viewsRead() const { return m_viewsRead; }
-    std::int64_t viewBytes() const { return m_viewBytes; }
+    std::int64_t viewBytes() const { return m_header.viewBytes; }
     const std::string &fileName() const { return m_fileName; }
 
 private:
@@ -67,18 +68,9 @@ private:
     void readImage(std::vector<unsigned char> &buffer);
     OwnedTexture upload(const std::vector<unsigned char> &bytes) const;
 
-    int m_height = 0;
-    int m_width = 0;
-    int m_rows = 0;
-    int m_columns = 0;
-    int m_viewSpacing = 0;
-    int m_reservedValue = 0;
-    int m_maxDisparity = 0;
-    bool m_isHdr = false;
-    bool m_hasDisparity = false;
+    LightfieldHeader m_header;
     std::unique_ptr<std::ifstream> m_stream;
     int m_viewsRead = 0;
-    std::int64_t m_viewBytes = 0;
     std::string m_fileName; // local path, for messages
     // One view image, reused: a fresh buffer per image would be zero-filled and, at its size,
     // mapped afresh from the system every time.

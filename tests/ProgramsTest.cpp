@@ -247,14 +247,10 @@ private slots:
         // gets a hundredth of the first view's: its statistics differ from the first view's far
         // more than the camera's own movement would make them.
         const synth::SyntheticScene dimming(hdr);
-        synth::LightfieldLayout layout;
-        layout.width = hdr.width;
-        layout.height = hdr.height;
-        layout.columns = hdr.columns;
-        layout.rows = hdr.rows;
-        layout.hdr = true;
+        LightfieldHeader header = synth::gridHeader(hdr.width, hdr.height, hdr.columns, hdr.rows);
+        header.isHdr = true;
         m_rgbeDimming = m_directory.filePath(QStringLiteral("rgbe-dimming.lf2d"));
-        synth::writeLightfield(m_rgbeDimming.toStdString(), layout,
+        synth::writeLightfield(m_rgbeDimming.toStdString(), header,
                                [&dimming](int column, int row) {
                                    synth::FloatImage view = dimming.renderView(column, row);
                                    const float exposure =

@@ -32,17 +32,20 @@ std::vector<std::uint8_t> bottomUp(int width, int height, const Texel &texel)
     return bytes;
 }
 
-std::string headerText(const LightfieldLayout &layout)
-{
-    constexpr int reservedValue = 0;
-    return std::to_string(layout.width) + " " + std::to_string(layout.height) + " "
-        + std::to_string(layout.columns * layout.rows) + " " + std::to_string(layout.columns) + " "
-        + std::to_string(layout.viewSpacing) + " " + std::to_string(reservedValue) + " "
-        + (layout.hdr ? "1" : "0") + " " + (layout.disparity ? "1" : "0") + " "
-        + std::to_string(layout.maxDisparity) + "\n";
-}
-
 } // namespace
+
+LightfieldHeader gridHeader(int width, int height, int columns, int rows)
+{
+    LightfieldHeader header;
+    header.width = width;
+    header.height = height;
+    header.viewCount = columns * rows;
+    header.columns = columns;
+    header.rows = rows;
+    header.viewSpacing = 20;
+    header.viewBytes = std::int64_t(width) * height * 4;
+    return header;
+}
 
 std::vector<std::uint8_t> toFileRgba8(const FloatImage &image)
 {
@@ -88,7 +91,7 @@ QImage toDisplayImage(const FloatImage &image, bool hdr)
     return picture;
 }
 
-void writeLightfield(const std::string &path, const LightfieldLayout &layout,
+void writeLightfield(const std::string &path, const LightfieldHeader &header,
                      const ViewSource &view, const DisparitySource &disparity)
 {
     // Written beside the destination and renamed over it only when complete: a failure, ours or
@@ -107,22 +110,22 @@ void writeLightfield(const std::string &path, const LightfieldLayout &layout,
             if (!out)
                 throw failure(std::strerror(errno));
         };
-        const std::string header = headerText(layout);
-        put(header.data(), header.size());
-        for (int row = 0; row < layout.rows; ++row) {
-            for (int column = 0; column < layout.columns; ++column) {
+        const std::string text = lightfieldHeaderText(header);
+        put(text.data(), text.size());
+        for (int row = 0; row < header.rows; ++row) {
+            for (int column = 0; column < header.columns; ++column) {
                 const FloatImage image = view(column, row);
-                if (image.width != layout.width || image.height != layout.height)
+                if (image.width != header.width || image.height != header.height)
                     throw failure("a view is " + std::to_string(image.width) + " x "
                                   + std::to_string(image.height) + " pixels, the header says "
-                                  + std::to_string(layout.width) + " x "
-                                  + std::to_string(layout.height));
+                                  + std::to_string(header.width) + " x "
+                                  + std::to_string(header.height));
                 const std::vector<std::uint8_t> colour =
-                    layout.hdr ? toFileRgbe(image) : toFileRgba8(image);
+                    header.isHdr ? toFileRgbe(image) : toFileRgba8(image);
                 put(colour.data(), colour.size());
-                if (layout.disparity) {
+                if (header.hasDisparity) {
                     const std::vector<std::uint8_t> bytes =
-                        disparityToFileRgbe(disparity(column, row), layout.width, layout.height);
+                        disparityToFileRgbe(disparity(column, row), header.width, header.height);
                     put(bytes.data(), bytes.size());
                 }
             }
@@ -142,17 +145,13 @@ void writeLightfield(const std::string &path, const LightfieldLayout &layout,
 void writeLightfield(const SyntheticScene &scene, const std::string &path)
 {
     const SceneOptions &o = scene.options();
-    LightfieldLayout layout;
-    layout.width = o.width;
-    layout.height = o.height;
-    layout.columns = o.columns;
-    layout.rows = o.rows;
-    layout.viewSpacing = o.viewSpacing;
-    layout.hdr = o.hdr;
-    layout.disparity = o.disparity;
-    layout.maxDisparity = scene.maxDisparity();
+    LightfieldHeader header = gridHeader(o.width, o.height, o.columns, o.rows);
+    header.viewSpacing = o.viewSpacing;
+    header.isHdr = o.hdr;
+    header.hasDisparity = o.disparity;
+    header.maxDisparity = scene.maxDisparity();
     writeLightfield(
-        path, layout, [&scene](int column, int row) { return scene.renderView(column, row); },
+        path, header, [&scene](int column, int row) { return scene.renderView(column, row); },
         [&scene](int column, int row) { return scene.disparityMap(column, row); });
 }
 

@@ -2,6 +2,8 @@
 
 #include "SyntheticScene.h"
 
+#include "lightfield/LightfieldHeader.h"
+
 #include <QImage>
 
 #include <cstdint>
@@ -28,31 +30,22 @@ std::vector<std::uint8_t> disparityToFileRgbe(const std::vector<float> &disparit
 // keeps both the shadows and the lit surfaces apart; only the emitter comes out nearly white.
 QImage toDisplayImage(const FloatImage &image, bool hdr);
 
-// What the header of a .lf2d file says about its views.
-struct LightfieldLayout
-{
-    int width = 0; // pixels of every view
-    int height = 0;
-    int columns = 0;
-    int rows = 0;
-    int viewSpacing = 20; // window pixels of drag between neighbouring views
-    bool hdr = false; // RGBE colour instead of 8-bit
-    bool disparity = false; // a disparity image follows every colour image
-    int maxDisparity = 0; // pixels per view step
-};
+// The header of a grid of columns × rows views of width × height pixels: 8-bit, without
+// disparity, 20 window pixels of drag between neighbouring views. Callers change what differs.
+LightfieldHeader gridHeader(int width, int height, int columns, int rows);
 
-// Produce the upright colour image (display colours for 8-bit layouts, linear radiance for RGBE)
+// Produce the upright colour image (display colours for 8-bit files, linear radiance for RGBE)
 // and the upright, row-major disparity map of the view at (column, row); row 0 is the top row of
 // viewpoints. Views are asked for one at a time, in file order, so that a grid never needs to be
 // held in memory whole.
 using ViewSource = std::function<FloatImage(int column, int row)>;
 using DisparitySource = std::function<std::vector<float>(int column, int row)>;
 
-// Writes the header and every view, each followed by its disparity map when the layout has them
-// (disparity is not called otherwise). Views must have the layout's size. Throws
+// Writes the header and every view of its grid, each followed by its disparity map when the
+// header says so (disparity is not called otherwise). Views must have the header's size. Throws
 // std::runtime_error naming the path when the file cannot be written, and lets through what the
 // sources throw; either way nothing is left at path (an earlier file there is kept).
-void writeLightfield(const std::string &path, const LightfieldLayout &layout,
+void writeLightfield(const std::string &path, const LightfieldHeader &header,
                      const ViewSource &view, const DisparitySource &disparity);
 
 // Writes every view of the scene, with its disparity map if the options ask for one; fails as the

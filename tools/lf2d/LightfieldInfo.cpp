@@ -48,18 +48,12 @@ LightfieldInfo inspectLightfield(const std::string &path)
     info.headerLine = firstLine(path);
     try {
         LightfieldReader reader(QUrl::fromLocalFile(QString::fromStdString(path)));
-        info.width = reader.width();
-        info.height = reader.height();
-        info.columns = reader.columns();
-        info.rows = reader.rows();
-        info.viewSpacing = reader.viewSpacing();
-        info.hdr = reader.isHdr();
-        info.disparity = reader.hasDisparity();
-        info.maxDisparity = reader.maxDisparity();
+        info.header = reader.header();
+        const LightfieldHeader &header = info.header;
         info.lowestDisparity = std::numeric_limits<float>::infinity();
         info.highestDisparity = -info.lowestDisparity;
-        for (int row = 0; row < info.rows; ++row) {
-            for (int column = 0; column < info.columns; ++column) {
+        for (int row = 0; row < header.rows; ++row) {
+            for (int column = 0; column < header.columns; ++column) {
                 reader.readNextViewImages(
                     [&](FeatureLayer layer, const std::vector<unsigned char> &bytes) {
                         if (layer == FeatureLayer::RgbeDisparity) {
@@ -70,7 +64,7 @@ LightfieldInfo inspectLightfield(const std::string &path)
                                 info.lowestDisparity = std::min(info.lowestDisparity, d[0]);
                                 info.highestDisparity = std::max(info.highestDisparity, d[0]);
                             }
-                        } else if (info.hdr) {
+                        } else if (header.isHdr) {
                             ViewLuminance view {column, row,
                                                 std::numeric_limits<double>::infinity(), 0.0};
                             for (std::size_t i = 0; i < bytes.size(); i += 4) {
@@ -89,7 +83,7 @@ LightfieldInfo inspectLightfield(const std::string &path)
                     });
             }
         }
-        if (!info.disparity)
+        if (!header.hasDisparity)
             info.lowestDisparity = info.highestDisparity = 0.0f;
         info.valid = true;
     } catch (const std::string &message) {
@@ -103,24 +97,26 @@ std::string describe(const LightfieldInfo &info)
     std::string text = "Header:     " + info.headerLine + "\n";
     if (!info.valid)
         return text + "Checks:     failed: " + info.problem + "\n";
+    const LightfieldHeader &header = info.header;
     text += "Checks:     passed: the viewer reads the header and all "
-        + std::to_string(info.columns * info.rows) + " views\n";
-    text += "Grid:       " + std::to_string(info.columns) + " x " + std::to_string(info.rows)
-        + " views of " + std::to_string(info.width) + " x " + std::to_string(info.height)
-        + " pixels, " + std::to_string(info.viewSpacing) + " window pixels of drag per view\n";
-    text += std::string("Colour:     ") + (info.hdr ? "RGBE (high dynamic range)" : "8-bit") + "\n";
-    if (!info.disparity) {
+        + std::to_string(header.columns * header.rows) + " views\n";
+    text += "Grid:       " + std::to_string(header.columns) + " x " + std::to_string(header.rows)
+        + " views of " + std::to_string(header.width) + " x " + std::to_string(header.height)
+        + " pixels, " + std::to_string(header.viewSpacing) + " window pixels of drag per view\n";
+    text +=
+        std::string("Colour:     ") + (header.isHdr ? "RGBE (high dynamic range)" : "8-bit") + "\n";
+    if (!header.hasDisparity) {
         text += "Disparity:  none (the viewer shows the nearest stored view)\n";
     } else {
         text += "Disparity:  " + number(info.lowestDisparity, 4) + " to "
             + number(info.highestDisparity, 4) + " pixels per view step stored, bound "
-            + std::to_string(info.maxDisparity) + " in the header\n";
-        if (info.highestDisparity > float(info.maxDisparity)) {
+            + std::to_string(header.maxDisparity) + " in the header\n";
+        if (info.highestDisparity > float(header.maxDisparity)) {
             text += "            warning: disparities above the header's bound are never found "
                     "by the warp\n";
         }
     }
-    if (info.hdr) {
+    if (header.isHdr) {
         double lowest = std::numeric_limits<double>::infinity();
         double highest = 0.0;
         for (const ViewLuminance &view : info.luminance) {

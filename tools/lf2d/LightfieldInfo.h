@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lightfield/LightfieldHeader.h"
+
 #include <string>
 #include <vector>
 
@@ -21,14 +23,7 @@ struct LightfieldInfo
     std::string headerLine; // the file's first line, as written
     bool valid = false; // the reader accepts the header and every view
     std::string problem; // the reader's message when not
-    int width = 0;
-    int height = 0;
-    int columns = 0;
-    int rows = 0;
-    int viewSpacing = 0;
-    bool hdr = false;
-    bool disparity = false;
-    int maxDisparity = 0;
+    LightfieldHeader header; // as the reader finds it, when valid
     float lowestDisparity = 0; // as stored, over every view
     float highestDisparity = 0;
     std::vector<ViewLuminance> luminance; // RGBE files, in file order

@@ -190,19 +190,16 @@ PhotoSummary writePhotoLightfield(const std::string &photoPath, const std::strin
     if (plan.scaledWidth != picture.width || plan.scaledHeight != picture.height)
         picture = shrink(picture, plan.scaledWidth, plan.scaledHeight);
 
-    synth::LightfieldLayout layout;
-    layout.width = plan.viewWidth;
-    layout.height = plan.viewHeight;
-    layout.columns = options.columns;
-    layout.rows = options.rows;
-    layout.viewSpacing = options.viewSpacing;
-    layout.hdr = summary.hdr;
-    layout.disparity = options.disparity;
+    LightfieldHeader header =
+        synth::gridHeader(plan.viewWidth, plan.viewHeight, options.columns, options.rows);
+    header.viewSpacing = options.viewSpacing;
+    header.isHdr = summary.hdr;
+    header.hasDisparity = options.disparity;
     // Moving the crop window right by step pixels moves the scene left by as much in the next view:
     // every pixel has disparity step.
-    layout.maxDisparity = options.step;
+    header.maxDisparity = options.step;
     synth::writeLightfield(
-        outputPath, layout,
+        outputPath, header,
         [&](int column, int row) {
             return crop(picture, plan.left + column * options.step, plan.top + row * options.step,
                         plan.viewWidth, plan.viewHeight);
