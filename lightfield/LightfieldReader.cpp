@@ -54,8 +54,6 @@ FeatureLayers LightfieldReader::nextView()
 void LightfieldReader::readNextViewImages(const ImageSink &sink)
 {
     requireViewsLeft();
-    if (m_progress)
-        m_progress(m_viewsRead, m_header.columns * m_header.rows);
     ++m_viewsRead;
 
     // Sized after the view count was checked against the file, never before.

@@ -37,16 +37,11 @@ public:
         std::function<void(FeatureLayer layer, const std::vector<unsigned char> &bytes)>;
     // Reads the next view without OpenGL and hands each of its images to sink as soon as it is
     // read: the colour image (LdrRgb or RgbeImage), then RgbeDisparity when the file has
-    // disparity, so at most one image is held at a time. Counts the view and reports progress as
-    // nextView does, and raises the same errors: "No more lightfield-views available!" after the
+    // disparity, so at most one image is held at a time. Counts the view as nextView does, and
+    // raises the same errors: "No more lightfield-views available!" after the
     // grid, and "is truncated" when the file has shrunk since it was opened. nextView is this plus
     // an upload per image.
     void readNextViewImages(const ImageSink &sink);
-
-    // Called before each view is read, with the views read so far and the grid's count, while the
-    // plane is built: the viewer shows its progress there and may stop the build by throwing.
-    using Progress = std::function<void(int viewsRead, int viewCount)>;
-    void setProgress(Progress progress) { m_progress = std::move(progress); }
 
     const LightfieldHeader &header() const { return m_header; }
     int width() const { return m_header.width; }
@@ -75,5 +70,4 @@ private:
     // One view image, reused: a fresh buffer per image would be zero-filled and, at its size,
     // mapped afresh from the system every time.
     std::vector<unsigned char> m_buffer;
-    Progress m_progress;
 };

@@ -291,10 +291,6 @@ private slots:
                       + data);
         const WithoutCurrentContext noContext(m_gl);
         LightfieldReader reader(QUrl::fromLocalFile(path));
-        QStringList progress;
-        reader.setProgress([&progress](int viewsRead, int viewCount) {
-            progress << QStringLiteral("%1/%2").arg(viewsRead).arg(viewCount);
-        });
 
         // Uploading needs the context that reading does not; refused, it consumes no view.
         QCOMPARE(configurationErrorOf([&reader] { reader.nextView(); }),
@@ -312,13 +308,11 @@ private slots:
         }
         QCOMPARE(read.layers, expectedLayers);
         QCOMPARE(read.bytes, data);
-        QCOMPARE(progress, QStringList({"0/4", "1/4", "2/4", "3/4"}));
 
         QCOMPARE(configurationErrorOf([&] { reader.readNextViewImages(read.sink()); }),
                  QStringLiteral("No more lightfield-views available!"));
         QCOMPARE(read.layers.size(), 4 * images);
         QCOMPARE(reader.viewsRead(), 4);
-        QCOMPARE(progress.size(), 4);
     }
 
     void readingStopsWhereTheFileEnds()
