@@ -20,3 +20,4 @@ extern const Benchmark hdrBenchmark;
 extern const Benchmark soakBenchmark;
 extern const Benchmark estimateBenchmark;
 extern const Benchmark idleBenchmark;
+extern const Benchmark bilateralBenchmark;

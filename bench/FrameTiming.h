@@ -3,10 +3,15 @@
 // The frames of a pipeline and the floors they are held against: a plain copy of a texture and
 // reading and uploading a file's views.
 
+#include "lightfield/FeatureLayers.h"
+
 #include <QString>
+
+#include <vector>
 
 class GLTestContext;
 class LightfieldPlane;
+class LightfieldReader;
 class QOpenGLTexture;
 struct Pipeline;
 
@@ -25,8 +30,10 @@ enum class CopyTiming
 double copyMilliseconds(GLTestContext &offscreen, QOpenGLTexture *source, int width, int height,
                         int repeats, CopyTiming timing = CopyTiming::Queued);
 
-// Reading every view of a file and uploading it, with nothing else done: the floor of any plane
-// build of that file.
+// Every view of the reader's file read and uploaded, with nothing else done, in file order.
+std::vector<FeatureLayers> readEveryView(LightfieldReader &reader);
+
+// The time readEveryView takes on a file: the floor of any plane build of that file.
 double readAndUploadMilliseconds(const QString &path);
 
 // A texture of the plane to copy for the copy floor.

@@ -6,6 +6,7 @@
 //   lfbench soak      whether memory and live GL textures stay flat over many frames
 //   lfbench estimate  disparity estimated from the views against the exact disparity
 //   lfbench idle      the CPU a viewer window takes without input and while dragged
+//   lfbench bilateral what the bilateral plane stage takes to load a light field
 //
 // Figures are printed, never judged: speed depends on the machine.
 
@@ -28,8 +29,8 @@ namespace {
 
 // In the order of --help.
 const Benchmark *const benchmarks[] = {
-    &warpBenchmark, &pipelineBenchmark, &hdrBenchmark,
-    &soakBenchmark, &estimateBenchmark, &idleBenchmark,
+    &warpBenchmark,     &pipelineBenchmark, &hdrBenchmark,       &soakBenchmark,
+    &estimateBenchmark, &idleBenchmark,     &bilateralBenchmark,
 };
 
 QString description()
@@ -95,6 +96,15 @@ int main(int argc, char *argv[])
         {QStringLiteral("configs"),
          QStringLiteral("hdr, soak: build configurations, comma-separated (default: all eleven)."),
          QStringLiteral("A,B,...")},
+        {QStringLiteral("no-disparity"),
+         QStringLiteral("bilateral: the stage leaves the file's disparity out, as viewer-bilateral "
+                        "does.")},
+        {QStringLiteral("cells-only"),
+         QStringLiteral("bilateral: only the window sampled in cells, not every texel.")},
+        {QStringLiteral("pictures"),
+         QStringLiteral("bilateral: writes view (0, 0) of each file, as both programs show it, "
+                        "into DIR."),
+         QStringLiteral("DIR")},
     });
     parser.process(application);
     const Benchmark *benchmark = findBenchmark(parser.positionalArguments().value(0));
