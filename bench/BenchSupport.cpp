@@ -104,9 +104,16 @@ const BuildConfiguration *namedConfiguration(const QString &name)
 
 } // namespace
 
-const BuildConfiguration *configurationOption(const QCommandLineParser &options)
+std::optional<ProgramOnFile> programOnFile(const QCommandLineParser &options)
 {
-    return namedConfiguration(options.value(QStringLiteral("config")));
+    const QStringList files = fileArguments(options);
+    if (files.isEmpty())
+        return std::nullopt;
+    const BuildConfiguration *configuration =
+        namedConfiguration(options.value(QStringLiteral("config")));
+    if (!configuration)
+        return std::nullopt;
+    return ProgramOnFile {configuration, files[0]};
 }
 
 std::vector<const BuildConfiguration *> chosenConfigurations(const QCommandLineParser &options)

@@ -6,13 +6,14 @@
 
 #include <QByteArray>
 #include <QOpenGLFunctions_3_3_Core>
+#include <QString>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 class LightfieldReader;
 class QCommandLineParser;
-class QString;
 class QStringList;
 
 using Bytes = std::vector<std::uint8_t>;
@@ -41,8 +42,16 @@ QStringList fileArguments(const QCommandLineParser &options);
 // "64x64 views, 3x3 grid, RGBE with disparity"
 QByteArray lightfieldSummary(const LightfieldReader &reader);
 
-// The build configuration that --config names, or null after saying there is none of that name.
-const BuildConfiguration *configurationOption(const QCommandLineParser &options);
+// What pipeline and idle run: the build configuration that --config names on the first file
+// named after the command.
+struct ProgramOnFile
+{
+    const BuildConfiguration *configuration = nullptr;
+    QString file;
+};
+
+// Nothing after saying that the file or the configuration is missing.
+std::optional<ProgramOnFile> programOnFile(const QCommandLineParser &options);
 
 // The configurations that --configs names, all of them without it; empty after a message when a
 // name is unknown or none is given.

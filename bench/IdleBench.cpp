@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 
 namespace {
 
@@ -56,19 +57,18 @@ void sendMouse(QWindow &window, QEvent::Type type, QPointF position, Qt::MouseBu
 // it, and while a left-button drag goes round and round.
 int runIdle(const QCommandLineParser &options)
 {
-    const QStringList files = fileArguments(options);
-    if (files.isEmpty())
+    const std::optional<ProgramOnFile> program = programOnFile(options);
+    if (!program)
         return 2;
-    const BuildConfiguration *configuration = configurationOption(options);
-    if (!configuration)
-        return 2;
+    const BuildConfiguration *configuration = program->configuration;
+    const QString &file = program->file;
     setActiveBuildConfiguration(*configuration);
     setFatalErrorHandler([](const QString &message) {
         std::fprintf(stderr, "lfbench idle: %s\n", qPrintable(message));
         std::exit(1);
     });
 
-    LightfieldRenderer window(QUrl::fromLocalFile(files[0]));
+    LightfieldRenderer window(QUrl::fromLocalFile(file));
     window.show();
     // The title says the light field is loading until the first picture is shown.
     QElapsedTimer loading;
@@ -81,9 +81,8 @@ int runIdle(const QCommandLineParser &options)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     }
     const LightfieldReader &reader = *window.reader();
-    std::printf("%s on %s: %s, loaded in %.1f s\n", configuration->name.c_str(),
-                qPrintable(files[0]), lightfieldSummary(reader).constData(),
-                loading.elapsed() / 1000.0);
+    std::printf("%s on %s: %s, loaded in %.1f s\n", configuration->name.c_str(), qPrintable(file),
+                lightfieldSummary(reader).constData(), loading.elapsed() / 1000.0);
     // A picture that still adapts after the load has a moment to settle.
     printCpuOver("settling", 2.0, window);
     printCpuOver("without input", 10.0, window);

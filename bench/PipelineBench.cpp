@@ -30,12 +30,11 @@ std::optional<QSize> parseSize(const QString &text)
 
 int runPipeline(GLTestContext &offscreen, const QCommandLineParser &options)
 {
-    const QStringList files = fileArguments(options);
-    if (files.isEmpty())
+    const std::optional<ProgramOnFile> program = programOnFile(options);
+    if (!program)
         return 2;
-    const BuildConfiguration *configuration = configurationOption(options);
-    if (!configuration)
-        return 2;
+    const BuildConfiguration *configuration = program->configuration;
+    const QString &file = program->file;
     const int frames = options.value(QStringLiteral("frames")).toInt();
 
     std::optional<QSize> window;
@@ -47,7 +46,7 @@ int runPipeline(GLTestContext &offscreen, const QCommandLineParser &options)
         }
     }
 
-    Pipeline pipeline = buildPipeline(files[0], *configuration);
+    Pipeline pipeline = buildPipeline(file, *configuration);
     const LightfieldReader &reader = *pipeline.reader;
     if (!window)
         window = QSize(reader.width(), reader.height());
@@ -58,10 +57,10 @@ int runPipeline(GLTestContext &offscreen, const QCommandLineParser &options)
     const double waitedCopy = copyMilliseconds(offscreen, anyPlaneTexture(*pipeline.plane), width,
                                                height, std::min(frames, 200), CopyTiming::Waited);
 
-    std::printf("%s on %s: %s, %dx%d window\n", configuration->name.c_str(), qPrintable(files[0]),
+    std::printf("%s on %s: %s, %dx%d window\n", configuration->name.c_str(), qPrintable(file),
                 lightfieldSummary(reader).constData(), width, height);
     // Read after the build, so that both find the file in the page cache.
-    const double readAndUpload = readAndUploadMilliseconds(files[0]);
+    const double readAndUpload = readAndUploadMilliseconds(file);
     std::printf("plane build        %10.1f ms\n", pipeline.buildMilliseconds);
     std::printf("read + upload      %10.1f ms (every view read and uploaded, nothing else)\n",
                 readAndUpload);
