@@ -24,6 +24,7 @@ double psnr(const Bytes &a, const Bytes &b);
 // Memory in use through malloc and new, exact to the byte: resident memory moves in the steps in
 // which the allocator takes and returns whole regions, a leak moves this.
 double heapMegabytes();
+// Resident memory of the process; -1 where /proc does not say.
 double residentMegabytes();
 
 // GL texture names alive.
