@@ -1,60 +1,92 @@
 #include "BuildConfiguration.h"
 
+#include "deliverables/ProgramNames.h"
+
+#include <iterator>
+#include <string_view>
+
 namespace {
 
-BuildConfiguration make(std::string name, HdrPlaneStage planeStage, HdrPostProcessor postProcessor)
+constexpr BuildConstants make(HdrPlaneStage planeStage, HdrPostProcessor postProcessor)
 {
-    BuildConfiguration configuration;
-    configuration.name = std::move(name);
-    configuration.planeStage = planeStage;
-    configuration.postProcessor = postProcessor;
-    return configuration;
+    BuildConstants constants;
+    constants.planeStage = planeStage;
+    constants.postProcessor = postProcessor;
+    return constants;
 }
+
+constexpr BuildConstants interpolatingReinhard05(float brightness)
+{
+    BuildConstants constants =
+        make(HdrPlaneStage::Linear, HdrPostProcessor::InterpolatingReinhard05);
+    constants.postProcessorBrightness = brightness;
+    return constants;
+}
+
+constexpr BuildConstants curve(int trimPassLimit)
+{
+    BuildConstants constants = make(HdrPlaneStage::Curve, HdrPostProcessor::LdrRgb);
+    constants.trimPassLimit = trimPassLimit;
+    return constants;
+}
+
+// sharedStatistics: one set of statistics for all views, otherwise a set for each.
+constexpr BuildConstants planeReinhard(bool sharedStatistics, float brightness)
+{
+    BuildConstants constants = make(HdrPlaneStage::Reinhard, HdrPostProcessor::LdrRgb);
+    constants.sharedStatistics = sharedStatistics;
+    constants.planeBrightness = brightness;
+    return constants;
+}
+
+constexpr BuildConstants bilateral(bool disparitySampler)
+{
+    BuildConstants constants = make(HdrPlaneStage::Bilateral, HdrPostProcessor::LdrRgb);
+    constants.bilateralDisparitySampler = disparitySampler;
+    return constants;
+}
+
+struct Program
+{
+    std::string_view name;
+    BuildConstants constants;
+};
+
+constexpr Program programs[] = {
+    {"viewer-interp-reinhard05", interpolatingReinhard05(5.0f)},
+    {"viewer-interp-reinhard05-b0", interpolatingReinhard05(0.0f)},
+    {"viewer-reinhard05", make(HdrPlaneStage::Linear, HdrPostProcessor::Reinhard05)},
+    {"viewer-curve", curve(0)},
+    {"viewer-curve-4pass", curve(4)},
+    {"viewer-plane-reinhard-b1", planeReinhard(true, 1.0f)},
+    {"viewer-plane-reinhard-b6", planeReinhard(true, 6.0f)},
+    {"viewer-plane-reinhard-minmax-b5", planeReinhard(false, 5.0f)},
+    {"viewer-plane-reinhard-minmax-b0", planeReinhard(false, 0.0f)},
+    {"viewer-bilateral", bilateral(false)},
+    {"viewer-bilateral-disparity", bilateral(true)},
+};
+
+// The build makes an executable of each name in deliverables/programs.txt, and each finds its
+// constants here by its name: a program missing from the table could not start, and the table's
+// order is the one the list gives the product's table.
+constexpr bool tableNamesTheListedPrograms()
+{
+    if (std::size(programs) != std::size(programNames))
+        return false;
+    for (std::size_t i = 0; i < std::size(programs); ++i) {
+        if (programs[i].name != programNames[i])
+            return false;
+    }
+    return true;
+}
+static_assert(tableNamesTheListedPrograms(),
+              "the table must name the programs of deliverables/programs.txt, in its order");
 
 std::vector<BuildConfiguration> makeConfigurations()
 {
     std::vector<BuildConfiguration> all;
-
-    BuildConfiguration interp = make("viewer-interp-reinhard05", HdrPlaneStage::Linear,
-                                     HdrPostProcessor::InterpolatingReinhard05);
-    interp.postProcessorBrightness = 5.0f;
-    all.push_back(interp);
-    interp.name = "viewer-interp-reinhard05-b0";
-    interp.postProcessorBrightness = 0.0f;
-    all.push_back(interp);
-
-    all.push_back(make("viewer-reinhard05", HdrPlaneStage::Linear, HdrPostProcessor::Reinhard05));
-
-    BuildConfiguration curve = make("viewer-curve", HdrPlaneStage::Curve, HdrPostProcessor::LdrRgb);
-    all.push_back(curve);
-    curve.name = "viewer-curve-4pass";
-    curve.trimPassLimit = 4;
-    all.push_back(curve);
-
-    BuildConfiguration shared =
-        make("viewer-plane-reinhard-b1", HdrPlaneStage::Reinhard, HdrPostProcessor::LdrRgb);
-    shared.sharedStatistics = true;
-    shared.planeBrightness = 1.0f;
-    all.push_back(shared);
-    shared.name = "viewer-plane-reinhard-b6";
-    shared.planeBrightness = 6.0f;
-    all.push_back(shared);
-
-    BuildConfiguration perView =
-        make("viewer-plane-reinhard-minmax-b5", HdrPlaneStage::Reinhard, HdrPostProcessor::LdrRgb);
-    perView.planeBrightness = 5.0f;
-    all.push_back(perView);
-    perView.name = "viewer-plane-reinhard-minmax-b0";
-    perView.planeBrightness = 0.0f;
-    all.push_back(perView);
-
-    BuildConfiguration bilateral =
-        make("viewer-bilateral", HdrPlaneStage::Bilateral, HdrPostProcessor::LdrRgb);
-    all.push_back(bilateral);
-    bilateral.name = "viewer-bilateral-disparity";
-    bilateral.bilateralDisparitySampler = true;
-    all.push_back(bilateral);
-
+    for (const Program &program : programs)
+        all.push_back({program.constants, std::string(program.name)});
     return all;
 }
 

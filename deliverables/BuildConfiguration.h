@@ -22,18 +22,24 @@ enum class HdrPostProcessor
 
 // What one deliverable compiles in. The eleven programs share every source file and differ only
 // in which of these they run with; 8-bit files take the same road in all of them.
-struct BuildConfiguration
+struct BuildConstants
 {
-    std::string name; // the executable's name
-    HdrPlaneStage planeStage;
-    HdrPostProcessor postProcessor;
+    HdrPlaneStage planeStage = HdrPlaneStage::Linear;
+    HdrPostProcessor postProcessor = HdrPostProcessor::InterpolatingReinhard05;
     float postProcessorBrightness = 0.0f; // brightness f of a Reinhard post-processor
     float planeBrightness = 0.0f; // brightness f of the Reinhard plane stage
     bool sharedStatistics = false; // Reinhard plane stage: one set of statistics for all views
     int trimPassLimit = 0; // curve plane stage: 0 trims to tolerance, otherwise this many passes
-    // Bilateral plane stage: the disparity map weighs in the filter and marks edges ("disparityImage"
-    // is unit 1). Without it the filter sees luminance only, whatever the file holds.
+    // Bilateral plane stage: the disparity map weighs in the filter and marks edges
+    // ("disparityImage" is unit 1). Without it the filter sees luminance only, whatever the file
+    // holds.
     bool bilateralDisparitySampler = false;
+};
+
+// A deliverable: its name and what it compiles in.
+struct BuildConfiguration : BuildConstants
+{
+    std::string name; // the executable's name
 };
 
 // The eleven deliverables, in the order of the product's table.

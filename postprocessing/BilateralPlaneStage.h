@@ -13,8 +13,9 @@ enum class BilateralSampling
     EveryTexel,
     // One tap per 5 × 5 cell, weighted by the cell's texels inside the window: 49 taps per pixel.
     // What the stage uses. Loading a 9 × 9 light field of 512 × 512 views on llvmpipe takes
-    // 66 s of CPU with the full window and 6 s with the cells; the pictures differ by less than
-    // half a step of 8 bits on average, by more only on a few antialiased borders.
+    // 66 s of CPU with the full window and 6 s with the cells (lfbench bilateral); the pictures
+    // differ by less than half a step of 8 bits on average, by more only on a few antialiased
+    // borders.
     FiveByFiveCells,
 };
 

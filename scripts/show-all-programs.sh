@@ -25,13 +25,7 @@ if [[ -z ${DISPLAY:-} ]] || ! xdotool getdisplaygeometry >/dev/null 2>&1; then
     exec xvfb-run -a -s "-screen 0 1920x1080x24 -noreset" "$0" "${drag[@]}" "$file" "$output"
 fi
 
-programs=(
-    viewer-interp-reinhard05 viewer-interp-reinhard05-b0 viewer-reinhard05
-    viewer-curve viewer-curve-4pass
-    viewer-plane-reinhard-b1 viewer-plane-reinhard-b6
-    viewer-plane-reinhard-minmax-b5 viewer-plane-reinhard-minmax-b0
-    viewer-bilateral viewer-bilateral-disparity
-)
+mapfile -t programs < <(grep -v -e '^#' -e '^[[:space:]]*$' deliverables/programs.txt)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 shown=${#drag[@]}

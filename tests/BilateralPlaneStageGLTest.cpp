@@ -9,11 +9,8 @@
 #include "support/PlaneBuilder.h"
 #include "viewer/gpu/GpuPass.h"
 
-#include <QDir>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <array>
@@ -141,16 +138,6 @@ std::vector<double> referenceTonemap(const HdrView &view, bool useDisparity,
         }
     }
     return display;
-}
-
-// CPU seconds of the whole process, the driver's threads included: on a shared machine a fairer
-// figure than the wall clock.
-double processSeconds()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
-        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 int toByte(double display)
@@ -570,66 +557,6 @@ private slots:
             QFAIL(qPrintable(
                 QStringLiteral("the cells differ from the full window (%1)")
                     .arg(saveComparison(QStringLiteral("bilateral-cells"), cellImage, fullImage))));
-    }
-
-    // Not a test: prints how long the stage takes to load a light field, with the full and the
-    // sampled window, against reading and uploading alone. LF_BILATERAL_BENCH names the file.
-    void loadTimes()
-    {
-        const QByteArray file = qgetenv("LF_BILATERAL_BENCH");
-        if (file.isEmpty())
-            QSKIP("set LF_BILATERAL_BENCH to a .lf2d file to measure load times");
-        // The plane lives until the GL has finished drawing it.
-        using Load = std::function<std::unique_ptr<LightfieldPlane>(LightfieldReader &)>;
-        auto measure = [&](const char *what, const Load &load) {
-            LightfieldReader reader(QUrl::fromLocalFile(QString::fromLocal8Bit(file)));
-            QElapsedTimer timer;
-            const double cpuBefore = processSeconds();
-            timer.start();
-            const auto plane = load(reader);
-            m_gl.gl()->glFinish();
-            std::printf("%-30s %7.2f s wall %7.2f s CPU\n", what, timer.nsecsElapsed() / 1e9,
-                        processSeconds() - cpuBefore);
-            std::fflush(stdout);
-        };
-        measure("reading and uploading views", [this](LightfieldReader &reader) {
-            std::vector<FeatureLayers> views;
-            for (int view = 0; view < reader.rows() * reader.columns(); ++view)
-                views.push_back(reader.nextView());
-            m_gl.gl()->glFinish();
-            return nullptr;
-        });
-        const bool disparity = !qEnvironmentVariableIsSet("LF_BILATERAL_BENCH_NO_DISPARITY");
-        measure("stage, 5 x 5 cells",
-                [&](LightfieldReader &reader) { return buildBilateralPlane(&reader, disparity); });
-        if (!qEnvironmentVariableIsSet("LF_BILATERAL_BENCH_SKIP_FULL")) {
-            measure("stage, every texel", [&](LightfieldReader &reader) {
-                return buildBilateralPlane(&reader, disparity, BilateralSampling::EveryTexel);
-            });
-        }
-    }
-
-    // Not a test: writes view (0, 0) of every file named in LF_BILATERAL_PICTURES (separated by
-    // ':'), as both programs show it, into build/test-output.
-    void pictures()
-    {
-        const QString files = qEnvironmentVariable("LF_BILATERAL_PICTURES");
-        if (files.isEmpty())
-            QSKIP("set LF_BILATERAL_PICTURES to .lf2d files to look at their views");
-        for (const QString &path : files.split(QLatin1Char(':'))) {
-            for (bool useDisparity : {false, true}) {
-                LightfieldReader reader(QUrl::fromLocalFile(path));
-                const auto plane = buildBilateralPlane(&reader, useDisparity);
-                const Bytes bytes = readTextureBytes(*plane->layerAt(0, 0, LdrRgb), reader.width(),
-                                                     reader.height());
-                const QString name = QFileInfo(path).completeBaseName()
-                    + (useDisparity ? QStringLiteral("-bilateral-disparity.png")
-                                    : QStringLiteral("-bilateral.png"));
-                const QString out = QDir(testOutputDirectory()).filePath(name);
-                toQImage(imageOfBytes(bytes, reader.width(), reader.height())).save(out);
-                std::printf("%s\n", qPrintable(out));
-            }
-        }
     }
 };
 

@@ -1,0 +1,56 @@
+#pragma once
+
+// The frames of a pipeline and the floors they are held against: a plain copy of a texture and
+// reading and uploading a file's views.
+
+#include "lightfield/FeatureLayers.h"
+
+#include <QString>
+
+#include <vector>
+
+class GLTestContext;
+class LightfieldPlane;
+class LightfieldReader;
+class QOpenGLTexture;
+struct LoadedPipeline;
+
+// How the copies of the copy floor are timed.
+enum class CopyTiming
+{
+    // Back to back, waited for once at the end: the figure the ratios have always been taken
+    // against. A software driver overlaps the copies and may drop one that the next overwrites
+    // whole, so it is well below what one copy costs a frame.
+    Queued,
+    // Each waited for, as a frame is by its buffer swap.
+    Waited,
+};
+
+// One plain full-screen copy of a texture of width × height, the floor of any frame.
+double copyMilliseconds(GLTestContext &offscreen, QOpenGLTexture *source, int width, int height,
+                        int repeats, CopyTiming timing = CopyTiming::Queued);
+
+// Every view of the reader's file read and uploaded, with nothing else done, in file order.
+std::vector<FeatureLayers> readEveryView(LightfieldReader &reader);
+
+// The time readEveryView takes on a file: the floor of any plane build of that file.
+double readAndUploadMilliseconds(const QString &path);
+
+// A texture of the plane to copy for the copy floor.
+QOpenGLTexture *anyPlaneTexture(const LightfieldPlane &plane);
+
+struct FrameFigures
+{
+    double milliseconds = 0.0; // mean per timed frame
+    double residentBefore = 0.0; // MiB, before and after the timed frames
+    double residentAfter = 0.0;
+    double heapBefore = 0.0; // MiB the allocator has handed out and not had back
+    double heapAfter = 0.0;
+    int texturesBefore = 0; // live GL textures, before and after the timed frames
+    int texturesAfter = 0;
+};
+
+// Frames of the pipeline in a window of width × height while the camera sweeps back and forth
+// across the grid, one window pixel a frame, as a dragging user would move it.
+FrameFigures timeFrames(GLTestContext &offscreen, LoadedPipeline &pipeline, int width, int height,
+                        int frames);
