@@ -94,7 +94,7 @@ RgbaImage expectedPicture(const RgbeView &view, int trimPassLimit)
     float minimum, maximum;
     measuredRange(view, &minimum, &maximum);
     const CurveResult curve = cpuCurve(view, trimPassLimit);
-    return referencePicture(view.width, view.height, halfFloatColours(view.texels), curve.curve,
+    return referencePicture(view.width, view.height, linearColours(view.texels, true), curve.curve,
                             minimum, maximum);
 }
 

@@ -37,6 +37,20 @@ inline std::array<double, 3> tonemap(const double rgb[3], const ViewStatistics &
     return mapped;
 }
 
+// The operator over linear colours (RGBA, 4 a texel), 3 outputs a texel.
+inline std::vector<double> tonemapColours(const std::vector<float> &rgba,
+                                          const ViewStatistics &view, double brightness)
+{
+    std::vector<double> mapped;
+    mapped.reserve(rgba.size() / 4 * 3);
+    for (size_t i = 0; i + 3 < rgba.size(); i += 4) {
+        const double rgb[3] = {rgba[i], rgba[i + 1], rgba[i + 2]};
+        const std::array<double, 3> colour = tonemap(rgb, view, brightness);
+        mapped.insert(mapped.end(), colour.begin(), colour.end());
+    }
+    return mapped;
+}
+
 // Values of 0 to 1 (3 a texel) as the bytes an 8-bit target stores.
 inline std::vector<double> quantised(const std::vector<double> &values)
 {

@@ -105,9 +105,10 @@ inline double halfFloat(double value)
     return std::ldexp(std::nearbyint(std::ldexp(value, -step)), step);
 }
 
-// RGBE texels decoded into linear RGBA (4 floats a texel, alpha 1) as a half-float texture of
-// the linear pass with white point and gamma 1 holds them.
-inline std::vector<float> halfFloatColours(const std::vector<std::uint8_t> &rgbe)
+// RGBE texels decoded into linear RGBA (4 floats a texel, alpha 1); with halfFloats, as a
+// half-float texture of the linear pass with white point and gamma 1 holds them.
+inline std::vector<float> linearColours(const std::vector<std::uint8_t> &rgbe,
+                                        bool halfFloats = false)
 {
     std::vector<float> colours;
     colours.reserve(rgbe.size());
@@ -115,7 +116,7 @@ inline std::vector<float> halfFloatColours(const std::vector<std::uint8_t> &rgbe
         double rgb[3];
         decodeRgbeTexel(&rgbe[i], rgb);
         for (double value : rgb)
-            colours.push_back(float(halfFloat(value)));
+            colours.push_back(float(halfFloats ? halfFloat(value) : value));
         colours.push_back(1.0f);
     }
     return colours;
