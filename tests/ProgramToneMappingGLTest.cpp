@@ -146,10 +146,12 @@ const std::vector<ProgramRow> &programRows()
 const BilateralConstants bilateralConstants = {5.5, 0.5, 0.5, 16, 8.0, 1.0, 1.0, 0.6, 5};
 
 // The light field: two views side by side in one row, the second an exposure sixteen times
-// the first's. Each holds a dim greenish room whose light spans three decades, with a sun in it, a
-// textured bluish wall at disparity 3 and, a stop brighter, a textured greenish wall at disparity
-// 0.5, the room's. The colours make the luminance weights matter; the room and the sun the
-// statistics and the curve, whose every trimming pass changes it; the walls the disparity term.
+// the first's. Each holds a dim room whose light spans three decades, bluish in its darkest
+// quarter and greenish above, with a sun in it; a textured bluish wall at disparity 3; and, a
+// stop brighter, a textured greenish wall at disparity 0.5, the room's. The colours make the
+// luminance weights matter (the darkest and brightest texels are of different hues, so the
+// contrast the statistics give depends on them); the room and the sun the statistics and the
+// curve, whose every trimming pass changes it; the walls the disparity term.
 constexpr int viewWidth = 128;
 constexpr int viewHeight = 96;
 
@@ -163,7 +165,10 @@ void sceneColour(int column, int x, int y, float rgb[3])
         tint[2] = 0.6f;
     } else if (x < 96) {
         level = 0.01f * std::pow(10.0f, 3.0f * float(y * 96 + x) / (96 * 96));
-        tint[0] = 0.6f, tint[2] = 0.4f;
+        if (y < 24)
+            tint[0] = 0.4f, tint[1] = 0.5f, tint[2] = 2.0f;
+        else
+            tint[0] = 0.6f, tint[2] = 0.4f;
     } else if (x < 112) {
         level = 30.0f * (1.0f + 0.1f * float((x * 3 + y * 5) % 4));
         tint[0] = 0.5f, tint[1] = 0.8f, tint[2] = 1.6f;
