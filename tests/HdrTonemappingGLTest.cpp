@@ -137,22 +137,6 @@ class HdrTonemappingGLTest : public QObject
         }
     }
 
-    static void stretchReference(std::vector<double> *bytes)
-    {
-        // Quantised as the RGBA8 target does, measured by luminance, stretched to 0..255.
-        int minimum = 255, maximum = 0;
-        for (double &byte : *bytes)
-            byte = std::lround(std::clamp(byte, 0.0, 1.0) * 255.0);
-        for (size_t i = 0; i < bytes->size(); i += 3) {
-            const int luminance = int(std::lround(0.2126 * (*bytes)[i] + 0.7152 * (*bytes)[i + 1]
-                                                  + 0.0722 * (*bytes)[i + 2]));
-            minimum = std::min(minimum, luminance);
-            maximum = std::max(maximum, luminance);
-        }
-        for (double &byte : *bytes)
-            byte = std::clamp((byte - minimum) / (maximum - minimum), 0.0, 1.0) * 255.0;
-    }
-
 private slots:
     void initTestCase()
     {
@@ -407,7 +391,7 @@ private slots:
             }
             expected.insert(expected.end(), mixed, mixed + 3);
         }
-        stretchReference(&expected);
+        expected = stretchedToTheirRange(expected);
         const std::vector<std::uint8_t> result = readTextureBytes(*out, width, height);
         for (int i = 0; i < width * height; ++i) {
             for (int channel = 0; channel < 3; ++channel) {
