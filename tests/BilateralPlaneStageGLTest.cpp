@@ -3,6 +3,7 @@
 #include "lightfield/LightfieldReader.h"
 #include "lightfield/Rgbe.h"
 #include "postprocessing/BilateralPlaneStage.h"
+#include "support/BilateralReference.h"
 #include "support/GLImages.h"
 #include "support/GLTestContext.h"
 #include "support/LightfieldFiles.h"
@@ -21,123 +22,18 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// An RGBE view in GL row order, with its disparity (empty: none).
-struct HdrView
+// The reference's constants for the settings a pass runs with.
+BilateralConstants constantsOf(const BilateralSettings &settings)
 {
-    int width = 0;
-    int height = 0;
-    Bytes rgbe; // 4 per texel
-    std::vector<float> disparity; // 1 per texel
-};
-
-// Linear colour and disparity of a texel of a made-up view; x, y in GL texel coordinates.
-using ColourFunction = std::function<void(int x, int y, float rgb[3])>;
-using DisparityFunction = std::function<float(int x, int y)>;
-
-HdrView makeView(int width, int height, const ColourFunction &colour,
-                 const DisparityFunction &disparity = {})
-{
-    HdrView view {width, height, {}, {}};
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            float rgb[3];
-            colour(x, y, rgb);
-            std::uint8_t texel[4];
-            encodeRgbe(rgb[0], rgb[1], rgb[2], texel);
-            view.rgbe.insert(view.rgbe.end(), texel, texel + 4);
-            if (disparity)
-                view.disparity.push_back(disparity(x, y));
-        }
-    }
-    return view;
-}
-
-// GL_MIRRORED_REPEAT on texel indices: -1 reads 0, n reads n - 1.
-int mirrored(int index, int size)
-{
-    const int period = 2 * size;
-    const int folded = ((index % period) + period) % period;
-    return folded < size ? folded : period - 1 - folded;
-}
-
-// The base/detail operator on the CPU, in double precision, written from its definition: display
-// values (before the 8-bit target clamps them) of every texel, 3 per texel. The window is taken
-// at every texel, or in 5 × 5 cells as the stage samples it.
-std::vector<double> referenceTonemap(const HdrView &view, bool useDisparity,
-                                     const BilateralSettings &settings)
-{
-    const int width = view.width, height = view.height;
-    const double black = std::ldexp(1.0, -32);
-    std::vector<double> rgb(size_t(width) * height * 3), luminance(size_t(width) * height),
-        intensity(luminance.size());
-    for (size_t i = 0; i < luminance.size(); ++i) {
-        float decoded[3];
-        decodeRgbe(&view.rgbe[i * 4], decoded);
-        for (int channel = 0; channel < 3; ++channel)
-            rgb[i * 3 + channel] = decoded[channel];
-        luminance[i] = 0.2126 * decoded[0] + 0.7152 * decoded[1] + 0.0722 * decoded[2];
-        intensity[i] = std::log2(std::max(luminance[i], black));
-    }
-    auto index = [&](int x, int y) {
-        return size_t(mirrored(y, height)) * width + mirrored(x, width);
-    };
-    auto disparity = [&](int x, int y) {
-        return double(view.disparity[index(x, y)]);
-    };
-    auto gauss = [](double distance, double sigma) {
-        return std::exp(-distance * distance / (2 * sigma * sigma));
-    };
-    // The window in square cells, one tap at the middle of each, weighted by the number of its
-    // texels inside the window.
-    const int cell = settings.sampling == BilateralSampling::EveryTexel ? 1 : 5;
-    const int radius = settings.filterSize;
-    const int reach = (radius + cell / 2) / cell * cell;
-    auto span = [&](int middle) {
-        return std::min(middle + cell / 2, radius) - std::max(middle - cell / 2, -radius) + 1;
-    };
-
-    std::vector<double> display(rgb.size(), 0.0);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const size_t p = index(x, y);
-            if (luminance[p] < black)
-                continue;
-            double sum = 0, weights = 0;
-            for (int dy = -reach; dy <= reach; dy += cell) {
-                for (int dx = -reach; dx <= reach; dx += cell) {
-                    const size_t q = index(x + dx, y + dy);
-                    double weight = span(dx) * span(dy)
-                        * gauss(std::hypot(dx, dy), settings.gaussSigmaPosition)
-                        * gauss(intensity[q] - intensity[p], settings.gaussSigmaIntensity);
-                    if (useDisparity)
-                        weight *= gauss(disparity(x + dx, y + dy) - disparity(x, y),
-                                        settings.gaussSigmaDisparity);
-                    sum += weight * intensity[q];
-                    weights += weight;
-                }
-            }
-            const double base = sum / weights;
-            bool edge = false;
-            if (useDisparity) {
-                const std::pair<int, int> neighbours[] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
-                for (auto [dx, dy] : neighbours)
-                    edge = edge
-                        || std::abs(disparity(x + dx, y + dy) - disparity(x, y))
-                            > settings.gaussSigmaDisparity;
-            }
-            const double compression =
-                edge ? settings.disparityEdgeCompressionFactor : settings.compressionFactor;
-            const double mapped =
-                std::exp2(base * compression + (intensity[p] - base) - settings.absoluteScale);
-            for (int channel = 0; channel < 3; ++channel) {
-                const double linear =
-                    std::pow(rgb[p * 3 + channel] / luminance[p], settings.colourCorrection)
-                    * mapped;
-                display[p * 3 + channel] = std::pow(linear, 1 / 2.2);
-            }
-        }
-    }
-    return display;
+    return {settings.absoluteScale,
+            settings.compressionFactor,
+            settings.disparityEdgeCompressionFactor,
+            settings.filterSize,
+            settings.gaussSigmaPosition,
+            settings.gaussSigmaIntensity,
+            settings.gaussSigmaDisparity,
+            settings.colourCorrection,
+            settings.sampling == BilateralSampling::EveryTexel ? 1 : 5};
 }
 
 int toByte(double display)
@@ -322,8 +218,8 @@ private slots:
         const Bytes actual = runTonemap(view, useDisparity, settings);
         // The GPU's float maths against double precision: one step of the 8-bit target.
         compareWithReference(QStringLiteral("bilateral-reference"), actual,
-                             referenceTonemap(view, useDisparity, settings), view.width,
-                             view.height, 1);
+                             referenceBilateral(view, useDisparity, constantsOf(settings)),
+                             view.width, view.height, 1);
     }
 
     void disparityKeepsSurfacesApart()
@@ -395,7 +291,8 @@ private slots:
                      qPrintable(QStringLiteral("(%1, %2) is not black").arg(x).arg(y)));
         }
         compareWithReference(QStringLiteral("bilateral-black"), out,
-                             referenceTonemap(view, useDisparity, settings), width, height, 1);
+                             referenceBilateral(view, useDisparity, constantsOf(settings)), width,
+                             height, 1);
 
         // A view with nothing lit at all.
         const HdrView dark = makeView(

@@ -1,13 +1,13 @@
 #include "lightfield/LightfieldReader.h"
 #include "lightfield/Rgbe.h"
 #include "postprocessing/CurvePlaneStage.h"
-#include "postprocessing/LinearPlaneStage.h"
-#include "postprocessing/LuminanceStatistics.h"
 #include "postprocessing/TonemappingCurve.h"
+#include "support/CurveReference.h"
 #include "support/GLImages.h"
 #include "support/GLTestContext.h"
 #include "support/LightfieldFiles.h"
 #include "support/PlaneBuilder.h"
+#include "support/ViewStatisticsReference.h"
 #include "viewer/gpu/ShaderLibrary.h"
 
 #include <QTemporaryDir>
@@ -74,10 +74,9 @@ float dimViewWithASun(int x, int y)
 // largest.
 void measuredRange(const RgbeView &view, float *minimum, float *maximum)
 {
-    const LuminanceStatistics statistics =
-        luminanceStatisticsOf(view.texels.data(), std::int64_t(view.width) * view.height);
-    *minimum = std::max(float(statistics.minLuminance()), luminanceFloor);
-    *maximum = float(statistics.maxLuminance());
+    const ViewStatistics statistics = referenceStatistics(view.texels);
+    *minimum = std::max(float(statistics.minimum), luminanceFloor);
+    *maximum = float(statistics.maximum);
 }
 
 CurveResult cpuCurve(const RgbeView &view, int trimPassLimit)
@@ -88,67 +87,14 @@ CurveResult cpuCurve(const RgbeView &view, int trimPassLimit)
                                    trimPassLimit);
 }
 
-// The curve read between bin centres, as the pass's linear filter does: position 0 is bin 0,
-// position 1 the last bin.
-double curveAt(const ToneCurve &curve, double position)
-{
-    const double x = std::clamp(position, 0.0, 1.0) * (curveBins - 1);
-    const int low = std::min(int(x), curveBins - 2);
-    const double fraction = x - low;
-    return ((1.0 - fraction) * curve[size_t(low)] + fraction * curve[size_t(low) + 1]) / 255.0;
-}
-
-// The curve pass on one linear colour, channels 0 to 1: the curve's display position P shown on a
-// display of 0.3 to 300 cd/m² with gamma 2.2, the colour restored with the saturation exponent
-// 0.6 in linear light.
-std::array<double, 3> referenceColour(const float rgb[3], const ToneCurve &curve, float minimum,
-                                      float maximum)
-{
-    std::array<double, 3> result {};
-    const double luminance = 0.2126 * rgb[0] + 0.7152 * rgb[1] + 0.0722 * rgb[2];
-    if (!(luminance > 0.0))
-        return result;
-    const double lnMinimum = std::log(double(minimum));
-    const double range = std::log(double(maximum)) - lnMinimum;
-    const double position =
-        range > 0.0 && std::isfinite(range) ? (std::log(luminance) - lnMinimum) / range : 0.0;
-    const double displayPosition = curveAt(curve, position);
-    const double relative = std::exp((displayPosition - 1.0) * std::log(1000.0));
-    for (int channel = 0; channel < 3; ++channel) {
-        const double restored = std::pow(rgb[channel] / luminance, 0.6) * relative;
-        result[size_t(channel)] =
-            std::pow(std::clamp((restored - 0.001) / 0.999, 0.0, 1.0), 1.0 / 2.2);
-    }
-    return result;
-}
-
-RgbaImage referencePicture(int width, int height, const std::vector<float> &linear,
-                           const ToneCurve &curve, float minimum, float maximum)
-{
-    RgbaImage picture {width, height, std::vector<float>(linear.size())};
-    for (size_t i = 0; i < linear.size(); i += 4) {
-        const std::array<double, 3> colour = referenceColour(&linear[i], curve, minimum, maximum);
-        for (int channel = 0; channel < 3; ++channel)
-            picture.texels[i + channel] = float(colour[size_t(channel)]);
-        picture.texels[i + 3] = 1.0f;
-    }
-    return picture;
-}
-
 // What the stage should store for a view: its range and curve measured on the CPU, and the
-// reference pass over its texels as the linear pass decodes them into half floats. The decode is
-// taken from the GPU because it is not exact there: Mesa's pow(x, 1.0) is off by up to 1e-3,
-// which moves a texel by a fifth of a curve bin, a byte where the curve is steep.
+// reference pass over its texels as the linear pass decodes them into half floats.
 RgbaImage expectedPicture(const RgbeView &view, int trimPassLimit)
 {
     float minimum, maximum;
     measuredRange(view, &minimum, &maximum);
     const CurveResult curve = cpuCurve(view, trimPassLimit);
-    ScopedFramebuffer framebuffer;
-    const OwnedTexture linear = linearTonemap(uploadRgba8(view.width, view.height, view.texels),
-                                              view.width, view.height, 1.0f, 1.0f);
-    return referencePicture(view.width, view.height,
-                            readTextureFloats(*linear, view.width, view.height), curve.curve,
+    return referencePicture(view.width, view.height, linearColours(view.texels, true), curve.curve,
                             minimum, maximum);
 }
 

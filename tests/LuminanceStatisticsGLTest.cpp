@@ -82,15 +82,23 @@ private slots:
 
     void statisticsOfKnownTexels()
     {
-        // (128, 128, 128, 136): a scale of 1. (1, 0, 0, 137): red 2, luminance 0.4252.
-        const Bytes texels = {128, 128, 128, 136, 1, 0, 0, 137};
-        const LuminanceStatistics statistics = luminanceStatisticsOf(texels.data(), 2);
-        QCOMPARE(statistics.averageRed(), (128.0 + 2.0) / 2.0);
-        QCOMPARE(statistics.averageGreen(), 64.0);
-        QVERIFY(std::abs(statistics.averageLuminance() - (128.0 + 0.4252) / 2.0) < 1e-5);
+        // Each texel's luminance worked out by hand: (128, 128, 128, 136) is grey 128 at a scale
+        // of 1, luminance 128; (1, 0, 0, 137) red 2, 0.2126 × 2 = 0.4252; (0, 128, 0, 136) green
+        // 128, 0.7152 × 128 = 91.5456; (0, 0, 128, 137) blue 256, 0.0722 × 256 = 18.4832. The
+        // colours tell the three weights apart.
+        const Bytes texels = {128, 128, 128, 136, 1, 0, 0, 137, 0, 128, 0, 136, 0, 0, 128, 137};
+        const double luminances[4] = {128.0, 0.4252, 91.5456, 18.4832};
+        const LuminanceStatistics statistics = luminanceStatisticsOf(texels.data(), 4);
+        QCOMPARE(statistics.averageRed(), (128.0 + 2.0) / 4.0);
+        QCOMPARE(statistics.averageGreen(), (128.0 + 128.0) / 4.0);
+        QCOMPARE(statistics.averageBlue(), (128.0 + 256.0) / 4.0);
+        QVERIFY(std::abs(statistics.averageLuminance() - (128.0 + 0.4252 + 91.5456 + 18.4832) / 4.0)
+                < 1e-5);
         QVERIFY(std::abs(statistics.minLuminance() - 0.4252) < 1e-6);
         QCOMPARE(statistics.maxLuminance(), 128.0);
-        const double logAverage = (std::log(128.0 + 0.00001) + std::log(0.4252 + 0.00001)) / 2.0;
+        double logAverage = 0.0;
+        for (double luminance : luminances)
+            logAverage += std::log(luminance + 0.00001) / 4.0;
         QVERIFY(std::abs(statistics.averageLogLuminance() - logAverage) < 1e-5);
         const double key = (std::log(128.0) - logAverage) / (std::log(128.0) - std::log(0.4252));
         QVERIFY(std::abs(statistics.contrast() - (0.3 + 0.7 * std::pow(key, 1.4))) < 1e-5);

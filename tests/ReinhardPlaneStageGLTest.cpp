@@ -1,7 +1,6 @@
 #include "deliverables/BuildConfiguration.h"
 #include "lightfield/LightfieldReader.h"
 #include "lightfield/Rgbe.h"
-#include "postprocessing/LuminanceStatistics.h"
 #include "postprocessing/PlaneStages.h"
 #include "postprocessing/ReinhardPlaneStage.h"
 #include "support/GLImages.h"
@@ -81,24 +80,11 @@ class ReinhardPlaneStageGLTest : public QObject
         return views;
     }
 
-    // The operator on a view with the given statistics, quantised to bytes as the 8-bit target
-    // does, then stretched from [low, high] (bytes).
-    static std::vector<double> reference(const std::vector<std::uint8_t> &rgbe,
-                                         const ViewStatistics &statistics, double brightness,
-                                         int low, int high)
+    // The operator on a view's texels as the linear pass stores them, with the given statistics.
+    static std::vector<double> mapped(const std::vector<std::uint8_t> &rgbe,
+                                      const ViewStatistics &statistics, double brightness)
     {
-        std::vector<double> out;
-        for (size_t i = 0; i < rgbe.size(); i += 4) {
-            float decoded[3];
-            decodeRgbe(&rgbe[i], decoded);
-            const double rgb[3] = {decoded[0], decoded[1], decoded[2]};
-            const std::array<double, 3> mapped = tonemap(rgb, statistics, brightness);
-            for (double value : mapped) {
-                const double byte = std::lround(std::clamp(value, 0.0, 1.0) * 255.0);
-                out.push_back(std::clamp((byte - low) / double(high - low), 0.0, 1.0) * 255.0);
-            }
-        }
-        return out;
+        return tonemapColours(linearColours(rgbe, true), statistics, brightness);
     }
 
     static QString compare(const std::vector<std::uint8_t> &actual,
@@ -144,28 +130,21 @@ private slots:
         QCOMPARE(plane->supportedLayers(), KeyList({LdrRgb, Disparity, DisparityTiles}));
         QVERIFY(plane->supportedParameters().empty());
 
-        // Means of the views' means; the smallest minimum (the pool starts at 10000) and the
-        // largest maximum; the contrast derived from those.
         const auto views = encodedViews(2, 2, gradient);
-        ViewStatistics pooled {0, 0, 0, 0, 0, 10000.0, 0, 0};
-        for (const auto &view : views) {
-            const LuminanceStatistics own = luminanceStatisticsOf(view.data(), width * height);
-            pooled.red += own.averageRed() / 4;
-            pooled.green += own.averageGreen() / 4;
-            pooled.blue += own.averageBlue() / 4;
-            pooled.luminance += own.averageLuminance() / 4;
-            pooled.logLuminance += own.averageLogLuminance() / 4;
-            pooled.minimum = std::min(pooled.minimum, own.minLuminance());
-            pooled.maximum = std::max(pooled.maximum, own.maxLuminance());
-        }
-        pooled.contrast = contrastExponent(pooled.logLuminance, pooled.minimum, pooled.maximum);
+        std::vector<ViewStatistics> own;
+        for (const auto &view : views)
+            own.push_back(referenceStatistics(view));
+        const ViewStatistics pooled = pooledStatistics(own);
         for (int row = 0; row < 2; ++row) {
             for (int column = 0; column < 2; ++column) {
                 const auto shown =
                     readTextureBytes(*plane->layerAt(column, row, LdrRgb), width, height);
                 // Half-float linear colour and two 8-bit roundings: two steps.
                 const QString mismatch = compare(
-                    shown, reference(views[size_t(row * 2 + column)], pooled, 1.0, 0, 230), 2.0);
+                    shown,
+                    stretched(quantised(mapped(views[size_t(row * 2 + column)], pooled, 1.0)), 0,
+                              230),
+                    2.0);
                 QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
                 QVERIFY(plane->layerAt(column, row, Disparity));
             }
@@ -185,20 +164,13 @@ private slots:
         const auto plane = buildReinhardPlane(&reader, {true, -10.0f});
         QCOMPARE(plane->supportedLayers(), KeyList({LdrRgb}));
         const auto view = encodedViews(1, 1, bright)[0];
-        const LuminanceStatistics own = luminanceStatisticsOf(view.data(), width * height);
-        const ViewStatistics pooled {
-            own.averageRed(),
-            own.averageGreen(),
-            own.averageBlue(),
-            own.averageLuminance(),
-            own.averageLogLuminance(),
-            10000.0,
-            own.maxLuminance(),
-            contrastExponent(own.averageLogLuminance(), 10000.0, own.maxLuminance())};
-        QVERIFY(own.minLuminance() > 10000.0);
+        const ViewStatistics own = referenceStatistics(view);
+        QVERIFY(own.minimum > 10000.0);
+        const ViewStatistics pooled = pooledStatistics({own});
+        QCOMPARE(pooled.minimum, 10000.0);
         const QString mismatch =
             compare(readTextureBytes(*plane->layerAt(0, 0, LdrRgb), width, height),
-                    reference(view, pooled, -10.0, 0, 230), 2.0);
+                    stretched(quantised(mapped(view, pooled, -10.0)), 0, 230), 2.0);
         QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
     }
 
@@ -209,25 +181,12 @@ private slots:
         const auto plane = buildReinhardPlane(&reader, {false, 5.0f});
         const auto views = encodedViews(2, 1, gradient);
         for (int column = 0; column < 2; ++column) {
-            const LuminanceStatistics own =
-                luminanceStatisticsOf(views[size_t(column)].data(), width * height);
-            const ViewStatistics statistics {own.averageRed(),          own.averageGreen(),
-                                             own.averageBlue(),         own.averageLuminance(),
-                                             own.averageLogLuminance(), own.minLuminance(),
-                                             own.maxLuminance(),        own.contrast()};
-            // The measured range: luminance bytes of the quantised result.
-            const std::vector<double> mapped =
-                reference(views[size_t(column)], statistics, 5.0, 0, 255);
-            int low = 255, high = 0;
-            for (size_t i = 0; i < mapped.size(); i += 3) {
-                const int luminance = int(std::lround(0.2126 * mapped[i] + 0.7152 * mapped[i + 1]
-                                                      + 0.0722 * mapped[i + 2]));
-                low = std::min(low, luminance);
-                high = std::max(high, luminance);
-            }
+            // Its own statistics and contrast, stretched to the measured range: the luminance
+            // bytes of the quantised result.
+            const ViewStatistics own = referenceStatistics(views[size_t(column)]);
             const auto shown = readTextureBytes(*plane->layerAt(column, 0, LdrRgb), width, height);
             const QString mismatch =
-                compare(shown, reference(views[size_t(column)], statistics, 5.0, low, high), 3.0);
+                compare(shown, stretchedToTheirRange(mapped(views[size_t(column)], own, 5.0)), 3.0);
             QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
         }
     }

@@ -139,6 +139,27 @@ private slots:
             QCOMPARE(thresholdVersusIntensity(luminance), float(std::pow(10.0, -2.86)));
     }
 
+    void luminanceOfColouredTexels_data()
+    {
+        // Mantissas at exponent 136 are the values themselves; 140 scales them by 16.
+        QTest::addColumn<QVector<int>>("rgbe");
+        QTest::addColumn<double>("luminance");
+        QTest::newRow("red 128") << QVector<int>({128, 0, 0, 136}) << 0.2126 * 128;
+        QTest::newRow("green 128") << QVector<int>({0, 128, 0, 136}) << 0.7152 * 128;
+        QTest::newRow("blue 128") << QVector<int>({0, 0, 128, 136}) << 0.0722 * 128;
+        QTest::newRow("16, 32, 48")
+            << QVector<int>({1, 2, 3, 140}) << 0.2126 * 16 + 0.7152 * 32 + 0.0722 * 48;
+    }
+
+    void luminanceOfColouredTexels()
+    {
+        QFETCH(QVector<int>, rgbe);
+        QFETCH(double, luminance);
+        const std::uint8_t texel[4] = {std::uint8_t(rgbe[0]), std::uint8_t(rgbe[1]),
+                                       std::uint8_t(rgbe[2]), std::uint8_t(rgbe[3])};
+        QCOMPARE(texelLuminance(texel), float(luminance));
+    }
+
     void binOfLuminance_data()
     {
         QTest::addColumn<float>("luminance");
