@@ -101,7 +101,18 @@ public:
         , m_scale(options.maxDisparity / baseBound)
         , m_dx(cameraX - (options.columns - 1) / 2.0)
         , m_dy(cameraY - (options.rows - 1) / 2.0)
-    { }
+    {
+        // What trace needs of every layer for every ray, worked out once per camera.
+        for (int index = 0; index < layerCount; ++index) {
+            const ClutterLayer &layer = layers[index];
+            Plane &plane = m_planes[index];
+            plane.a = layer.slant.a * m_scale;
+            plane.b = layer.slant.b * m_scale / m_width;
+            plane.c = layer.slant.c * m_scale / m_height;
+            plane.denominator = 1.0 - plane.b * m_dx - plane.c * m_dy;
+            plane.poleLeft = std::round(layer.p0 * m_width);
+        }
+    }
 
     // The nearest layer seen at picture position (x, y) of this camera, in pixels. A point P of
     // a layer with disparity d(P) is seen at P − d(P) · Δ; for d affine in P that is one linear
@@ -111,16 +122,13 @@ public:
         Hit best;
         best.disparity = -1e300;
         for (int index = 0; index < layerCount; ++index) {
-            const ClutterLayer &layer = layers[index];
-            const double b = layer.slant.b * m_scale / m_width;
-            const double c = layer.slant.c * m_scale / m_height;
-            const double d =
-                (layer.slant.a * m_scale + b * x + c * y) / (1.0 - b * m_dx - c * m_dy);
+            const Plane &plane = m_planes[index];
+            const double d = (plane.a + plane.b * x + plane.c * y) / plane.denominator;
             if (d <= best.disparity)
                 continue;
             const double px = x + d * m_dx;
             const double py = y + d * m_dy;
-            if (inside(layer, px, py))
+            if (inside(layers[index], plane, px, py))
                 best = {index, d, px, py};
         }
         return best;
@@ -147,15 +155,21 @@ public:
     }
 
 private:
-    bool inside(const ClutterLayer &layer, double px, double py) const
+    // A layer's disparity d = a + b · x + c · y in this camera's terms (b and c per pixel), the
+    // denominator of trace's equation for it, and a pole's left edge in pixels.
+    struct Plane
+    {
+        double a, b, c, denominator, poleLeft;
+    };
+
+    bool inside(const ClutterLayer &layer, const Plane &plane, double px, double py) const
     {
         const double fx = px / m_width;
         const double fy = py / m_height;
         switch (layer.shape) {
-        case Shape::Pole: {
-            const double left = std::round(layer.p0 * m_width);
-            return px >= left && px < left + layer.p1 && fy >= 0.04 && fy < 0.96;
-        }
+        case Shape::Pole:
+            return px >= plane.poleLeft && px < plane.poleLeft + layer.p1 && fy >= 0.04
+                && fy < 0.96;
         case Shape::Wire: {
             const double ax = layer.p0 * m_width, ay = layer.p1 * m_height;
             const double bx = layer.p2 * m_width, by = layer.p3 * m_height;
@@ -183,6 +197,7 @@ private:
     double m_scale;
     double m_dx;
     double m_dy;
+    Plane m_planes[layerCount];
 };
 
 } // namespace
