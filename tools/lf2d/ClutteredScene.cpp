@@ -110,7 +110,14 @@ public:
             plane.b = layer.slant.b * m_scale / m_width;
             plane.c = layer.slant.c * m_scale / m_height;
             plane.denominator = 1.0 - plane.b * m_dx - plane.c * m_dy;
+            // Then d = a / 1 exactly.
+            plane.flat = plane.b == 0 && plane.c == 0;
             plane.poleLeft = std::round(layer.p0 * m_width);
+            plane.ax = layer.p0 * m_width;
+            plane.ay = layer.p1 * m_height;
+            plane.ux = layer.p2 * m_width - plane.ax;
+            plane.uy = layer.p3 * m_height - plane.ay;
+            plane.length2 = plane.ux * plane.ux + plane.uy * plane.uy;
         }
     }
 
@@ -123,7 +130,8 @@ public:
         best.disparity = -1e300;
         for (int index = 0; index < layerCount; ++index) {
             const Plane &plane = m_planes[index];
-            const double d = (plane.a + plane.b * x + plane.c * y) / plane.denominator;
+            const double d =
+                plane.flat ? plane.a : (plane.a + plane.b * x + plane.c * y) / plane.denominator;
             if (d <= best.disparity)
                 continue;
             const double px = x + d * m_dx;
@@ -155,37 +163,40 @@ public:
     }
 
 private:
-    // A layer's disparity d = a + b · x + c · y in this camera's terms (b and c per pixel), the
-    // denominator of trace's equation for it, and a pole's left edge in pixels.
+    // A layer's disparity d = a + b · x + c · y in this camera's terms (b and c per pixel) and
+    // the denominator of trace's equation for it; a pole's left edge, and a wire's start, its
+    // direction and that direction's squared length, in pixels.
     struct Plane
     {
-        double a, b, c, denominator, poleLeft;
+        double a, b, c, denominator;
+        bool flat;
+        double poleLeft;
+        double ax, ay, ux, uy, length2;
     };
 
     bool inside(const ClutterLayer &layer, const Plane &plane, double px, double py) const
     {
-        const double fx = px / m_width;
-        const double fy = py / m_height;
         switch (layer.shape) {
         case Shape::Pole:
-            return px >= plane.poleLeft && px < plane.poleLeft + layer.p1 && fy >= 0.04
-                && fy < 0.96;
+            return px >= plane.poleLeft && px < plane.poleLeft + layer.p1 && py / m_height >= 0.04
+                && py / m_height < 0.96;
         case Shape::Wire: {
-            const double ax = layer.p0 * m_width, ay = layer.p1 * m_height;
-            const double bx = layer.p2 * m_width, by = layer.p3 * m_height;
-            const double ux = bx - ax, uy = by - ay;
-            const double t =
-                std::clamp(((px - ax) * ux + (py - ay) * uy) / (ux * ux + uy * uy), 0.0, 1.0);
-            const double ex = px - (ax + t * ux), ey = py - (ay + t * uy);
+            const double t = std::clamp(((px - plane.ax) * plane.ux + (py - plane.ay) * plane.uy)
+                                            / plane.length2,
+                                        0.0, 1.0);
+            const double ex = px - (plane.ax + t * plane.ux), ey = py - (plane.ay + t * plane.uy);
             return ex * ex + ey * ey < 1.0;
         }
         case Shape::Disc: {
-            const double ex = fx - layer.p0;
+            const double ex = px / m_width - layer.p0;
             const double ey = (py - layer.p1 * m_height) / m_width;
             return ex * ex + ey * ey < layer.p2 * layer.p2;
         }
-        case Shape::Wall:
+        case Shape::Wall: {
+            const double fx = px / m_width;
+            const double fy = py / m_height;
             return fx >= layer.p0 && fx < layer.p2 && fy >= layer.p1 && fy < layer.p3;
+        }
         case Shape::Ground:
             return true;
         }
