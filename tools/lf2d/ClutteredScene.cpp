@@ -102,7 +102,8 @@ public:
         , m_dx(cameraX - (options.columns - 1) / 2.0)
         , m_dy(cameraY - (options.rows - 1) / 2.0)
     {
-        // What trace needs of every layer for every ray, worked out once per camera.
+        // What trace needs of every layer for every ray, worked out once per camera; a refocused
+        // picture traces thousands of rays per pixel.
         for (int index = 0; index < layerCount; ++index) {
             const ClutterLayer &layer = layers[index];
             Plane &plane = m_planes[index];
@@ -249,6 +250,40 @@ FloatImage renderClutteredView(const SceneOptions &options, double x, double y)
     for (std::thread &thread : pool)
         thread.join();
     return image;
+}
+
+void addClutteredPointSamples(const SceneOptions &options, double x, double y, double u, double v,
+                              int firstRow, int endRow, double *sums)
+{
+    const Geometry geometry(options, x, y);
+    for (int row = firstRow; row < endRow; ++row) {
+        for (int column = 0; column < options.width; ++column, sums += 3) {
+            const Rgb colour = geometry.shade(geometry.trace(column + u, row + v), options.hdr);
+            sums[0] += colour.r;
+            sums[1] += colour.g;
+            sums[2] += colour.b;
+        }
+    }
+}
+
+std::pair<double, double> clutteredDisparityRange(const SceneOptions &options)
+{
+    double lowest = INFINITY;
+    double highest = -INFINITY;
+    for (const ClutterLayer &layer : layers) {
+        // Slants are affine, so a layer's extremes lie at corners of its extent; the ground
+        // spans the picture, and only the wall and the ground are slanted.
+        const bool ground = layer.shape == Shape::Ground;
+        for (const double fx : {ground ? 0.0 : layer.p0, ground ? 1.0 : layer.p2}) {
+            for (const double fy : {ground ? 0.0 : layer.p1, ground ? 1.0 : layer.p3}) {
+                const double d = layer.slant.a + layer.slant.b * fx + layer.slant.c * fy;
+                lowest = std::min(lowest, d);
+                highest = std::max(highest, d);
+            }
+        }
+    }
+    const double scale = options.maxDisparity / baseBound;
+    return {lowest * scale, highest * scale};
 }
 
 std::vector<float> clutteredDisparityMap(const SceneOptions &options, double x, double y)
