@@ -61,15 +61,16 @@ double rgbeTolerance(const Rgb &value)
     return std::max({value[0], value[1], value[2]}) / 255 * 1.0001;
 }
 
-// True when every pixel within radius of (x, y) lies inside the picture and has disparity d.
+// True when every pixel within radius of (x, y) lies inside the picture and has disparity d, or
+// one within the tolerance of d.
 bool uniformAround(const std::vector<float> &disparity, int width, int height, int x, int y,
-                   int radius, float d)
+                   int radius, float d, float tolerance = 0)
 {
     if (x - radius < 0 || y - radius < 0 || x + radius >= width || y + radius >= height)
         return false;
     for (int j = y - radius; j <= y + radius; ++j) {
         for (int i = x - radius; i <= x + radius; ++i) {
-            if (disparity[std::size_t(j) * width + i] != d)
+            if (std::abs(disparity[std::size_t(j) * width + i] - d) > tolerance)
                 return false;
         }
     }
@@ -291,6 +292,118 @@ private slots:
         }
     }
 
+    void refocusKeepsTheFocusStillAndBlursTheRest_data()
+    {
+        QTest::addColumn<bool>("clutter");
+        QTest::addColumn<double>("focus");
+        QTest::addColumn<double>("aperture");
+        QTest::newRow("background in focus") << false << 1.0 << 1.0;
+        QTest::newRow("triangle in focus") << false << 11.0 << 1.0;
+        QTest::newRow("cluttered scene, nearest disc in focus") << true << 13.0 << 0.5;
+    }
+
+    // From a camera off the centre and between views, so that a wrong sign along either axis
+    // would move the focused surface. Where every ray of the lens reaches that surface, the
+    // picture is the pinhole view's; layers at other disparities lose most of their texture's
+    // contrast.
+    void refocusKeepsTheFocusStillAndBlursTheRest()
+    {
+        QFETCH(bool, clutter);
+        QFETCH(double, focus);
+        QFETCH(double, aperture);
+        SceneOptions options;
+        options.width = options.height = 128;
+        if (clutter) {
+            options.scene = synth::SceneKind::Clutter;
+            options.maxDisparity = 24;
+        }
+        const SyntheticScene scene(options);
+        const double x = clutter ? 4.3 : 3.3;
+        const double y = clutter ? 3.6 : 5.6;
+        const FloatImage view = scene.renderView(x, y);
+        QVERIFY(scene.renderRefocused(x, y, focus, 0).rgb == view.rgb);
+        const FloatImage picture = scene.renderRefocused(x, y, focus, aperture);
+        const std::vector<float> disparity = scene.disparityMap(x, y);
+
+        const int w = options.width;
+        // Only nearer layers can stop a ray on its way to the focused surface, and they spread
+        // over (d − focus) · aperture pixels.
+        const int reach = int(std::ceil((scene.disparityRange().second - focus) * aperture)) + 1;
+        int still = 0;
+        double worst = 0;
+        // Squared differences of horizontal neighbours within layers away from the focus.
+        double viewContrast = 0;
+        double pictureContrast = 0;
+        for (int j = 0; j < options.height; ++j) {
+            for (int i = 0; i + 1 < w; ++i) {
+                const float d = disparity[std::size_t(j) * w + i];
+                if (d == float(focus)
+                    && uniformAround(disparity, w, options.height, i, j, reach, d)) {
+                    worst =
+                        std::max(worst, maxDifference(pixelAt(picture, i, j), pixelAt(view, i, j)));
+                    ++still;
+                } else if (std::abs(d - focus) >= 3
+                           && uniformAround(disparity, w, options.height, i, j, 2, d, 0.25f)) {
+                    for (int c = 0; c < 3; ++c) {
+                        viewContrast +=
+                            std::pow(pixelAt(view, i + 1, j)[c] - pixelAt(view, i, j)[c], 2);
+                        pictureContrast +=
+                            std::pow(pixelAt(picture, i + 1, j)[c] - pixelAt(picture, i, j)[c], 2);
+                    }
+                }
+            }
+        }
+        QVERIFY2(still >= 100, qPrintable(QString("only %1 pixels in focus").arg(still)));
+        QVERIFY2(worst < 1e-5, qPrintable(QString("the focused surface moved by %1").arg(worst)));
+        QVERIFY2(pictureContrast < 0.3 * viewContrast,
+                 qPrintable(QString("contrast %1 of %2").arg(pictureContrast).arg(viewContrast)));
+    }
+
+    // With the background in focus, the rectangle (3.5) spreads 2.5 pixels per view step of
+    // aperture beyond its left and top edges, and no further.
+    void refocusBlursAnEdgeOverItsRadius()
+    {
+        SceneOptions options;
+        options.width = options.height = 160;
+        const SyntheticScene scene(options);
+        const double left = 0.10 * options.width;
+        const double top = 0.15 * options.height;
+        const FloatImage view = scene.renderView(4, 4);
+        for (const double aperture : {1.0, 2.0}) {
+            const FloatImage picture = scene.renderRefocused(4, 4, 1.0, aperture);
+            const double radius = 2.5 * aperture;
+            // Per line across the edge: how far beyond it the picture leaves the pinhole view,
+            // from the centre of the farthest pixel that differs.
+            const auto reach = [&](bool across, int line) {
+                double farthest = 0;
+                const double edge = across ? left : top;
+                for (int k = 0; k < int(edge); ++k) {
+                    const int i = across ? k : line;
+                    const int j = across ? line : k;
+                    const double change =
+                        maxDifference(pixelAt(picture, i, j), pixelAt(view, i, j));
+                    const double distance = edge - (k + 0.5);
+                    if (change > 1e-3)
+                        farthest = std::max(farthest, distance);
+                    else if (distance < radius - 1)
+                        return -1.0; // untouched although the blur should reach it
+                }
+                return farthest;
+            };
+            // Lines clear of the triangle and the disc, whose blur reaches up to 20 pixels.
+            for (int j = 48; j < 80; ++j) {
+                const double r = reach(true, j);
+                QVERIFY2(r >= radius - 1 && r <= radius + 0.5,
+                         qPrintable(QString("row %1: %2 of %3 px").arg(j).arg(r).arg(radius)));
+            }
+            for (int i = 24; i < 44; ++i) {
+                const double r = reach(false, i);
+                QVERIFY2(r >= radius - 1 && r <= radius + 0.5,
+                         qPrintable(QString("column %1: %2 of %3 px").arg(i).arg(r).arg(radius)));
+            }
+        }
+    }
+
     void fileHoldsRenderedViewsBottomUp_data()
     {
         QTest::addColumn<bool>("hdr");
@@ -355,6 +468,11 @@ private slots:
     {
         QVERIFY_EXCEPTION_THROWN(SyntheticScene(SceneOptions {9, 9, 0}), std::invalid_argument);
         QVERIFY_EXCEPTION_THROWN(SyntheticScene(SceneOptions {9, 0}), std::invalid_argument);
+        const SyntheticScene lens(SceneOptions {9, 9, 8, 8});
+        QVERIFY_EXCEPTION_THROWN(lens.renderRefocused(4, 4, 1, -1), std::invalid_argument);
+        QVERIFY_EXCEPTION_THROWN(lens.renderRefocused(4, 4, NAN, 1), std::invalid_argument);
+        QVERIFY_EXCEPTION_THROWN(lens.renderRefocused(4, 4, 1, INFINITY), std::invalid_argument);
+        QVERIFY_EXCEPTION_THROWN(lens.renderRefocused(4, 4, 1, 5), std::invalid_argument);
 
         const SyntheticScene scene(SceneOptions {2, 2, 8, 8});
         QTemporaryDir dir;
@@ -374,9 +492,28 @@ private slots:
         const QString output = dir.filePath("grid.lf2d");
         const QString stored = dir.filePath("stored.png");
         const QString between = dir.filePath("between.png");
-        ToolRun run = runTool({"synth", "--columns", "5", "--rows", "3", "--width", "48",
-                               "--height", "32", "--view-spacing", "7", "--exact-view",
-                               "3,1=" + stored, "--exact-view", "3.5,0.25=" + between, output});
+        const QString pinhole = dir.filePath("pinhole.png");
+        const QString refocused = dir.filePath("refocused.png");
+        ToolRun run = runTool({"synth",
+                               "--columns",
+                               "5",
+                               "--rows",
+                               "3",
+                               "--width",
+                               "48",
+                               "--height",
+                               "32",
+                               "--view-spacing",
+                               "7",
+                               "--exact-view",
+                               "3,1=" + stored,
+                               "--exact-view",
+                               "3.5,0.25=" + between,
+                               "--exact-refocus",
+                               "3,1,7.25,0=" + pinhole,
+                               "--exact-refocus",
+                               "2.5,1.5,3.5,0.5=" + refocused,
+                               output});
         QVERIFY2(run.exitCode == 0, qPrintable(run.errors));
         const SceneOptions options {5, 3, 48, 32, 7};
         const ParsedFile file = readLightfield(output);
@@ -399,43 +536,94 @@ private slots:
         // X is the column and Y the row also between the stored views.
         QCOMPARE(QImage(between).convertToFormat(QImage::Format_RGB888),
                  synth::toDisplayImage(SyntheticScene(options).renderView(3.5, 0.25), false));
+        // A lens without aperture is the pinhole, to the byte; with one, X, Y, F and R are
+        // taken in that order.
+        QCOMPARE(QImage(pinhole), QImage(stored));
+        QCOMPARE(QImage(refocused).convertToFormat(QImage::Format_RGB888),
+                 synth::toDisplayImage(SyntheticScene(options).renderRefocused(2.5, 1.5, 3.5, 0.5),
+                                       false));
 
         // Exact views alone need no light field.
         const QString hdrView = dir.filePath("hdr.png");
+        const QString hdrRefocused = dir.filePath("hdr-refocused.png");
         run = runTool({"synth", "--hdr", "--no-disparity", "--width", "20", "--height", "30",
-                       "--exact-view", "1.5,6=" + hdrView});
+                       "--exact-view", "1.5,6=" + hdrView, "--exact-refocus",
+                       "1.5,6,1,0.75=" + hdrRefocused});
         QVERIFY2(run.exitCode == 0, qPrintable(run.errors));
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 4);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 7);
         SceneOptions hdrOptions {9, 9, 20, 30, 20, true, false};
         QCOMPARE(QImage(hdrView).convertToFormat(QImage::Format_RGB888),
                  synth::toDisplayImage(SyntheticScene(hdrOptions).renderView(1.5, 6), true));
+        QCOMPARE(QImage(hdrRefocused).convertToFormat(QImage::Format_RGB888),
+                 synth::toDisplayImage(SyntheticScene(hdrOptions).renderRefocused(1.5, 6, 1, 0.75),
+                                       true));
+
+        // The cluttered scene, both encodings.
+        for (const bool hdr : {false, true}) {
+            const QString clutter = dir.filePath(hdr ? "clutter-hdr.png" : "clutter.png");
+            QStringList arguments {"synth",
+                                   "--scene",
+                                   "clutter",
+                                   "--width",
+                                   "24",
+                                   "--height",
+                                   "20",
+                                   "--exact-refocus",
+                                   "4.5,3,16,0.5=" + clutter};
+            if (hdr)
+                arguments << "--hdr";
+            run = runTool(arguments);
+            QVERIFY2(run.exitCode == 0, qPrintable(run.errors));
+            SceneOptions clutterOptions {9, 9, 24, 20, 20, hdr};
+            clutterOptions.scene = synth::SceneKind::Clutter;
+            clutterOptions.maxDisparity = 24;
+            QCOMPARE(QImage(clutter).convertToFormat(QImage::Format_RGB888),
+                     synth::toDisplayImage(
+                         SyntheticScene(clutterOptions).renderRefocused(4.5, 3, 16, 0.5), hdr));
+        }
 
         run = runTool({"synth", "--help"});
         QCOMPARE(run.exitCode, 0);
-        for (const char *option : {"--columns", "--rows", "--width", "--height", "--view-spacing",
-                                   "--hdr", "--no-disparity", "--max-disparity", "--exact-view"})
+        for (const char *option :
+             {"--columns", "--rows", "--width", "--height", "--view-spacing", "--hdr",
+              "--no-disparity", "--max-disparity", "--exact-view", "--exact-refocus"})
             QVERIFY2(run.output.contains(option), option);
     }
 
     void toolRejectsBadArguments_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("no command") << QStringList {};
-        QTest::newRow("unknown command") << QStringList {"render", "out.lf2d"};
-        QTest::newRow("nothing to write") << QStringList {"synth"};
-        QTest::newRow("no columns") << QStringList {"synth", "--columns", "0", "out.lf2d"};
-        QTest::newRow("huge view") << QStringList {"synth", "--width", "9000", "out.lf2d"};
-        QTest::newRow("not a number") << QStringList {"synth", "--rows", "many", "out.lf2d"};
-        QTest::newRow("no spacing") << QStringList {"synth", "--view-spacing", "0", "out.lf2d"};
+        QTest::addColumn<int>("status");
+        QTest::newRow("no command") << QStringList {} << 2;
+        QTest::newRow("unknown command") << QStringList {"render", "out.lf2d"} << 2;
+        QTest::newRow("nothing to write") << QStringList {"synth"} << 2;
+        QTest::newRow("no columns") << QStringList {"synth", "--columns", "0", "out.lf2d"} << 2;
+        QTest::newRow("huge view") << QStringList {"synth", "--width", "9000", "out.lf2d"} << 2;
+        QTest::newRow("not a number") << QStringList {"synth", "--rows", "many", "out.lf2d"} << 2;
+        QTest::newRow("no spacing")
+            << QStringList {"synth", "--view-spacing", "0", "out.lf2d"} << 2;
         QTest::newRow("disparity bound off the scale")
-            << QStringList {"synth", "--max-disparity", "5", "out.lf2d"};
-        QTest::newRow("unknown option") << QStringList {"synth", "--depth", "out.lf2d"};
-        QTest::newRow("two outputs") << QStringList {"synth", "a.lf2d", "b.lf2d"};
-        QTest::newRow("view without file") << QStringList {"synth", "--exact-view", "1,2"};
+            << QStringList {"synth", "--max-disparity", "5", "out.lf2d"} << 2;
+        QTest::newRow("unknown option") << QStringList {"synth", "--depth", "out.lf2d"} << 2;
+        QTest::newRow("two outputs") << QStringList {"synth", "a.lf2d", "b.lf2d"} << 2;
+        QTest::newRow("view without file") << QStringList {"synth", "--exact-view", "1,2"} << 2;
         QTest::newRow("view off the grid")
-            << QStringList {"synth", "--columns", "4", "--exact-view", "3.5,1=v.png"};
+            << QStringList {"synth", "--columns", "4", "--exact-view", "3.5,1=v.png"} << 2;
         QTest::newRow("unwritable output")
-            << QStringList {"synth", "--width", "8", "--height", "8", "missing/out.lf2d"};
+            << QStringList {"synth", "--width", "8", "--height", "8", "missing/out.lf2d"} << 1;
+        QTest::newRow("refocus without file")
+            << QStringList {"synth", "--exact-refocus", "4,4,1,1"} << 2;
+        QTest::newRow("refocus without aperture")
+            << QStringList {"synth", "--exact-refocus", "4,4,1=v.png"} << 2;
+        QTest::newRow("focus not a number")
+            << QStringList {"synth", "--exact-refocus", "4,4,far,1=v.png"} << 2;
+        QTest::newRow("negative aperture")
+            << QStringList {"synth", "--exact-refocus", "4,4,1,-0.5=v.png"} << 2;
+        QTest::newRow("refocus off the grid")
+            << QStringList {"synth", "--exact-refocus", "4,8.5,1,1=v.png"} << 2;
+        // The triangle, at 11, would spread over 50 pixels.
+        QTest::newRow("blur too wide")
+            << QStringList {"synth", "--exact-refocus", "4,4,1,5=v.png"} << 2;
     }
 
     void toolRejectsBadArguments()
@@ -449,9 +637,12 @@ private slots:
             else if (argument.endsWith("=v.png"))
                 argument.replace("=v.png", "=" + dir.filePath("v.png"));
         }
+        QFETCH(int, status);
         const ToolRun run = runTool(arguments);
-        QVERIFY(run.exitCode > 0);
+        QCOMPARE(run.exitCode, status);
         QVERIFY(!run.errors.trimmed().isEmpty());
+        if (arguments.contains("--exact-refocus"))
+            QVERIFY2(run.errors.contains("--exact-refocus"), qPrintable(run.errors));
         QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty());
     }
 };

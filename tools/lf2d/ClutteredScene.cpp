@@ -101,7 +101,26 @@ public:
         , m_scale(options.maxDisparity / baseBound)
         , m_dx(cameraX - (options.columns - 1) / 2.0)
         , m_dy(cameraY - (options.rows - 1) / 2.0)
-    { }
+    {
+        // What trace needs of every layer for every ray, worked out once per camera; a refocused
+        // picture traces thousands of rays per pixel.
+        for (int index = 0; index < layerCount; ++index) {
+            const ClutterLayer &layer = layers[index];
+            Plane &plane = m_planes[index];
+            plane.a = layer.slant.a * m_scale;
+            plane.b = layer.slant.b * m_scale / m_width;
+            plane.c = layer.slant.c * m_scale / m_height;
+            plane.denominator = 1.0 - plane.b * m_dx - plane.c * m_dy;
+            // Then d = a / 1 exactly.
+            plane.flat = plane.b == 0 && plane.c == 0;
+            plane.poleLeft = std::round(layer.p0 * m_width);
+            plane.ax = layer.p0 * m_width;
+            plane.ay = layer.p1 * m_height;
+            plane.ux = layer.p2 * m_width - plane.ax;
+            plane.uy = layer.p3 * m_height - plane.ay;
+            plane.length2 = plane.ux * plane.ux + plane.uy * plane.uy;
+        }
+    }
 
     // The nearest layer seen at picture position (x, y) of this camera, in pixels. A point P of
     // a layer with disparity d(P) is seen at P − d(P) · Δ; for d affine in P that is one linear
@@ -111,16 +130,14 @@ public:
         Hit best;
         best.disparity = -1e300;
         for (int index = 0; index < layerCount; ++index) {
-            const ClutterLayer &layer = layers[index];
-            const double b = layer.slant.b * m_scale / m_width;
-            const double c = layer.slant.c * m_scale / m_height;
+            const Plane &plane = m_planes[index];
             const double d =
-                (layer.slant.a * m_scale + b * x + c * y) / (1.0 - b * m_dx - c * m_dy);
+                plane.flat ? plane.a : (plane.a + plane.b * x + plane.c * y) / plane.denominator;
             if (d <= best.disparity)
                 continue;
             const double px = x + d * m_dx;
             const double py = y + d * m_dy;
-            if (inside(layer, px, py))
+            if (inside(layers[index], plane, px, py))
                 best = {index, d, px, py};
         }
         return best;
@@ -147,31 +164,40 @@ public:
     }
 
 private:
-    bool inside(const ClutterLayer &layer, double px, double py) const
+    // A layer's disparity d = a + b · x + c · y in this camera's terms (b and c per pixel) and
+    // the denominator of trace's equation for it; a pole's left edge, and a wire's start, its
+    // direction and that direction's squared length, in pixels.
+    struct Plane
     {
-        const double fx = px / m_width;
-        const double fy = py / m_height;
+        double a, b, c, denominator;
+        bool flat;
+        double poleLeft;
+        double ax, ay, ux, uy, length2;
+    };
+
+    bool inside(const ClutterLayer &layer, const Plane &plane, double px, double py) const
+    {
         switch (layer.shape) {
-        case Shape::Pole: {
-            const double left = std::round(layer.p0 * m_width);
-            return px >= left && px < left + layer.p1 && fy >= 0.04 && fy < 0.96;
-        }
+        case Shape::Pole:
+            return px >= plane.poleLeft && px < plane.poleLeft + layer.p1 && py / m_height >= 0.04
+                && py / m_height < 0.96;
         case Shape::Wire: {
-            const double ax = layer.p0 * m_width, ay = layer.p1 * m_height;
-            const double bx = layer.p2 * m_width, by = layer.p3 * m_height;
-            const double ux = bx - ax, uy = by - ay;
-            const double t =
-                std::clamp(((px - ax) * ux + (py - ay) * uy) / (ux * ux + uy * uy), 0.0, 1.0);
-            const double ex = px - (ax + t * ux), ey = py - (ay + t * uy);
+            const double t = std::clamp(((px - plane.ax) * plane.ux + (py - plane.ay) * plane.uy)
+                                            / plane.length2,
+                                        0.0, 1.0);
+            const double ex = px - (plane.ax + t * plane.ux), ey = py - (plane.ay + t * plane.uy);
             return ex * ex + ey * ey < 1.0;
         }
         case Shape::Disc: {
-            const double ex = fx - layer.p0;
+            const double ex = px / m_width - layer.p0;
             const double ey = (py - layer.p1 * m_height) / m_width;
             return ex * ex + ey * ey < layer.p2 * layer.p2;
         }
-        case Shape::Wall:
+        case Shape::Wall: {
+            const double fx = px / m_width;
+            const double fy = py / m_height;
             return fx >= layer.p0 && fx < layer.p2 && fy >= layer.p1 && fy < layer.p3;
+        }
         case Shape::Ground:
             return true;
         }
@@ -183,6 +209,7 @@ private:
     double m_scale;
     double m_dx;
     double m_dy;
+    Plane m_planes[layerCount];
 };
 
 } // namespace
@@ -223,6 +250,40 @@ FloatImage renderClutteredView(const SceneOptions &options, double x, double y)
     for (std::thread &thread : pool)
         thread.join();
     return image;
+}
+
+void addClutteredPointSamples(const SceneOptions &options, double x, double y, double u, double v,
+                              int firstRow, int endRow, double *sums)
+{
+    const Geometry geometry(options, x, y);
+    for (int row = firstRow; row < endRow; ++row) {
+        for (int column = 0; column < options.width; ++column, sums += 3) {
+            const Rgb colour = geometry.shade(geometry.trace(column + u, row + v), options.hdr);
+            sums[0] += colour.r;
+            sums[1] += colour.g;
+            sums[2] += colour.b;
+        }
+    }
+}
+
+std::pair<double, double> clutteredDisparityRange(const SceneOptions &options)
+{
+    double lowest = INFINITY;
+    double highest = -INFINITY;
+    for (const ClutterLayer &layer : layers) {
+        // Slants are affine, so a layer's extremes lie at corners of its extent; the ground
+        // spans the picture, and only the wall and the ground are slanted.
+        const bool ground = layer.shape == Shape::Ground;
+        for (const double fx : {ground ? 0.0 : layer.p0, ground ? 1.0 : layer.p2}) {
+            for (const double fy : {ground ? 0.0 : layer.p1, ground ? 1.0 : layer.p3}) {
+                const double d = layer.slant.a + layer.slant.b * fx + layer.slant.c * fy;
+                lowest = std::min(lowest, d);
+                highest = std::max(highest, d);
+            }
+        }
+    }
+    const double scale = options.maxDisparity / baseBound;
+    return {lowest * scale, highest * scale};
 }
 
 std::vector<float> clutteredDisparityMap(const SceneOptions &options, double x, double y)

@@ -2,6 +2,7 @@
 
 #include "SyntheticScene.h"
 
+#include <utility>
 #include <vector>
 
 // The cluttered synthetic scene, a harder test of view synthesis than the layered one: poles
@@ -16,5 +17,12 @@ namespace synth {
 // As SyntheticScene::renderView and disparityMap, for the cluttered scene.
 FloatImage renderClutteredView(const SceneOptions &options, double x, double y);
 std::vector<float> clutteredDisparityMap(const SceneOptions &options, double x, double y);
+
+// As SyntheticScene's private addPointSamples, for the cluttered scene.
+void addClutteredPointSamples(const SceneOptions &options, double x, double y, double u, double v,
+                              int firstRow, int endRow, double *sums);
+
+// The smallest and largest disparity of the cluttered scene's layers from the reference camera.
+std::pair<double, double> clutteredDisparityRange(const SceneOptions &options);
 
 } // namespace synth

@@ -34,13 +34,30 @@ const char synthDescription[] =
     "0.05). PNGs of such views show each channel value v as (v / (1 + v))^(1/2.2), rounded to\n"
     "8 bits.\n"
     "\n"
-    "OUTPUT may be left out when --exact-view is given: then only the PNGs are written.\n"
+    "--exact-refocus X,Y,F,R=FILE.png writes what a thin lens centred on camera position (X, Y)\n"
+    "records, focused at disparity F with an aperture of radius R view steps: the mean, over\n"
+    "camera positions p within R of (X, Y), of the exact view from p shifted by F * (p - (X, Y))\n"
+    "pixels. A surface at disparity F stays where the view from (X, Y) shows it; one at\n"
+    "disparity d spreads over a disc of radius |d - F| * R pixels, at most 48. The positions are\n"
+    "dense enough that a blurred point's samples lie about half a pixel apart (a few thousand\n"
+    "per pixel; the time grows with the square of the largest blur) and may lie beyond the grid:\n"
+    "the scene is known everywhere. Near the border the lens sees the scene beyond the views'\n"
+    "frame, where a viewer of the stored views has only its black border. 8-bit pictures\n"
+    "average display colours, --hdr ones radiance, rounded to 8 bits once as for --exact-view.\n"
+    "\n"
+    "OUTPUT may be left out when --exact-view or --exact-refocus is given: then only the PNGs\n"
+    "are written.\n"
     "Exit status: 0 on success, 2 for invalid arguments, 1 when a file cannot be written.";
 
+// A picture of the scene: the view from camera (x, y), or with an aperture above 0 what a thin
+// lens there records.
 struct ExactView
 {
     double x = 0;
     double y = 0;
+    double focus = 0;
+    double aperture = 0;
+    bool refocused = false; // asked for with --exact-refocus
     QString file;
 };
 
@@ -53,23 +70,32 @@ struct SynthRequest
     std::vector<ExactView> exactViews;
 };
 
-ExactView parseExactView(const QString &text, const synth::SceneOptions &options)
+// Parses NUMBERS=FILE.png for option --name, with the camera position first: `count` finite
+// numbers separated by commas.
+std::pair<std::vector<double>, QString>
+parseNumbersAndFile(const QString &text, const QString &name, const QString &syntax, int count)
 {
-    const QString problem = "--exact-view '" + text + "': ";
+    const QString problem = "--" + name + " '" + text + "': ";
     const int equals = text.indexOf('=');
     if (equals < 0)
-        throw UsageError {problem + "expected X,Y=FILE.png"};
-    const QStringList position = text.left(equals).split(',');
-    ExactView view;
-    view.file = text.mid(equals + 1);
-    if (position.size() != 2 || view.file.isEmpty())
-        throw UsageError {problem + "expected X,Y=FILE.png"};
-    bool xOk = false;
-    bool yOk = false;
-    view.x = position[0].trimmed().toDouble(&xOk);
-    view.y = position[1].trimmed().toDouble(&yOk);
-    if (!xOk || !yOk || !std::isfinite(view.x) || !std::isfinite(view.y))
-        throw UsageError {problem + "the camera position must be two numbers"};
+        throw UsageError {problem + "expected " + syntax};
+    const QStringList fields = text.left(equals).split(',');
+    const QString file = text.mid(equals + 1);
+    if (fields.size() != count || file.isEmpty())
+        throw UsageError {problem + "expected " + syntax};
+    std::vector<double> numbers;
+    for (const QString &field : fields) {
+        bool ok = false;
+        numbers.push_back(field.trimmed().toDouble(&ok));
+        if (!ok || !std::isfinite(numbers.back()))
+            throw UsageError {problem + "the values before '=' must be numbers, " + syntax};
+    }
+    return {numbers, file};
+}
+
+void requireWithinGrid(const ExactView &view, const QString &problem,
+                       const synth::SceneOptions &options)
+{
     // The grid is all the light field covers; a position beyond it is most likely a mistake, such
     // as swapped coordinates.
     if (view.x < 0 || view.x > options.columns - 1 || view.y < 0 || view.y > options.rows - 1) {
@@ -78,6 +104,46 @@ ExactView parseExactView(const QString &text, const synth::SceneOptions &options
                                     "and Y in [0, %2]")
                                 .arg(options.columns - 1)
                                 .arg(options.rows - 1)};
+    }
+}
+
+ExactView parseExactView(const QString &text, const synth::SceneOptions &options)
+{
+    const auto [numbers, file] = parseNumbersAndFile(text, "exact-view", "X,Y=FILE.png", 2);
+    ExactView view;
+    view.x = numbers[0];
+    view.y = numbers[1];
+    view.file = file;
+    requireWithinGrid(view, "--exact-view '" + text + "': ", options);
+    return view;
+}
+
+ExactView parseExactRefocus(const QString &text, const synth::SceneOptions &options)
+{
+    const auto [numbers, file] = parseNumbersAndFile(text, "exact-refocus", "X,Y,F,R=FILE.png", 4);
+    ExactView view;
+    view.x = numbers[0];
+    view.y = numbers[1];
+    view.focus = numbers[2];
+    view.aperture = numbers[3];
+    view.refocused = true;
+    view.file = file;
+    const QString problem = "--exact-refocus '" + text + "': ";
+    requireWithinGrid(view, problem, options);
+    if (view.aperture < 0)
+        throw UsageError {problem + "the aperture radius R must be at least 0"};
+    const synth::SyntheticScene scene(options);
+    const double blur = scene.refocusBlur(view.focus, view.aperture);
+    if (blur > synth::maxRefocusBlur) {
+        const auto [nearest, farthest] = scene.disparityRange();
+        throw UsageError {problem
+                          + QString("at focus %1 the scene's disparities, %2 to %3, would blur "
+                                    "over up to %4 pixels; at most %5 are allowed")
+                                .arg(view.focus)
+                                .arg(nearest)
+                                .arg(farthest)
+                                .arg(blur)
+                                .arg(synth::maxRefocusBlur)};
     }
     return view;
 }
@@ -103,6 +169,12 @@ std::optional<SynthRequest> parseArguments(const QStringList &arguments)
         "Also write the exact view from camera position (X, Y), fractions allowed, as an upright "
         "PNG. Repeatable.",
         "X,Y=FILE.png");
+    const QCommandLineOption exactRefocusOption(
+        "exact-refocus",
+        "Also write the picture of a thin lens centred on camera position (X, Y), focused at "
+        "disparity F (pixels per view step) with an aperture of radius R view steps, as an "
+        "upright PNG; R = 0 gives the exact view. Repeatable.",
+        "X,Y,F,R=FILE.png");
     const QCommandLineOption sceneOption(
         "scene",
         "layers (the default), or clutter: poles 1 to 3 pixels wide and a wire in front of four "
@@ -116,7 +188,7 @@ std::optional<SynthRequest> parseArguments(const QStringList &arguments)
         "DIR");
     parser.addOptions({columnsOption, rowsOption, widthOption, heightOption, spacingOption,
                        hdrOption, noDisparityOption, maxDisparityOption, exactViewOption,
-                       sceneOption, exportOption});
+                       exactRefocusOption, sceneOption, exportOption});
     parser.addPositionalArgument("OUTPUT", "The .lf2d file to write.", "[OUTPUT.lf2d]");
     if (!parser.parse(arguments))
         return std::nullopt;
@@ -143,12 +215,14 @@ std::optional<SynthRequest> parseArguments(const QStringList &arguments)
 
     for (const QString &text : parser.values(exactViewOption))
         request.exactViews.push_back(parseExactView(text, options));
+    for (const QString &text : parser.values(exactRefocusOption))
+        request.exactViews.push_back(parseExactRefocus(text, options));
 
     const QStringList positional = parser.positionalArguments();
     if (positional.size() > 1)
         throw UsageError {"only one OUTPUT file may be given, found " + positional.join(' ')};
     if (positional.isEmpty() && request.exactViews.empty())
-        throw UsageError {"nothing to write: give OUTPUT.lf2d or --exact-view"};
+        throw UsageError {"nothing to write: give OUTPUT.lf2d, --exact-view or --exact-refocus"};
     if (positional.isEmpty() && parser.isSet(exportOption))
         throw UsageError {"--export needs OUTPUT.lf2d"};
     if (!positional.isEmpty())
@@ -189,13 +263,20 @@ void writeLightfield(const synth::SyntheticScene &scene, const SynthRequest &req
 
 void writeExactView(const synth::SyntheticScene &scene, const ExactView &view)
 {
-    const QImage picture =
-        synth::toDisplayImage(scene.renderView(view.x, view.y), scene.options().hdr);
+    const synth::FloatImage image = view.refocused
+        ? scene.renderRefocused(view.x, view.y, view.focus, view.aperture)
+        : scene.renderView(view.x, view.y);
+    const QImage picture = synth::toDisplayImage(image, scene.options().hdr);
     if (!picture.save(view.file, "PNG"))
         throw std::runtime_error("Cannot write exact view \"" + view.file.toStdString() + "\"");
-    print(
-        stdout,
-        QString("Wrote %1: exact view at X = %2, Y = %3\n").arg(view.file).arg(view.x).arg(view.y));
+    QString what = QString("exact view at X = %1, Y = %2").arg(view.x).arg(view.y);
+    if (view.refocused) {
+        what += QString(", focus %1, aperture %2 (%3 camera positions)")
+                    .arg(view.focus)
+                    .arg(view.aperture)
+                    .arg(scene.refocusSampleCount(view.focus, view.aperture));
+    }
+    print(stdout, QString("Wrote %1: %2\n").arg(view.file, what));
 }
 
 } // namespace

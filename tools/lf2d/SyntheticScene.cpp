@@ -195,22 +195,46 @@ struct AxisTable
     std::vector<Terms> terms[LayerCount];
 };
 
-AxisTable sampleAxis(int pixels, const double offset[LayerCount], bool horizontal)
+// The samples lie at picture positions position(i), i from 0 to samples - 1, along an axis of
+// the given number of pixels.
+template<typename Position>
+AxisTable sampleAxis(int samples, int pixels, const double offset[LayerCount], bool horizontal,
+                     const Position &position)
 {
-    const int samples = pixels * samplesPerAxis;
     AxisTable table;
     for (int layer = 0; layer < LayerCount; ++layer) {
         table.coordinate[layer].resize(samples);
         table.terms[layer].resize(samples);
         for (int i = 0; i < samples; ++i) {
-            const double position = (i + 0.5) / samplesPerAxis + offset[layer];
-            const double f = position / pixels;
+            const double f = (position(i) + offset[layer]) / pixels;
             table.coordinate[layer][i] = f;
             table.terms[layer][i] = horizontal ? xTerms(Layer(layer), f) : yTerms(Layer(layer), f);
         }
     }
     return table;
 }
+
+// A refocused picture integrates over the aperture disc and over every pixel's area, and both
+// are sampled together. Camera position k of N lies on a Fermat spiral, at radius R·√((k + ½)/N)
+// and k times the golden angle, which covers the disc evenly without the rows or rings a blur
+// would show as copies; it looks at the (k mod 16)-th point of the pixel's 4 × 4 grid, the grid
+// renderView averages. So every 16 consecutive positions, a thin ring of the disc, see the whole
+// grid once, and a surface at the focus disparity gets exactly renderView's 16 points per pixel:
+// it stays as sharp as in the pinhole view.
+//
+// A point at disparity d lands on N points spread over its blur disc of radius r = |d − f|·R
+// pixels, about r·√(π/N) apart. N = π (r / refocusSpacing)² for the layer farthest from the
+// focus, rounded up to a multiple of 16, puts them at most half a pixel apart, and each is also
+// moved within the pixel, so no copies show. The textures vary over 20 pixels or more, and their
+// error is negligible; where an outline is blurred, a pixel holds the share of the N points on
+// one side of it, which differs from the disc's share only through the points whose cells the
+// outline cuts, about 2R/h of them at spacing h = R·√(π/N). That bounds the error by 2/√(πN) of
+// the edge's contrast, for every layer alike, were all of them wrong the same way (3 % at the
+// 1264 points of a blur of 10 pixels); they mostly cancel: against 64 times as many points, the
+// largest error is 2 steps of 255 and the rms 0.1 to 0.2 (both scenes at 128 × 128, blurs of 10
+// and 12.5 pixels).
+constexpr double refocusSpacing = 0.5;
+constexpr double goldenAngle = pi * 0.7639320225002103; // π (3 − √5)
 
 // Runs work(firstRow, endRow) over the rows in a few threads; every row is independent.
 template<typename Work> void forRowBands(int rows, const Work &work)
@@ -265,8 +289,11 @@ FloatImage SyntheticScene::renderView(double x, double y) const
     const int height = m_options.height;
     const bool hdr = m_options.hdr;
     const LayerOffsets offsets = offsetsFor(m_options, x, y);
-    const AxisTable columns = sampleAxis(width, offsets.x, true);
-    const AxisTable rows = sampleAxis(height, offsets.y, false);
+    const auto subpixel = [](int i) {
+        return (i + 0.5) / samplesPerAxis;
+    };
+    const AxisTable columns = sampleAxis(width * samplesPerAxis, width, offsets.x, true, subpixel);
+    const AxisTable rows = sampleAxis(height * samplesPerAxis, height, offsets.y, false, subpixel);
 
     FloatImage image;
     image.width = width;
@@ -327,6 +354,97 @@ std::vector<float> SyntheticScene::disparityMap(double x, double y) const
         }
     }
     return disparity;
+}
+
+std::pair<double, double> SyntheticScene::disparityRange() const
+{
+    if (m_options.scene == SceneKind::Clutter)
+        return clutteredDisparityRange(m_options);
+    return {layerDisparity(Background), layerDisparity(Triangle)};
+}
+
+void SyntheticScene::addPointSamples(double x, double y, double u, double v, int firstRow,
+                                     int endRow, double *sums) const
+{
+    if (m_options.scene == SceneKind::Clutter) {
+        addClutteredPointSamples(m_options, x, y, u, v, firstRow, endRow, sums);
+        return;
+    }
+    const int width = m_options.width;
+    const LayerOffsets offsets = offsetsFor(m_options, x, y);
+    const AxisTable columns =
+        sampleAxis(width, width, offsets.x, true, [u](int i) { return i + u; });
+    const AxisTable rows = sampleAxis(endRow - firstRow, m_options.height, offsets.y, false,
+                                      [v, firstRow](int i) { return firstRow + i + v; });
+    for (int i = 0; i < endRow - firstRow; ++i) {
+        double fy[LayerCount];
+        for (int layer = 0; layer < LayerCount; ++layer)
+            fy[layer] = rows.coordinate[layer][i];
+        for (int column = 0; column < width; ++column, sums += 3) {
+            double fx[LayerCount];
+            for (int layer = 0; layer < LayerCount; ++layer)
+                fx[layer] = columns.coordinate[layer][column];
+            const Layer layer = frontLayer(fx, fy);
+            const Rgb colour =
+                shade(layer, columns.terms[layer][column], rows.terms[layer][i], m_options.hdr);
+            sums[0] += colour.r;
+            sums[1] += colour.g;
+            sums[2] += colour.b;
+        }
+    }
+}
+
+double SyntheticScene::refocusBlur(double focus, double aperture) const
+{
+    const auto [nearest, farthest] = disparityRange();
+    return aperture * std::max(std::abs(farthest - focus), std::abs(focus - nearest));
+}
+
+FloatImage SyntheticScene::renderRefocused(double x, double y, double focus, double aperture) const
+{
+    const int count = refocusSampleCount(focus, aperture);
+    if (aperture == 0)
+        return renderView(x, y);
+    const int width = m_options.width;
+    const int height = m_options.height;
+    FloatImage image {width, height, std::vector<float>(std::size_t(width) * height * 3)};
+    forRowBands(height, [&](int firstRow, int endRow) {
+        std::vector<double> sums(std::size_t(endRow - firstRow) * width * 3);
+        for (int k = 0; k < count; ++k) {
+            const double radius = aperture * std::sqrt((k + 0.5) / count);
+            const double angle = k * goldenAngle;
+            const double px = radius * std::cos(angle);
+            const double py = radius * std::sin(angle);
+            const int cell = k % (samplesPerAxis * samplesPerAxis);
+            const double jx = (cell % samplesPerAxis + 0.5) / samplesPerAxis;
+            const double jy = (cell / samplesPerAxis + 0.5) / samplesPerAxis;
+            addPointSamples(x + px, y + py, jx - focus * px, jy - focus * py, firstRow, endRow,
+                            sums.data());
+        }
+        float *out = image.rgb.data() + std::size_t(firstRow) * width * 3;
+        for (std::size_t i = 0; i < sums.size(); ++i)
+            out[i] = float(sums[i] / count);
+    });
+    return image;
+}
+
+int SyntheticScene::refocusSampleCount(double focus, double aperture) const
+{
+    if (!std::isfinite(focus))
+        throw std::invalid_argument("refocused view: the focus must be a finite disparity");
+    if (!(aperture >= 0) || !std::isfinite(aperture))
+        throw std::invalid_argument("refocused view: the aperture must be a finite radius of at "
+                                    "least 0");
+    const double blur = refocusBlur(focus, aperture);
+    if (blur > maxRefocusBlur)
+        throw std::invalid_argument("refocused view: the aperture would blur the scene over up to "
+                                    + std::to_string(blur) + " pixels, more than "
+                                    + std::to_string(maxRefocusBlur));
+    if (aperture == 0)
+        return 1;
+    const int cells = samplesPerAxis * samplesPerAxis;
+    const double wanted = pi * (blur / refocusSpacing) * (blur / refocusSpacing);
+    return cells * std::max(1, int(std::ceil(wanted / cells)));
 }
 
 } // namespace synth

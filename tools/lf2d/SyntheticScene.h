@@ -1,5 +1,6 @@
 #pragma once
 
+#include <utility>
 #include <vector>
 
 // A synthetic light field whose every view and disparity is known exactly, at any camera
@@ -42,6 +43,10 @@ struct FloatImage
     std::vector<float> rgb; // 3 floats per pixel, row-major
 };
 
+// The largest blur radius, in pixels, that SyntheticScene::renderRefocused renders; its cost
+// grows with the square of the radius.
+constexpr double maxRefocusBlur = 48;
+
 class SyntheticScene
 {
 public:
@@ -61,8 +66,36 @@ public:
     // Per pixel (upright, row-major) the disparity of the front-most layer at the pixel centre.
     std::vector<float> disparityMap(double x, double y) const;
 
+    // The smallest and largest disparity of the scene's layers as the reference camera sees
+    // them. Slanted layers of the cluttered scene reach a few percent beyond from the corners of
+    // the grid.
+    std::pair<double, double> disparityRange() const;
+
+    // What a thin lens centred on camera (x, y) records with an aperture of radius `aperture`
+    // view steps, focused at disparity `focus`: the mean, over camera positions p within the
+    // aperture, of the view from p shifted by focus · (p − (x, y)) pixels. A surface at the focus
+    // disparity stays where the view from (x, y) shows it, and one at disparity d spreads over a
+    // disc of radius |d − focus| · aperture pixels. Near the picture's border the lens sees the
+    // scene beyond the views' frame. An aperture of 0 gives renderView(x, y). Values as there:
+    // averaged display colours or radiance. Throws std::invalid_argument for a negative or
+    // non-finite aperture, a non-finite focus, or a blur beyond maxRefocusBlur.
+    FloatImage renderRefocused(double x, double y, double focus, double aperture) const;
+
+    // How many camera positions renderRefocused averages at every pixel; throws as it does.
+    int refocusSampleCount(double focus, double aperture) const;
+
+    // The radius in pixels of the largest blur disc of that lens: of the layer farthest from the
+    // focus disparity.
+    double refocusBlur(double focus, double aperture) const;
+
 private:
     double layerDisparity(int layer) const;
+
+    // Adds to sums (3 per pixel, from the first row's first pixel on) the colour the camera at
+    // (x, y) sees at picture position (column + u, row + v) of every pixel of rows
+    // [firstRow, endRow): one point per pixel, not the pixel's area.
+    void addPointSamples(double x, double y, double u, double v, int firstRow, int endRow,
+                         double *sums) const;
 
     SceneOptions m_options;
 };
