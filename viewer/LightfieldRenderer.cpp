@@ -279,3 +279,20 @@ void LightfieldRenderer::fail(const std::string &message)
         reportFatalError(text);
     });
 }
+
+LightfieldRenderer *openViewerWindow(const QUrl &file)
+{
+    LightfieldRenderer *renderer = nullptr;
+    try {
+        renderer = new LightfieldRenderer(file);
+    } catch (const std::string &message) {
+        reportFatalError(QString::fromStdString(message));
+        return nullptr;
+    }
+    // Nothing keeps the viewer but the application: it is deleted as the program ends, while its
+    // context still exists, so that its GL objects are released cleanly.
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, renderer,
+                     [renderer] { delete renderer; });
+    renderer->show();
+    return renderer;
+}

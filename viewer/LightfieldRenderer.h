@@ -85,3 +85,7 @@ private:
     // than the view.
     ViewFraming m_framing = ViewFraming::TexelPerPixel;
 };
+
+// Opens the viewer window on a file and shows it. A file that cannot be shown ends the program
+// with its message (see reportFatalError) and gives null. Must be called from the event loop.
+LightfieldRenderer *openViewerWindow(const QUrl &file);
