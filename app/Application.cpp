@@ -5,8 +5,11 @@
 #include "viewer/LightfieldRenderer.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QTimer>
 
 #include <cstdio>
+#include <memory>
 
 int runViewerApplication(int argc, char *argv[], const char *deliverableName)
 {
@@ -20,7 +23,43 @@ int runViewerApplication(int argc, char *argv[], const char *deliverableName)
     // Set before the application object exists, so that every window gets the legacy calls.
     QSurfaceFormat::setDefaultFormat(viewerSurfaceFormat());
     QApplication application(argc, argv);
-    FileSelectorWindow selector;
-    selector.show();
+
+    // The application object has taken out the toolkit's own options; what is left is ours.
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Shows a two-dimensional light field: drag with the left button to move "
+                       "the camera, press 1 to switch between the whole view scaled to the "
+                       "window and one view pixel per window pixel. Without a file, a window "
+                       "lets you choose one."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
+    parser.addOption(help);
+    parser.addPositionalArgument(QStringLiteral("FILE"),
+                                 QStringLiteral("The .lf2d light field to open."),
+                                 QStringLiteral("[FILE]"));
+    const bool parsed = parser.parse(QCoreApplication::arguments());
+    const QStringList files = parser.positionalArguments();
+    if (!parsed || files.size() > 1) {
+        const QString problem = parsed
+            ? QStringLiteral("only one light field can be opened, %1 were given").arg(files.size())
+            : parser.errorText();
+        std::fprintf(stderr, "%s: %s\nUsage: %s [FILE.lf2d]  (--help for more)\n", deliverableName,
+                     problem.toLocal8Bit().constData(), deliverableName);
+        return 2;
+    }
+    if (parser.isSet(help)) {
+        std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+
+    std::unique_ptr<FileSelectorWindow> selector;
+    if (files.isEmpty()) {
+        selector = std::make_unique<FileSelectorWindow>();
+        selector->show();
+    } else {
+        // From the event loop, as the selector would: a refused file ends it with status 1.
+        const QUrl file = QUrl::fromLocalFile(files.first());
+        QTimer::singleShot(0, &application, [file] { openViewerWindow(file); });
+    }
     return application.exec();
 }

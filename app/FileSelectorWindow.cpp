@@ -1,10 +1,7 @@
 #include "FileSelectorWindow.h"
 
-#include "viewer/gpu/ConfigurationError.h"
-#include "viewer/FatalError.h"
 #include "viewer/LightfieldRenderer.h"
 
-#include <QApplication>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QLabel>
@@ -53,17 +50,7 @@ void FileSelectorWindow::browseLightfield()
 void FileSelectorWindow::openLightfieldViewer()
 {
     hide();
-    LightfieldRenderer *renderer = nullptr;
-    try {
-        renderer = new LightfieldRenderer(m_selectedFile);
-    } catch (const std::string &message) {
-        reportFatalError(QString::fromStdString(message));
-        return;
-    }
-    // Nothing keeps the viewer but the application: it is deleted as the program ends, while its
-    // context still exists, so that its GL objects are released cleanly.
-    QObject::connect(qApp, &QCoreApplication::aboutToQuit, renderer,
-                     [renderer] { delete renderer; });
-    renderer->show();
-    close();
+    // A file that is refused leaves the selector hidden, for the program to end with.
+    if (openViewerWindow(m_selectedFile))
+        close();
 }

@@ -21,6 +21,14 @@ file(CREATE_LINK ${PROJECT_SOURCE_DIR}/shaders ${CMAKE_BINARY_DIR}/shaders SYMBO
 install(TARGETS ${LF_DELIVERABLES} lf2d RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY shaders/ DESTINATION ${LF_SHADER_INSTALL_DIR}
     FILES_MATCHING PATTERN "*.vert" PATTERN "*.frag")
+# A file manager opens light fields with the viewer: the desktop entry names the program and the
+# MIME type, the shared-mime-info package gives *.lf2d files that type. Installed from the Debian
+# package, both databases are brought up to date by the triggers of desktop-file-utils and
+# shared-mime-info; under another prefix, update-mime-database does it (see README).
+set(LF_DESKTOP_ENTRY_INSTALL_DIR ${CMAKE_INSTALL_DATADIR}/applications)
+set(LF_MIME_PACKAGE_INSTALL_DIR ${CMAKE_INSTALL_DATADIR}/mime/packages)
+install(FILES desktop/lightfield-viewer.desktop DESTINATION ${LF_DESKTOP_ENTRY_INSTALL_DIR})
+install(FILES desktop/lightfield-viewer.xml DESTINATION ${LF_MIME_PACKAGE_INSTALL_DIR})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${LF_PACKAGE_NAME})

@@ -163,6 +163,30 @@ DrawnRegion reachOfViews(const WarpSearch &warp, int width, int height, const Qu
     return region;
 }
 
+void framingCorners(ViewFraming framing, int width, int height, int viewWidth, int viewHeight,
+                    QuadCorners &corners)
+{
+    if (framing == ViewFraming::WholeView) {
+        const float unitSquare[4][2] = {{0.0f, 0.0f}, {0.0f, 1.0f}, {1.0f, 1.0f}, {1.0f, 0.0f}};
+        std::copy(&unitSquare[0][0], &unitSquare[0][0] + 8, &corners[0][0]);
+        return;
+    }
+    // A window wider than the view reaches outside [0, 1], where the plane's textures are
+    // transparent black. Where the window and the view differ by an odd number of pixels,
+    // centring would put every window pixel halfway between two texels, and the filtered reads
+    // would blur the whole picture: the crop moves by half a pixel, so that the extra column lies
+    // on the right (the extra row at the top).
+    const float sx = float(width) / float(viewWidth);
+    const float sy = float(height) / float(viewHeight);
+    const auto halfPixel = [](int viewSize, int windowSize) {
+        return (viewSize - windowSize) % 2 != 0 ? 0.5 / viewSize : 0.0;
+    };
+    const float gx = float((1.0 - double(sx)) * 0.5 + halfPixel(viewWidth, width));
+    const float gy = float((1.0 - double(sy)) * 0.5 + halfPixel(viewHeight, height));
+    const float crop[4][2] = {{gx, gy}, {gx, gy + sy}, {gx + sx, gy + sy}, {gx + sx, gy}};
+    std::copy(&crop[0][0], &crop[0][0] + 8, &corners[0][0]);
+}
+
 OwnedTexture findSearchBounds(QOpenGLTexture *const (&tiles)[4], const WarpSearch &warp, int width,
                               int height, const QuadCorners &corners, const DrawnRegion *region)
 {
@@ -231,19 +255,8 @@ std::unique_ptr<CameraView> SimpleCamera::render(int globalX, int globalY, int w
 
 std::unique_ptr<CameraView> SimpleCamera::renderAt(float x, float y, int width, int height)
 {
-    // One window pixel per view pixel, centred: a window wider than the view reaches outside
-    // [0, 1], where the plane's textures are transparent black. Where the window and the view
-    // differ by an odd number of pixels, centring would put every window pixel halfway between
-    // two texels, and the filtered reads would blur the whole picture: the crop moves by half a
-    // pixel, so that the extra column lies on the right (the extra row at the top).
-    const float sx = float(width) / float(m_plane->width());
-    const float sy = float(height) / float(m_plane->height());
-    const auto halfPixel = [](int viewSize, int windowSize) {
-        return (viewSize - windowSize) % 2 != 0 ? 0.5 / viewSize : 0.0;
-    };
-    const float gx = float((1.0 - double(sx)) * 0.5 + halfPixel(m_plane->width(), width));
-    const float gy = float((1.0 - double(sy)) * 0.5 + halfPixel(m_plane->height(), height));
-    const float corners[4][2] = {{gx, gy}, {gx, gy + sy}, {gx + sx, gy + sy}, {gx + sx, gy}};
+    float corners[4][2];
+    framingCorners(framing(), width, height, m_plane->width(), m_plane->height(), corners);
     return renderView(width, height, corners, x, y, true);
 }
 

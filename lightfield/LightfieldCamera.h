@@ -13,13 +13,30 @@
 #include <memory>
 #include <vector>
 
+// How a window's pixels take the view.
+enum class ViewFraming
+{
+    // One view pixel per window pixel, the view centred: a smaller window shows a crop of it, a
+    // larger one transparent black around it.
+    TexelPerPixel,
+    // The whole view scaled over the whole window, for views larger than the screen; a window of
+    // the view's aspect shows it undistorted.
+    WholeView,
+};
+
+// The texture coordinates of the corners of a width × height output (lower-left, upper-left,
+// upper-right, lower-right) that shows a view of viewWidth × viewHeight with the framing.
+void framingCorners(ViewFraming framing, int width, int height, int viewWidth, int viewHeight,
+                    QuadCorners &corners);
+
 // Stage 2 of the pipeline: every frame it synthesises the view that the window shows.
 class LightfieldCamera : public QOpenGLFunctions_3_3_Core
 {
 public:
     virtual ~LightfieldCamera() = default;
     // The view for a window at global screen position (globalX, globalY) of width × height
-    // pixels. Needs the viewer's context current; the caller owns the result.
+    // pixels, framed as framing() says. Needs the viewer's context current; the caller owns the
+    // result.
     virtual std::unique_ptr<CameraView> render(int globalX, int globalY, int width, int height) = 0;
     // The view the same window shows with the camera at (x, y) in view units (x the column, y the
     // row, fractions in between), wherever drags have taken the camera; for pictures of chosen
@@ -27,14 +44,22 @@ public:
     virtual std::unique_ptr<CameraView> renderAt(float x, float y, int width, int height) = 0;
     // A mouse movement of (dx, dy) window pixels with the given button held (the toolkit's value:
     // 1 left, 2 right, 4 middle, 0 none). Says whether the camera moved, and so whether the
-    // window's picture has to be drawn again.
+    // window's picture has to be drawn again. The framing plays no part: a drag moves the camera
+    // as far per window pixel in either.
     virtual bool mouseMoved(int dx, int dy, int button) = 0;
+
+    // One view pixel per window pixel unless set.
+    void setFraming(ViewFraming framing) { m_framing = framing; }
+    ViewFraming framing() const { return m_framing; }
+
+private:
+    ViewFraming m_framing = ViewFraming::TexelPerPixel;
 };
 
 // The camera position moves with left-button drags, viewSpacing window pixels per view. The view
 // there is warped from the four stored views around it with their disparity maps, or, without
-// disparity, is the nearest stored view. The window shows a centred crop at one view pixel per
-// window pixel; its position on the screen does not matter.
+// disparity, is the nearest stored view. The window shows it as its framing says; its position on
+// the screen does not matter.
 class SimpleCamera : public LightfieldCamera
 {
 public:

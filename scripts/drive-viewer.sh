@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # Drives one of the viewer programs the way a user does, on the X display in $DISPLAY (a bare
-# server such as Xvfb is enough): opens FILE through the selector window and its file dialog,
-# starts the viewer, drags the camera, saves screenshots and closes the viewer.
+# server such as Xvfb is enough): opens FILE through the selector window and its file dialog (or
+# gives it to the program to open), drags the camera, saves screenshots and closes the viewer.
 #
 #   scripts/drive-viewer.sh [options] PROGRAM FILE OUTDIR
 #
+#   --open-directly
+#                  start the program with FILE as its argument, as a file manager does, rather
+#                  than choose FILE in the selector
 #   --drag DX,DY   after the first screenshot, drag with the left button by (DX, DY) window
-#                  pixels and take another screenshot; repeatable
+#                  pixels and take another screenshot (view-1.png, view-2.png, ...); repeatable
+#   --key KEY      the same with a key press (xdotool's name for the key) instead of a drag;
+#                  drags and keys take their turns in the order given
 #   --expect-error the file is expected to be refused: screenshot the error dialog, dismiss it
 #   --again S      after the last screenshot, leave the camera where it is for S more seconds and
 #                  take view-again.png, to see whether the picture still changes on its own
@@ -26,7 +31,8 @@
 # The program's standard error is kept in OUTDIR/stderr.log.
 set -euo pipefail
 
-drags=()
+actions=()
+open_directly=0
 expect_error=0
 again=
 close_while_loading=0
@@ -34,19 +40,21 @@ close_within=10
 count_frames=
 while [[ $# -gt 0 ]]; do
     case "$1" in
-        --drag) drags+=("$2"); shift 2 ;;
+        --open-directly) open_directly=1; shift ;;
+        --drag) actions+=("drag $2"); shift 2 ;;
+        --key) actions+=("key $2"); shift 2 ;;
         --expect-error) expect_error=1; shift ;;
         --again) again=$2; shift 2 ;;
         --close-while-loading) close_while_loading=1; shift ;;
         --close-within) close_within=$2; shift 2 ;;
         --count-frames) count_frames=$2; shift 2 ;;
-        -h|--help) sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,31p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) break ;;
     esac
 done
 if [[ $# -ne 3 ]]; then
-    echo "usage: $0 [--drag DX,DY]... [--again S] [--expect-error] [--close-while-loading]" \
-        "[--close-within S] [--count-frames S] PROGRAM FILE OUTDIR" >&2
+    echo "usage: $0 [--open-directly] [--drag DX,DY | --key KEY]... [--again S] [--expect-error]" \
+        "[--close-while-loading] [--close-within S] [--count-frames S] PROGRAM FILE OUTDIR" >&2
     exit 2
 fi
 program=$1
@@ -68,7 +76,11 @@ else
     export QT_LOGGING_RULES=${QT_LOGGING_RULES:-default.debug=false}
 fi
 
-"$program" 2>"$outdir/stderr.log" &
+if [[ $open_directly == 1 ]]; then
+    "$program" "$file" 2>"$outdir/stderr.log" &
+else
+    "$program" 2>"$outdir/stderr.log" &
+fi
 pid=$!
 finish() { kill "$pid" 2>/dev/null || true; }
 trap finish EXIT
@@ -145,32 +157,38 @@ key() {
     xdotool key --clearmodifiers "$@"
 }
 
-selector=$(wait_window '.') || give_up "no selector window appeared"
-say "selector window $selector"
-sleep 0.3
-screenshot "$selector" selector.png
+selector=
+dialog=
+if [[ $open_directly == 0 ]]; then
+    selector=$(wait_window '.') || give_up "no selector window appeared"
+    say "selector window $selector"
+    sleep 0.3
+    screenshot "$selector" selector.png
 
-key "$selector" alt+b
-dialog=$(wait_window 'Open lightfield file' "$selector") || give_up "no file dialog appeared"
-say "file dialog $dialog; choosing $file"
-# A dialog that has only just appeared may not take keys yet (the first one of a slow program,
-# for instance): type the path again until it takes it and closes.
-for attempt in 1 2 3 4 5; do
-    sleep 0.5
-    xdotool windowfocus --sync "$dialog" 2>/dev/null || true
-    xdotool key --clearmodifiers ctrl+a
-    xdotool type --delay 2 "$file"
-    sleep 0.2
-    xdotool key --clearmodifiers Return
-    for _ in $(seq 30); do
-        [[ -n $(program_windows 'Open lightfield file') ]] || break 2
-        sleep 0.1
+    key "$selector" alt+b
+    dialog=$(wait_window 'Open lightfield file' "$selector") || give_up "no file dialog appeared"
+    say "file dialog $dialog; choosing $file"
+    # A dialog that has only just appeared may not take keys yet (the first one of a slow
+    # program, for instance): type the path again until it takes it and closes.
+    for attempt in 1 2 3 4 5; do
+        sleep 0.5
+        xdotool windowfocus --sync "$dialog" 2>/dev/null || true
+        xdotool key --clearmodifiers ctrl+a
+        xdotool type --delay 2 "$file"
+        sleep 0.2
+        xdotool key --clearmodifiers Return
+        for _ in $(seq 30); do
+            [[ -n $(program_windows 'Open lightfield file') ]] || break 2
+            sleep 0.1
+        done
+        say "the file dialog is still open; typing the path again"
     done
-    say "the file dialog is still open; typing the path again"
-done
-sleep 0.3
-screenshot "$selector" selector-with-file.png
-key "$selector" alt+s
+    sleep 0.3
+    screenshot "$selector" selector-with-file.png
+    key "$selector" alt+s
+else
+    say "started with $file"
+fi
 
 closed_at=
 if [[ $expect_error == 1 ]]; then
@@ -210,28 +228,34 @@ else
     [[ -z $count_frames ]] || count_idle_frames "after the first picture"
     count=0
     eval "$(xdotool getwindowgeometry --shell "$viewer")"
-    for drag in "${drags[@]}"; do
+    for action in "${actions[@]}"; do
         count=$((count + 1))
-        dx=${drag%,*}
-        dy=${drag#*,}
         drawn_before=$(frames_drawn)
-        xdotool mousemove --window "$viewer" $((WIDTH / 2)) $((HEIGHT / 2))
-        sleep 0.2
-        xdotool mousedown 1
-        # In small steps, as a hand moves.
-        steps=10
-        for step in $(seq $steps); do
-            xdotool mousemove_relative -- $((dx * step / steps - dx * (step - 1) / steps)) \
-                $((dy * step / steps - dy * (step - 1) / steps))
-            sleep 0.03
-        done
-        xdotool mouseup 1
-        say "dragged by ($dx, $dy)"
+        if [[ $action == key* ]]; then
+            key "$viewer" "${action#key }"
+            say "pressed ${action#key }"
+        else
+            drag=${action#drag }
+            dx=${drag%,*}
+            dy=${drag#*,}
+            xdotool mousemove --window "$viewer" $((WIDTH / 2)) $((HEIGHT / 2))
+            sleep 0.2
+            xdotool mousedown 1
+            # In small steps, as a hand moves.
+            steps=10
+            for step in $(seq $steps); do
+                xdotool mousemove_relative -- $((dx * step / steps - dx * (step - 1) / steps)) \
+                    $((dy * step / steps - dy * (step - 1) / steps))
+                sleep 0.03
+            done
+            xdotool mouseup 1
+            say "dragged by ($dx, $dy)"
+        fi
         sleep "${SETTLE_SECONDS:-2}"
         screenshot "$viewer" "view-$count.png"
         if [[ -n $count_frames ]]; then
-            say "frames drawn for drag $count: $(($(frames_drawn) - drawn_before))"
-            count_idle_frames "after drag $count"
+            say "frames drawn for ${action%% *} $count: $(($(frames_drawn) - drawn_before))"
+            count_idle_frames "after ${action%% *} $count"
         fi
     done
     if [[ -n $again ]]; then

@@ -7,6 +7,7 @@ packages=(
     g++ clang make cmake pkg-config dpkg-dev
     qtbase5-dev libgl-dev libx11-dev libopenimageio-dev
     libgl1-mesa-dri xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
+    desktop-file-utils shared-mime-info
 )
 
 missing=()

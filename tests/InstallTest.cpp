@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -27,13 +28,19 @@ QStringList filesUnder(const QString &root)
     return files;
 }
 
+// The desktop entry and the MIME type package, relative to the prefix.
+const char desktopEntry[] = LF_DESKTOP_ENTRY_INSTALL_DIR "/lightfield-viewer.desktop";
+const char mimePackage[] = LF_MIME_PACKAGE_INSTALL_DIR "/lightfield-viewer.xml";
+
 // What an installation holds, relative to its prefix: the eleven programs and lf2d, the vertex
-// shader and every program's fragment shader; no tool, test or benchmark.
+// shader and every program's fragment shader, the desktop entry and the MIME type; no tool, test
+// or benchmark.
 QStringList expectedInstallation()
 {
     const QString bin = QStringLiteral(LF_BIN_INSTALL_DIR "/");
     const QString shaders = QStringLiteral(LF_SHADER_INSTALL_DIR "/");
-    QStringList files {bin + QStringLiteral("lf2d"), shaders + QStringLiteral("UV.vert")};
+    QStringList files {bin + QStringLiteral("lf2d"), shaders + QStringLiteral("UV.vert"),
+                       QString::fromLatin1(desktopEntry), QString::fromLatin1(mimePackage)};
     for (const BuildConfiguration &configuration : buildConfigurations())
         files << bin + QString::fromStdString(configuration.name);
     for (const ShaderProgramFile &entry : shaderProgramFiles)
@@ -161,6 +168,55 @@ private slots:
         QFETCH(QString, program);
         verifySynthesisedView(
             drive(program, m_elsewhere, QTest::currentDataTag() + QStringLiteral("-elsewhere")));
+    }
+
+    // A file manager opens light fields with the viewer: the desktop entry is valid and names the
+    // MIME type that the installed package gives *.lf2d files, and its command, run as a file
+    // manager runs it on a file, shows that file in the installed viewer.
+    void desktopEntryOpensLightFields()
+    {
+        const QString validator = QStandardPaths::findExecutable("desktop-file-validate");
+        QVERIFY2(!validator.isEmpty(),
+                 "desktop-file-validate is missing (package "
+                 "desktop-file-utils, which scripts/setup.sh installs)");
+        const QString entry = m_prefix + '/' + desktopEntry;
+        const ToolRun validated = runTool(validator, {entry});
+        QVERIFY2(validated.exitCode == 0 && (validated.output + validated.errors).isEmpty(),
+                 qPrintable(validated.output + validated.errors));
+
+        // A MIME database of the installed package alone.
+        const QString database = m_directory.filePath(QStringLiteral("mime"));
+        QVERIFY(QDir().mkpath(database + QStringLiteral("/packages")));
+        QVERIFY(QFile::copy(m_prefix + '/' + mimePackage,
+                            database + QStringLiteral("/packages/lightfield-viewer.xml")));
+        const ToolRun update = runTool(QStringLiteral("update-mime-database"), {database});
+        QVERIFY2(update.exitCode == 0, qPrintable(update.output + update.errors));
+        QFile globs(database + QStringLiteral("/globs2"));
+        QVERIFY(globs.open(QIODevice::ReadOnly));
+        const QRegularExpressionMatch glob =
+            QRegularExpression(QStringLiteral("^\\d+:([^:]+):\\*\\.lf2d$"),
+                               QRegularExpression::MultilineOption)
+                .match(QString::fromUtf8(globs.readAll()));
+        QVERIFY2(glob.hasMatch(), "no MIME type for *.lf2d");
+        const QString type = glob.captured(1);
+
+        QFile file(entry);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QMap<QString, QString> keys;
+        for (const QString &line : QString::fromUtf8(file.readAll()).split('\n'))
+            keys.insert(line.section('=', 0, 0), line.section('=', 1));
+        QVERIFY2(keys.value(QStringLiteral("MimeType")).split(';').contains(type),
+                 qPrintable(keys.value(QStringLiteral("MimeType"))));
+        // The command is the program and the file; the program found where the install put it,
+        // on the user's path.
+        const QStringList command = keys.value(QStringLiteral("Exec")).split(' ');
+        QCOMPARE(command.size(), 2);
+        QCOMPARE(command[1], QStringLiteral("%f"));
+        const QString program = QStandardPaths::findExecutable(
+            command[0], {m_prefix + QStringLiteral("/" LF_BIN_INSTALL_DIR)});
+        QVERIFY2(!program.isEmpty(), qPrintable(command[0]));
+        verifySynthesisedView(drive(program, m_elsewhere, QStringLiteral("desktop-entry"),
+                                    QStringList {QStringLiteral("--open-directly")} + drag()));
     }
 
     void missingShaderEndsWithItsMessage()

@@ -196,8 +196,8 @@ private slots:
         QTest::newRow("800x600 centred") << 800 << 600 << QPoint(560, 240);
         QTest::newRow("odd width rounds toward zero") << 801 << 600 << QPoint(559, 240);
         QTest::newRow("1900x1000 kept off the edges") << 1900 << 1000 << QPoint(32, 40);
-        QTest::newRow("larger than the desktop") << 2000 << 1200 << QPoint(32, 32);
         QTest::newRow("halves of zero raised") << 1919 << 1079 << QPoint(32, 32);
+        QTest::newRow("as large as the screen") << 1920 << 1080 << QPoint(32, 32);
     }
 
     void placement()
@@ -206,9 +206,194 @@ private slots:
         QFETCH(int, height);
         QFETCH(QPoint, position);
         LightfieldRenderer renderer(QUrl::fromLocalFile(sizedFile(width, height)));
+        QCOMPARE(renderer.screen()->availableGeometry(), QRect(0, 0, 1920, 1080));
         QCOMPARE(renderer.geometry(), QRect(position, QSize(width, height)));
+        QCOMPARE(renderer.framing(), ViewFraming::TexelPerPixel);
         QCOMPARE(renderer.surfaceType(), QSurface::OpenGLSurface);
         QVERIFY(!renderer.isInitialised());
+    }
+
+    void viewsLargerThanTheScreen_data()
+    {
+        QTest::addColumn<QSize>("view");
+        QTest::addColumn<QRect>("available");
+        const QRect screen(0, 0, 1920, 1080);
+        QTest::newRow("wider") << QSize(2400, 600) << screen;
+        QTest::newRow("taller") << QSize(800, 1500) << screen;
+        QTest::newRow("both") << QSize(3000, 2000) << screen;
+        QTest::newRow("a pixel too wide") << QSize(1921, 1080) << screen;
+        QTest::newRow("below a panel") << QSize(3001, 1999) << QRect(0, 27, 1920, 1053);
+        QTest::newRow("on a screen to the right")
+            << QSize(2000, 2000) << QRect(1920, 0, 1280, 1024);
+    }
+
+    // A window of the view's size that would not fit the screen's free area is made as large as
+    // fits inside it, with room for a frame on every side, keeping the view's aspect; it is centred
+    // there and shows the whole view. The window opened on the test's screen is placed so.
+    void viewsLargerThanTheScreen()
+    {
+        QFETCH(QSize, view);
+        QFETCH(QRect, available);
+        const QRect fitted = viewerWindowGeometry(view, available);
+        const QString where = QStringLiteral("%1x%2 at %3,%4")
+                                  .arg(fitted.width())
+                                  .arg(fitted.height())
+                                  .arg(fitted.x())
+                                  .arg(fitted.y());
+        const QRect room = available.adjusted(32, 32, -32, -32);
+        QVERIFY2(room.contains(fitted), qPrintable(where));
+        QVERIFY2(fitted.width() == room.width() || fitted.height() == room.height(),
+                 qPrintable(where));
+        // The other side is rounded to the nearest pixel.
+        QVERIFY2(std::abs(qint64(fitted.width()) * view.height()
+                          - qint64(fitted.height()) * view.width())
+                     <= std::max(view.width(), view.height()) / 2,
+                 qPrintable(where));
+        QVERIFY2(std::abs((fitted.left() - room.left()) - (room.right() - fitted.right())) <= 1
+                     && std::abs((fitted.top() - room.top()) - (room.bottom() - fitted.bottom()))
+                         <= 1,
+                 qPrintable(where));
+
+        if (available == QRect(0, 0, 1920, 1080)) {
+            LightfieldRenderer renderer(
+                QUrl::fromLocalFile(sizedFile(view.width(), view.height())));
+            QCOMPARE(renderer.geometry(), fitted);
+            QCOMPARE(renderer.framing(), ViewFraming::WholeView);
+        }
+    }
+
+    // Views of 2001 × 1203 and 2 × 1 of them, each texel naming itself: red and green the low
+    // bytes of x and y (y from the picture's top), blue their high nibbles and, in its top bit,
+    // the view's column.
+    QString writeLargeViews()
+    {
+        const int width = 2001, height = 1203;
+        QByteArray data(2 * width * height * 4, '\0');
+        char *texel = data.data();
+        for (int column = 0; column < 2; ++column) {
+            for (int y = height - 1; y >= 0; --y) {
+                for (int x = 0; x < width; ++x, texel += 4) {
+                    texel[0] = char(x & 0xFF);
+                    texel[1] = char(y & 0xFF);
+                    texel[2] = char((x >> 8) | (y >> 8) << 4 | column << 7);
+                    texel[3] = char(255);
+                }
+            }
+        }
+        return write(QStringLiteral("large.lf2d"), "2001 1203 2 2 20 0 0 0 0\n" + data);
+    }
+
+    // What the window shows, as the texel each window pixel shows; the view column of the first.
+    static QVector<QPoint> shownTexels(const QImage &screen, int *column)
+    {
+        QVector<QPoint> texels;
+        texels.reserve(screen.width() * screen.height());
+        for (int y = 0; y < screen.height(); ++y) {
+            for (int x = 0; x < screen.width(); ++x) {
+                const QRgb pixel = screen.pixel(x, y);
+                texels << QPoint(qRed(pixel) | (qBlue(pixel) & 0xF) << 8,
+                                 qGreen(pixel) | (qBlue(pixel) >> 4 & 0x7) << 8);
+            }
+        }
+        *column = qBlue(screen.pixel(0, 0)) >> 7;
+        return texels;
+    }
+
+    // The whole view: every window pixel shows the texel its centre lies in, or at a texel's edge
+    // either of the two.
+    static QString wrongWholeView(const QImage &screen, int viewColumn)
+    {
+        int column = -1;
+        const QVector<QPoint> texels = shownTexels(screen, &column);
+        if (column != viewColumn)
+            return QStringLiteral("view %1 shown, not view %2").arg(column).arg(viewColumn);
+        for (int y = 0; y < screen.height(); ++y) {
+            for (int x = 0; x < screen.width(); ++x) {
+                const QPoint texel = texels[y * screen.width() + x];
+                const double centreX = (x + 0.5) * 2001 / screen.width();
+                const double centreY = (y + 0.5) * 1203 / screen.height();
+                if (std::abs(texel.x() + 0.5 - centreX) > 0.501
+                    || std::abs(texel.y() + 0.5 - centreY) > 0.501) {
+                    return QStringLiteral("window pixel (%1, %2) shows texel (%3, %4)")
+                        .arg(x)
+                        .arg(y)
+                        .arg(texel.x())
+                        .arg(texel.y());
+                }
+            }
+        }
+        return QString();
+    }
+
+    // The window opened for views larger than the screen shows the whole view scaled; the key 1
+    // switches to one texel per window pixel, the view's centre, and back, a frame each time.
+    // Drags move the camera by as many view steps per window pixel in either.
+    void largeViewsAreShownWholeAndOneTexelPerPixel()
+    {
+        LightfieldRenderer renderer(QUrl::fromLocalFile(writeLargeViews()));
+        renderer.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&renderer));
+        QTRY_VERIFY(renderer.isInitialised());
+        const QSize window = renderer.size();
+        QVERIFY(window.width() < 2001 && window.height() < 1203);
+        QString wrong;
+        QVERIFY2((wrong = wrongWholeView(screenOf(&renderer), 0)).isEmpty(), qPrintable(wrong));
+
+        const auto drag = [&renderer](int dx) {
+            send(&renderer, QEvent::MouseMove, Qt::NoButton, QPoint(100, 100), Qt::NoButton);
+            send(&renderer, QEvent::MouseButtonPress, Qt::LeftButton, QPoint(100, 100),
+                 Qt::LeftButton);
+            send(&renderer, QEvent::MouseMove, Qt::NoButton, QPoint(100 + dx, 100), Qt::LeftButton);
+            send(&renderer, QEvent::MouseButtonRelease, Qt::LeftButton, QPoint(100 + dx, 100),
+                 Qt::NoButton);
+            return dynamic_cast<const SimpleCamera *>(renderer.camera())->positionX();
+        };
+        // 15 pixels of drag: position 1 + 15 of 20 a view step, nearest to view 1.
+        int frames = renderer.framesShown();
+        QCOMPARE(drag(15), 16);
+        QVERIFY(framesAfter(&renderer, frames));
+        const QImage whole = screenOf(&renderer);
+        QVERIFY2((wrong = wrongWholeView(whole, 1)).isEmpty(), qPrintable(wrong));
+
+        const auto pressOne = [&renderer] {
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_1, Qt::NoModifier, QStringLiteral("1"));
+            QCoreApplication::sendEvent(&renderer, &press);
+        };
+        frames = renderer.framesShown();
+        pressOne();
+        QCOMPARE(renderer.framing(), ViewFraming::TexelPerPixel);
+        QCOMPARE(renderer.camera()->framing(), ViewFraming::TexelPerPixel);
+        QVERIFY(framesAfter(&renderer, frames));
+        // The view's centre: every pixel shows the texel at one offset from it, which centres
+        // the window on the view to within half a pixel.
+        int column = -1;
+        const QVector<QPoint> texels = shownTexels(screenOf(&renderer), &column);
+        QCOMPARE(column, 1);
+        const QPoint offset = texels[0];
+        QVERIFY2(std::abs(offset.x() - (2001 - window.width()) / 2.0) <= 0.5
+                     && std::abs(offset.y() - (1203 - window.height()) / 2.0) <= 0.5,
+                 qPrintable(QStringLiteral("offset %1, %2").arg(offset.x()).arg(offset.y())));
+        for (int i = 0; i < texels.size(); ++i) {
+            const QPoint expected = offset + QPoint(i % window.width(), i / window.width());
+            QVERIFY2(texels[i] == expected,
+                     qPrintable(QStringLiteral("window pixel (%1, %2) shows texel (%3, %4)")
+                                    .arg(i % window.width())
+                                    .arg(i / window.width())
+                                    .arg(texels[i].x())
+                                    .arg(texels[i].y())));
+        }
+        // A drag there moves the camera as far: back 15 pixels to view 0, and again to view 1.
+        frames = renderer.framesShown();
+        QCOMPARE(drag(-15), 1);
+        QCOMPARE(drag(15), 16);
+        QVERIFY(restsAfter(&renderer, frames, 4));
+
+        frames = renderer.framesShown();
+        pressOne();
+        QCOMPARE(renderer.framing(), ViewFraming::WholeView);
+        QVERIFY(framesAfter(&renderer, frames));
+        QVERIFY(screenOf(&renderer) == whole);
+        QVERIFY(m_fatalErrors.isEmpty());
     }
 
     void startShowsTheFirstViewAndFollowsLeftDrags()
@@ -235,6 +420,16 @@ private slots:
         send(renderer, QEvent::MouseButtonRelease, Qt::LeftButton, QPoint(29, 80), Qt::NoButton);
         QVERIFY(framesAfter(renderer, frames));
         QVERIFY2(showsView(screenOf(renderer), 1, 2, &why), qPrintable(why));
+
+        // A window of the view's size shows the same picture in both framings.
+        for (ViewFraming framing : {ViewFraming::WholeView, ViewFraming::TexelPerPixel}) {
+            frames = renderer->framesShown();
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_1, Qt::NoModifier, QStringLiteral("1"));
+            QCoreApplication::sendEvent(renderer, &press);
+            QCOMPARE(renderer->camera()->framing(), framing);
+            QVERIFY(framesAfter(renderer, frames));
+            QVERIFY2(showsView(screenOf(renderer), 1, 2, &why), qPrintable(why));
+        }
 
         // Right and middle drags leave the picture as it is, and draw nothing.
         for (Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton}) {

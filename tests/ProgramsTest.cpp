@@ -272,16 +272,22 @@ private slots:
     void everyProgramShowsTheLightField_data()
     {
         QTest::addColumn<QString>("program");
+        QTest::addColumn<bool>("direct");
         for (const BuildConfiguration &configuration : buildConfigurations()) {
             const QString name = QString::fromStdString(configuration.name);
-            QTest::newRow(qPrintable(name)) << name;
+            QTest::newRow(qPrintable(name)) << name << false;
+            QTest::newRow(qPrintable(name + " given the file")) << name << true;
         }
     }
 
+    // Through the selector, and opened from the command line as a file manager does.
     void everyProgramShowsTheLightField()
     {
         QFETCH(QString, program);
-        const DrivenRun run = drive(program, m_grid, program);
+        QFETCH(bool, direct);
+        const DrivenRun run =
+            drive(program, m_grid, program + (direct ? "-given" : ""),
+                  direct ? QStringList {QStringLiteral("--open-directly")} : QStringList());
         QVERIFY2(run.status == 0, qPrintable(run.output + run.stderrText));
         // Every program finds every shader it has.
         QVERIFY2(!run.stderrText.contains(QStringLiteral("QOpenGLShader")),
@@ -368,6 +374,127 @@ private slots:
         // An empty file ends before the first value.
         QTest::newRow("empty") << "nothing.lf2d" << QByteArray()
                                << invalid + "the header ends before 'width'";
+    }
+
+    // A file given on the command line ends the program as it does chosen in the selector: with
+    // status 1, its message and the dialog.
+    void refusedFileGivenOnTheCommandLine()
+    {
+        const QString path =
+            write(QStringLiteral("refused.lf2d"), "4 3 6 3 10 0 0 0 04\n" + patternBytes(200, 1));
+        const QString missing = m_directory.filePath(QStringLiteral("missing.lf2d"));
+        const auto messages = [](const DrivenRun &run, const QString &file) {
+            return run.stderrText.split('\n').filter(QStringLiteral("\"%1\"").arg(file));
+        };
+        const DrivenRun chosen = drive(QStringLiteral("viewer-curve"), path,
+                                       QStringLiteral("refused-chosen"), {"--expect-error"});
+        QVERIFY2(chosen.status == 1, qPrintable(chosen.output));
+        for (const QString &file : {path, missing}) {
+            const DrivenRun given = drive(QStringLiteral("viewer-curve"), file,
+                                          QFileInfo(file).baseName() + QStringLiteral("-given"),
+                                          {"--open-directly", "--expect-error"});
+            QVERIFY2(given.status == 1, qPrintable(given.output));
+            QVERIFY(QFile::exists(given.directory + QStringLiteral("/error-dialog.png")));
+            const QStringList expected = file == path
+                ? messages(chosen, path)
+                : QStringList {QStringLiteral("Cannot open lightfield file \"%1\": no such file")
+                                   .arg(missing)};
+            QCOMPARE(messages(given, file), expected);
+        }
+    }
+
+    // The toolkit's own options go before the file; anything else the program cannot follow ends
+    // it with a short usage message and status 2. Run without a display, on Qt's minimal platform
+    // (its offscreen one does not free its screen, which the sanitized build reports as a leak).
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("output");
+        const QString refused =
+            QStringLiteral("Lightfield file \"@empty\" is not a valid .lf2d file: the "
+                           "header ends before 'width'");
+        QTest::newRow("the toolkit's options, then the file")
+            << QStringList {"-platform", "minimal", "@empty"} << 1 << refused;
+        QTest::newRow("two files") << QStringList {"-platform", "minimal", "@empty", "@empty"} << 2
+                                   << "viewer-curve: only one light field can be opened";
+        QTest::newRow("unknown option") << QStringList {"-platform", "minimal", "--frame", "@empty"}
+                                        << 2 << "viewer-curve: Unknown option 'frame'";
+        QTest::newRow("help") << QStringList {"-platform", "minimal", "--help"} << 0
+                              << "[options] [FILE]";
+    }
+
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, output);
+        const QString empty = write(QStringLiteral("empty.lf2d"), QByteArray());
+        arguments.replaceInStrings(QStringLiteral("@empty"), empty);
+        output.replace(QStringLiteral("@empty"), empty);
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral(LF_BINARY_DIR "/viewer-curve"), arguments);
+        QVERIFY(process.waitForFinished(30000));
+        const QString said = QString::fromLocal8Bit(process.readAll());
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(process.exitCode() == status, qPrintable(said));
+        QVERIFY2(said.contains(output), qPrintable(said));
+        if (status == 2)
+            QVERIFY2(said.contains(QStringLiteral("Usage: viewer-curve [FILE.lf2d]")),
+                     qPrintable(said));
+    }
+
+    // A view larger than the screen opens in a window that fits it, showing the whole view
+    // scaled; the key 1 shows one view pixel per window pixel, centred, and back.
+    void viewsLargerThanTheScreenFitIt()
+    {
+        // Gradients across and down, and a checkerboard of 100-pixel squares in blue.
+        const int width = 2000, height = 1200;
+        const auto colour = [](int x, int y) {
+            return qRgb(x * 255 / (width - 1), y * 255 / (height - 1),
+                        (x / 100 + y / 100) % 2 ? 230 : 20);
+        };
+        QByteArray content =
+            QStringLiteral("%1 %2 1 1 20 0 0 0 0\n").arg(width).arg(height).toLatin1();
+        for (int y = height - 1; y >= 0; --y) {
+            for (int x = 0; x < width; ++x) {
+                const QRgb pixel = colour(x, y);
+                content.append(char(qRed(pixel))).append(char(qGreen(pixel)));
+                content.append(char(qBlue(pixel))).append(char(255));
+            }
+        }
+        const QString file = write(QStringLiteral("large.lf2d"), content);
+        const DrivenRun run = drive(QStringLiteral("viewer-curve"), file, QStringLiteral("large"),
+                                    {"--open-directly", "--key", "1", "--key", "1"});
+        QVERIFY2(run.status == 0, qPrintable(run.output + run.stderrText));
+        const QImage whole = screenshot(run, QStringLiteral("view-0.png"));
+        const QImage crop = screenshot(run, QStringLiteral("view-1.png"));
+        const QImage again = screenshot(run, QStringLiteral("view-2.png"));
+        // The test's screen is 1920 × 1080, with nothing taken from it.
+        const QSize shown = whole.size();
+        QVERIFY2(shown.width() <= 1920 && shown.height() <= 1080 && shown.height() >= 1000,
+                 qPrintable(run.output));
+        QVERIFY2(std::abs(shown.width() * height - shown.height() * width) <= width / 2,
+                 qPrintable(run.output));
+        // Each window pixel shows the view's texel under its centre.
+        QImage scaled(shown, QImage::Format_RGB32);
+        for (int y = 0; y < shown.height(); ++y) {
+            for (int x = 0; x < shown.width(); ++x) {
+                scaled.setPixel(x, y,
+                                colour(int((x + 0.5) * width / shown.width()),
+                                       int((y + 0.5) * height / shown.height())));
+            }
+        }
+        QVERIFY2(meanAbsoluteDifference(whole, scaled) < 0.5, qPrintable(run.directory));
+        const QPoint offset((width - shown.width() + 1) / 2, (height - shown.height()) / 2);
+        QImage expectedCrop(shown, QImage::Format_RGB32);
+        for (int y = 0; y < shown.height(); ++y) {
+            for (int x = 0; x < shown.width(); ++x)
+                expectedCrop.setPixel(x, y, colour(x + offset.x(), y + offset.y()));
+        }
+        QVERIFY2(crop == expectedCrop, qPrintable(run.directory));
+        QVERIFY2(again == whole, qPrintable(run.directory));
     }
 
     // A named pipe opened for reading would wait for a writer forever; the viewer refuses

@@ -238,6 +238,63 @@ private slots:
         QCOMPARE(moved.texels, image.texels);
     }
 
+    void wholeViewFraming_data()
+    {
+        QTest::addColumn<bool>("disparity");
+        QTest::addColumn<QSize>("window");
+        for (bool disparity : {false, true}) {
+            const char *kind = disparity ? "warp" : "nearest view";
+            QTest::addRow("%s, shrunk unevenly", kind) << disparity << QSize(40, 18);
+            QTest::addRow("%s, shrunk across only", kind) << disparity << QSize(25, 48);
+        }
+    }
+
+    // The whole view over the whole window: a window pixel shows the view where its centre falls,
+    // the texel there without disparity, the warp's filtered read of the texels around it with.
+    // In a window of the view's size that is the crop, to the byte.
+    void wholeViewFraming()
+    {
+        QFETCH(bool, disparity);
+        QFETCH(QSize, window);
+        // Views of 64 × 48, texel (x, y) holding (x / 255, y / 255, 1, 1).
+        PlaneDescription description = texelCoordinateViews();
+        description.width = 64;
+        description.height = 48;
+        if (disparity) {
+            description.maxDisparity = 4;
+            description.disparity = [](int, int, int, int) {
+                return 0.0f;
+            };
+        }
+        auto plane = makePlane(description);
+        SimpleCamera camera(PipelineOptions(), plane.get());
+        QCOMPARE(camera.framing(), ViewFraming::TexelPerPixel);
+        const RgbaImage crop = output(*camera.render(0, 0, 64, 48));
+        camera.setFraming(ViewFraming::WholeView);
+        QCOMPARE(output(*camera.render(0, 0, 64, 48)).texels, crop.texels);
+
+        const RgbaImage image = output(*camera.render(0, 0, window.width(), window.height()));
+        for (int y = 0; y < window.height(); ++y) {
+            for (int x = 0; x < window.width(); ++x) {
+                const double centre[2] = {(x + 0.5) * 64.0 / window.width(),
+                                          (y + 0.5) * 48.0 / window.height()};
+                for (int axis = 0; axis < 2; ++axis) {
+                    const double shown = image.at(x, y, axis) * 255.0;
+                    // A filtered read of the ramp is its value at the centre, within the 8-bit
+                    // output's rounding; a nearest one the texel the centre lies in, or at a
+                    // texel's edge either of the two.
+                    const bool right = disparity ? std::abs(shown - (centre[axis] - 0.5)) <= 0.51
+                                                 : std::abs(shown + 0.5 - centre[axis]) <= 0.501;
+                    QVERIFY2(right,
+                             qPrintable(QStringLiteral("window pixel (%1, %2) shows %3")
+                                            .arg(x)
+                                            .arg(y)
+                                            .arg(shown)));
+                }
+            }
+        }
+    }
+
     void aWindowOfTheViewsSizeShowsTheStoredViewItself()
     {
         // Without disparity, one texel per pixel over the whole view: the frame is the nearest

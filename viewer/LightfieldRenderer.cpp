@@ -7,14 +7,17 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
 #include <QOpenGLTexture>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <new>
 
 namespace {
@@ -30,6 +33,25 @@ struct LoadingStopped
 };
 
 } // namespace
+
+QRect viewerWindowGeometry(QSize viewSize, const QRect &available)
+{
+    const int width = viewSize.width();
+    const int height = viewSize.height();
+    if (width <= available.width() && height <= available.height()) {
+        const int x = std::max((desktopWidth - width) / 2, minimumMargin);
+        const int y = std::max((desktopHeight - height) / 2, minimumMargin);
+        return QRect(x, y, width, height);
+    }
+    const int roomX = std::max(available.width() - 2 * minimumMargin, 1);
+    const int roomY = std::max(available.height() - 2 * minimumMargin, 1);
+    const double scale = std::min(double(roomX) / width, double(roomY) / height);
+    // The side that limits the scale comes out at the room exactly, the other rounded.
+    const int fittedX = std::clamp(int(std::lround(width * scale)), 1, roomX);
+    const int fittedY = std::clamp(int(std::lround(height * scale)), 1, roomY);
+    return QRect(available.x() + (available.width() - fittedX) / 2,
+                 available.y() + (available.height() - fittedY) / 2, fittedX, fittedY);
+}
 
 QSurfaceFormat viewerSurfaceFormat()
 {
@@ -57,11 +79,15 @@ LightfieldRenderer::LightfieldRenderer(QUrl file)
     setTitle(
         tr("Loading %1").arg(QFileInfo(QString::fromStdString(m_reader->fileName())).fileName()));
 
-    const int width = m_reader->width();
-    const int height = m_reader->height();
-    const int x = std::max((desktopWidth - width) / 2, minimumMargin);
-    const int y = std::max((desktopHeight - height) / 2, minimumMargin);
-    setGeometry(x, y, width, height);
+    const QSize viewSize(m_reader->width(), m_reader->height());
+    // The screen the window opens on, until it is shown the primary one.
+    const QScreen *opensOn = screen();
+    const QRect available =
+        opensOn ? opensOn->availableGeometry() : QRect(0, 0, desktopWidth, desktopHeight);
+    const QRect geometry = viewerWindowGeometry(viewSize, available);
+    if (geometry.size() != viewSize)
+        m_framing = ViewFraming::WholeView;
+    setGeometry(geometry);
 }
 
 LightfieldRenderer::~LightfieldRenderer()
@@ -106,6 +132,19 @@ void LightfieldRenderer::mouseMoveEvent(QMouseEvent *event)
     }
     m_lastMouseX = event->x();
     m_lastMouseY = event->y();
+}
+
+void LightfieldRenderer::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() != Qt::Key_1 || event->isAutoRepeat()) {
+        QOpenGLWindow::keyPressEvent(event);
+        return;
+    }
+    m_framing =
+        m_framing == ViewFraming::WholeView ? ViewFraming::TexelPerPixel : ViewFraming::WholeView;
+    if (m_pipeline)
+        m_pipeline->camera().setFraming(m_framing);
+    requestFrame();
 }
 
 bool LightfieldRenderer::event(QEvent *event)
@@ -193,6 +232,7 @@ void LightfieldRenderer::buildPipeline()
             *m_reader, activeBuildConfiguration(),
             [this](const PlaneProgress &progress) { showLoadingProgress(progress); });
     }
+    m_pipeline->camera().setFraming(m_framing);
     m_initialised = true;
     // Paints asked for while loading were let go.
     requestFrame();
@@ -214,8 +254,8 @@ void LightfieldRenderer::paintGL()
 
 void LightfieldRenderer::renderFrame()
 {
-    // The view is synthesised at one view pixel per logical window pixel and shown over all the
-    // window's device pixels, so a screen that scales windows shows it whole and sharp.
+    // The view is synthesised for the window's logical pixels and shown over all its device
+    // pixels, so a screen that scales windows shows it whole, and as sharp as the view itself.
     const qreal ratio = devicePixelRatio();
     const QSize device(qRound(width() * ratio), qRound(height() * ratio));
     m_pipeline->renderFrame(mapToGlobal(QPoint(0, 0)), width(), height(), device);
@@ -238,4 +278,21 @@ void LightfieldRenderer::fail(const std::string &message)
         hide();
         reportFatalError(text);
     });
+}
+
+LightfieldRenderer *openViewerWindow(const QUrl &file)
+{
+    LightfieldRenderer *renderer = nullptr;
+    try {
+        renderer = new LightfieldRenderer(file);
+    } catch (const std::string &message) {
+        reportFatalError(QString::fromStdString(message));
+        return nullptr;
+    }
+    // Nothing keeps the viewer but the application: it is deleted as the program ends, while its
+    // context still exists, so that its GL objects are released cleanly.
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, renderer,
+                     [renderer] { delete renderer; });
+    renderer->show();
+    return renderer;
 }
