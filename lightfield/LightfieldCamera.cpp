@@ -273,6 +273,26 @@ bool SimpleCamera::mouseMoved(int dx, int dy, int button)
     return QPoint(m_positionX, m_positionY) != before;
 }
 
+bool SimpleCamera::step(double columns, double rows)
+{
+    const double spacing = double(m_plane->viewSpacing());
+    const auto pixels = [spacing](double steps) {
+        const int rounded = int(std::lround(steps * spacing));
+        if (rounded == 0 && steps != 0.0)
+            return steps > 0.0 ? 1 : -1;
+        return rounded;
+    };
+    return mouseMoved(pixels(columns), pixels(rows), Qt::LeftButton);
+}
+
+bool SimpleCamera::returnToStart()
+{
+    const bool moved = m_positionX != 1 || m_positionY != 1;
+    m_positionX = 1;
+    m_positionY = 1;
+    return moved;
+}
+
 SimpleCamera::Cell SimpleCamera::pickCell(float x, float y) const
 {
     const int lastColumn = m_plane->columns() - 1;

@@ -47,6 +47,11 @@ public:
     // window's picture has to be drawn again. The framing plays no part: a drag moves the camera
     // as far per window pixel in either.
     virtual bool mouseMoved(int dx, int dy, int button) = 0;
+    // Moves the camera by (columns, rows) view steps within the bounds of a drag, a fraction of a
+    // step to the nearest drag pixel but never less than one; says whether it moved.
+    virtual bool step(double columns, double rows) = 0;
+    // Back to the position the camera starts at; says whether it moved.
+    virtual bool returnToStart() = 0;
 
     // One view pixel per window pixel unless set.
     void setFraming(ViewFraming framing) { m_framing = framing; }
@@ -68,6 +73,8 @@ public:
     std::unique_ptr<CameraView> render(int globalX, int globalY, int width, int height) override;
     std::unique_ptr<CameraView> renderAt(float x, float y, int width, int height) override;
     bool mouseMoved(int dx, int dy, int button) override;
+    bool step(double columns, double rows) override;
+    bool returnToStart() override;
 
     // The warp of the view at position (x, y) in view units, with the texture coordinates of the
     // output's four corners (lower-left, upper-left, upper-right, lower-right).

@@ -479,6 +479,38 @@ private slots:
         QVERIFY(m_fatalErrors.isEmpty());
     }
 
+    // The arrows step the camera by views (a tenth with Shift) within a drag's bounds, each
+    // move a frame; Home takes it back to the start.
+    void keysMoveTheCamera()
+    {
+        LightfieldRenderer renderer(QUrl::fromLocalFile(writeGrid()));
+        renderer.show();
+        QVERIFY(restsAfter(&renderer, 0, 3));
+        const auto position = [&] {
+            auto *camera = dynamic_cast<const SimpleCamera *>(renderer.camera());
+            return QPoint(camera->positionX(), camera->positionY());
+        };
+        const auto press = [&](Qt::Key key, Qt::KeyboardModifiers modifiers, QPoint expected) {
+            const int frames = renderer.framesShown();
+            QTest::keyClick(&renderer, key, modifiers);
+            QCOMPARE(position(), expected);
+            QVERIFY(framesAfter(&renderer, frames));
+        };
+        // A view step is the file's 20 drag pixels; the camera starts at (1, 1).
+        press(Qt::Key_Right, Qt::NoModifier, QPoint(21, 1));
+        press(Qt::Key_Down, Qt::NoModifier, QPoint(21, 21));
+        press(Qt::Key_Right, Qt::ShiftModifier, QPoint(23, 21));
+        press(Qt::Key_Up, Qt::ShiftModifier, QPoint(23, 19));
+        // Two steps right would pass the last column: the camera stops a pixel short of it.
+        press(Qt::Key_Right, Qt::NoModifier, QPoint(39, 19));
+        const int frames = renderer.framesShown();
+        QTest::keyClick(&renderer, Qt::Key_Right);
+        QCOMPARE(position(), QPoint(39, 19));
+        QCOMPARE(framesDrawnIn(&renderer, 300), 0);
+        QCOMPARE(renderer.framesShown(), frames);
+        press(Qt::Key_Home, Qt::NoModifier, QPoint(1, 1));
+    }
+
     void buttonTableAndFirstMove()
     {
         LightfieldRenderer renderer(QUrl::fromLocalFile(writeGrid()));

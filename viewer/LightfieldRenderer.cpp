@@ -136,15 +136,44 @@ void LightfieldRenderer::mouseMoveEvent(QMouseEvent *event)
 
 void LightfieldRenderer::keyPressEvent(QKeyEvent *event)
 {
-    if (event->key() != Qt::Key_1 || event->isAutoRepeat()) {
+    if (event->key() == Qt::Key_1 && !event->isAutoRepeat()) {
+        m_framing = m_framing == ViewFraming::WholeView ? ViewFraming::TexelPerPixel
+                                                        : ViewFraming::WholeView;
+        if (m_pipeline)
+            m_pipeline->camera().setFraming(m_framing);
+        requestFrame();
+        return;
+    }
+    // The arrows move the camera a view step, a tenth of one with Shift, and repeat while held.
+    const double step = event->modifiers() & Qt::ShiftModifier ? 0.1 : 1.0;
+    double columns = 0.0;
+    double rows = 0.0;
+    switch (event->key()) {
+    case Qt::Key_Left:
+        columns = -step;
+        break;
+    case Qt::Key_Right:
+        columns = step;
+        break;
+    case Qt::Key_Up:
+        rows = -step;
+        break;
+    case Qt::Key_Down:
+        rows = step;
+        break;
+    case Qt::Key_Home:
+        break;
+    default:
         QOpenGLWindow::keyPressEvent(event);
         return;
     }
-    m_framing =
-        m_framing == ViewFraming::WholeView ? ViewFraming::TexelPerPixel : ViewFraming::WholeView;
-    if (m_pipeline)
-        m_pipeline->camera().setFraming(m_framing);
-    requestFrame();
+    if (!m_initialised)
+        return;
+    LightfieldCamera &camera = m_pipeline->camera();
+    const bool moved =
+        event->key() == Qt::Key_Home ? camera.returnToStart() : camera.step(columns, rows);
+    if (moved)
+        requestFrame();
 }
 
 bool LightfieldRenderer::event(QEvent *event)

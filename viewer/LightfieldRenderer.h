@@ -25,13 +25,13 @@ QSurfaceFormat viewerSurfaceFormat();
 QRect viewerWindowGeometry(QSize viewSize, const QRect &available);
 
 // The viewer window: one view of the light field, synthesised at the camera position and moved
-// by left-button drags. The window takes the size of a view, or less when that would not fit the
-// screen (see viewerWindowGeometry); a window of the view's size shows one view pixel per window
-// pixel, a smaller one the whole view scaled, and the key 1 switches between the two. It builds
-// the pipeline (plane, camera, post-processor) when its OpenGL context first becomes usable. It
-// draws a frame only when its picture can change: once the light field is loaded, when the camera
-// moves, when the window is exposed or resized, and while the post-processor's picture is still
-// adapting; the rest of the time it waits in the event loop.
+// by left-button drags and the arrow keys. The window takes the size of a view, or less when that
+// would not fit the screen (see viewerWindowGeometry); a window of the view's size shows one view
+// pixel per window pixel, a smaller one the whole view scaled, and the key 1 switches between the
+// two. It builds the pipeline (plane, camera, post-processor) when its OpenGL context first becomes
+// usable. It draws a frame only when its picture can change: once the light field is loaded, when
+// the camera moves, when the window is exposed or resized, and while the post-processor's picture
+// is still adapting; the rest of the time it waits in the event loop.
 class LightfieldRenderer : public QOpenGLWindow, public QOpenGLFunctions_3_3_Core
 {
     Q_OBJECT
