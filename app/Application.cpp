@@ -27,10 +27,11 @@ int runViewerApplication(int argc, char *argv[], const char *deliverableName)
     // The application object has taken out the toolkit's own options; what is left is ours.
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Shows a two-dimensional light field: drag with the left button to move "
-                       "the camera, press 1 to switch between the whole view scaled to the "
-                       "window and one view pixel per window pixel. Without a file, a window "
-                       "lets you choose one."));
+        QStringLiteral("Shows a two-dimensional light field: drag with the left button or press "
+                       "the arrow keys (Shift: a tenth of a view) to move the camera, Home to "
+                       "bring it back, 1 to switch between the whole view scaled to the window "
+                       "and one view pixel per window pixel. Without a file, a window lets you "
+                       "choose one."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
     parser.addOption(help);
