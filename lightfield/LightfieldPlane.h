@@ -99,12 +99,7 @@ public:
     // A stage whose views depend on all the others keeps what storeView made of each, and
     // finishes the views in a second sweep, in file order again, once all have been read.
     virtual bool needsSecondSweep() const { return false; }
-    virtual void finishView(LightfieldPlane &plane, int column, int row)
-    {
-        (void)plane;
-        (void)column;
-        (void)row;
-    }
+    virtual void finishView(LightfieldPlane & /*plane*/, int /*column*/, int /*row*/) { }
 
 private:
     int m_colourLayer;
