@@ -21,3 +21,4 @@ extern const Benchmark soakBenchmark;
 extern const Benchmark estimateBenchmark;
 extern const Benchmark idleBenchmark;
 extern const Benchmark bilateralBenchmark;
+extern const Benchmark refocusBenchmark;

@@ -30,7 +30,7 @@ namespace {
 // In the order of --help.
 const Benchmark *const benchmarks[] = {
     &warpBenchmark,     &pipelineBenchmark, &hdrBenchmark,       &soakBenchmark,
-    &estimateBenchmark, &idleBenchmark,     &bilateralBenchmark,
+    &estimateBenchmark, &idleBenchmark,     &bilateralBenchmark, &refocusBenchmark,
 };
 
 QString description()
@@ -105,6 +105,9 @@ int main(int argc, char *argv[])
          QStringLiteral("bilateral: writes view (0, 0) of each file, as both programs show it, "
                         "into DIR."),
          QStringLiteral("DIR")},
+        {QStringLiteral("cost-only"), QStringLiteral("refocus: only the frame cost.")},
+        {QStringLiteral("quick"), QStringLiteral("refocus: no 1920x1080 frames.")},
+        {QStringLiteral("rows"), QStringLiteral("refocus: every picture's figures.")},
     });
     parser.process(application);
     const Benchmark *benchmark = findBenchmark(parser.positionalArguments().value(0));

@@ -234,6 +234,7 @@ OwnedTexture findNearbyDisparity(QOpenGLTexture &disparity, int width, int heigh
 
 SimpleCamera::SimpleCamera(PipelineOptions, const LightfieldPlane *plane)
     : m_plane(plane)
+    , m_lensPasses(*plane)
 {
     initializeOpenGLFunctions();
     m_framebuffer = Framebuffer::generate();
@@ -323,6 +324,15 @@ int SimpleCamera::colourLayer() const
     return m_plane->supportsLayer(LdrRgb) ? LdrRgb : TonemappedRgb;
 }
 
+std::unique_ptr<CameraView> SimpleCamera::cellView(const Cell &cell, int width, int height) const
+{
+    std::array<const FeatureLayers *, 4> stored;
+    const std::array<QPoint, 4> views = cell.views();
+    for (size_t i = 0; i < 4; ++i)
+        stored[i] = &m_plane->featureLayersAt(views[i].x(), views[i].y());
+    return cameraViewOfCell(width, height, stored);
+}
+
 std::unique_ptr<CameraView> SimpleCamera::renderView(int width, int height,
                                                      const QuadCorners &corners, float x, float y,
                                                      bool useDisparity)
@@ -331,11 +341,7 @@ std::unique_ptr<CameraView> SimpleCamera::renderView(int width, int height,
     const Cell cell = pickCell(x, y);
     qDebug() << "positionX:" << x << " positionY:" << y;
 
-    std::array<const FeatureLayers *, 4> stored;
-    const std::array<QPoint, 4> views = cell.views();
-    for (size_t i = 0; i < 4; ++i)
-        stored[i] = &plane.featureLayersAt(views[i].x(), views[i].y());
-    auto view = cameraViewOfCell(width, height, stored);
+    auto view = cellView(cell, width, height);
     view->setParameter(ViewOffsetX, cell.offsetX);
     view->setParameter(ViewOffsetY, cell.offsetY);
     interpolateParameters(*view, plane, cell.offsetX, cell.offsetY);
@@ -345,7 +351,11 @@ std::unique_ptr<CameraView> SimpleCamera::renderView(int width, int height,
     {
         FramebufferPasses passes(m_framebuffer);
         PassOutputPool::Use reuse(m_passOutputs);
-        if (plane.supportsLayer(Disparity)) {
+        const bool searches = useDisparity && plane.supportsLayer(Disparity);
+        if (!lens().isPinhole()) {
+            output = m_lensPasses.render(QPointF(x, y), lens(), colourLayer(), width, height,
+                                         corners, searches, &drawn, radianceGamma());
+        } else if (plane.supportsLayer(Disparity)) {
             output = warpCell(*view, cell, width, height, corners,
                               useDisparity ? plane.maxDisparity() : 0, &drawn);
         } else {
@@ -355,6 +365,55 @@ std::unique_ptr<CameraView> SimpleCamera::renderView(int width, int height,
     view->setLayer(colourLayer(), std::move(output));
     view->setDrawn(drawn);
     return view;
+}
+
+OwnedTexture SimpleCamera::renderDisparity(int width, int height)
+{
+    const float spacing = float(m_plane->viewSpacing());
+    return renderDisparityAt(float(m_positionX) / spacing, float(m_positionY) / spacing, width,
+                             height);
+}
+
+OwnedTexture SimpleCamera::renderDisparityAt(float x, float y, int width, int height)
+{
+    if (!m_plane->supportsLayer(Disparity))
+        return nullptr;
+    return synthesisedDisparity(x, y, width, height, WarpOutput::DisparityColours, nullptr);
+}
+
+std::optional<float> SimpleCamera::disparityUnder(QPoint pixel, int width, int height)
+{
+    if (!m_plane->supportsLayer(Disparity) || pixel.x() < 0 || pixel.y() < 0 || pixel.x() >= width
+        || pixel.y() >= height) {
+        return std::nullopt;
+    }
+    // The warp runs for that one pixel; GL rows count from the bottom.
+    const int row = height - 1 - pixel.y();
+    const DrawnRegion only {pixel.x(), row, 1, 1, {-1.0f, 0.0f, 0.0f, 0.0f}};
+    const float spacing = float(m_plane->viewSpacing());
+    OwnedTexture disparity =
+        synthesisedDisparity(float(m_positionX) / spacing, float(m_positionY) / spacing, width,
+                             height, WarpOutput::Disparity, &only);
+    const std::vector<float> texels = readTextureFloats(*disparity, width, height);
+    const std::size_t at = (std::size_t(row) * std::size_t(width) + std::size_t(pixel.x())) * 4;
+    // Beyond the view's frame the warp shows nothing: alpha 0.
+    if (texels[at + 3] <= 0.0f)
+        return std::nullopt;
+    return texels[at];
+}
+
+OwnedTexture SimpleCamera::synthesisedDisparity(float x, float y, int width, int height,
+                                                WarpOutput output, const DrawnRegion *only)
+{
+    const Cell cell = pickCell(x, y);
+    QuadCorners corners;
+    framingCorners(framing(), width, height, m_plane->width(), m_plane->height(), corners);
+    auto view = cellView(cell, width, height);
+    FramebufferPasses passes(m_framebuffer);
+    PassOutputPool::Use reuse(m_passOutputs);
+    QRect drawn;
+    return warpCell(*view, cell, width, height, corners, m_plane->maxDisparity(), &drawn, output,
+                    only);
 }
 
 std::array<QOpenGLTexture *, 4> SimpleCamera::nearbyDisparityOf(const Cell &cell)
@@ -386,7 +445,8 @@ std::array<QOpenGLTexture *, 4> SimpleCamera::nearbyDisparityOf(const Cell &cell
 }
 
 OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, int width, int height,
-                                    const QuadCorners &corners, int disparityRange, QRect *drawn)
+                                    const QuadCorners &corners, int disparityRange, QRect *drawn,
+                                    WarpOutput output, const DrawnRegion *only)
 {
     const QVector2D search = searchVector(cell);
     const WarpSearch warp {search, m_plane->width(), m_plane->height(), disparityRange,
@@ -397,6 +457,8 @@ OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, in
     const DrawnRegion reach = reachOfViews(warp, width, height, corners);
     const DrawnRegion *region = m_drawsEverywhere ? nullptr : &reach;
     *drawn = QRect(reach.x, reach.y, reach.width, reach.height);
+    if (only)
+        region = only;
 
     // Where each block of output pixels can begin its searches.
     OwnedTexture bounds;
@@ -423,19 +485,27 @@ OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, in
     for (size_t i = 0; i < 4; ++i)
         inputs.push_back({nearby[i], WarpUnits::nearby[i]});
 
-    const PassFormat format = colourLayer() == LdrRgb ? PassFormat::Rgba8 : PassFormat::Rgba16F;
-    const ShaderProgram warpProgram =
+    PassFormat format = colourLayer() == LdrRgb ? PassFormat::Rgba8 : PassFormat::Rgba16F;
+    ShaderProgram warpProgram =
         m_edgeSamples > 1 ? ShaderProgram::SampledOutlinesWarp : ShaderProgram::SimpleWarp;
-    return runPass(
-        {"view synthesis", shaderProgram(warpProgram), width, height, format, &corners, region},
-        inputs, [&](QOpenGLShaderProgram &program) {
-            program.setUniformValueArray("input1[0]", WarpUnits::colour, 4);
-            program.setUniformValueArray("disparity[0]", WarpUnits::disparity, 4);
-            program.setUniformValueArray("nearbyDisparity[0]", WarpUnits::nearby, 4);
-            setSearchUniforms(program, warp);
-            program.setUniformValue("searchBounds", WarpUnits::searchBounds);
-            program.setUniformValue("boundedSearch", bounds ? 1 : 0);
-        });
+    const char *name = "view synthesis";
+    if (output != WarpOutput::Colour) {
+        format = output == WarpOutput::Disparity ? PassFormat::Rgba32F : PassFormat::Rgba8;
+        warpProgram = ShaderProgram::SynthesisedDisparity;
+        name = "synthesised disparity";
+    }
+    return runPass({name, shaderProgram(warpProgram), width, height, format, &corners, region},
+                   inputs, [&](QOpenGLShaderProgram &program) {
+                       if (output != WarpOutput::Colour)
+                           program.setUniformValue("colourMapped",
+                                                   output == WarpOutput::Disparity ? 0 : 1);
+                       program.setUniformValueArray("input1[0]", WarpUnits::colour, 4);
+                       program.setUniformValueArray("disparity[0]", WarpUnits::disparity, 4);
+                       program.setUniformValueArray("nearbyDisparity[0]", WarpUnits::nearby, 4);
+                       setSearchUniforms(program, warp);
+                       program.setUniformValue("searchBounds", WarpUnits::searchBounds);
+                       program.setUniformValue("boundedSearch", bounds ? 1 : 0);
+                   });
 }
 
 OwnedTexture SimpleCamera::showNearest(const CameraView &view, int width, int height,

@@ -3,6 +3,7 @@
 #include "FeatureLayers.h"
 #include "LightfieldPlane.h"
 #include "PipelineOptions.h"
+#include "ThinLens.h"
 #include "viewer/gpu/GpuPass.h"
 
 #include <QOpenGLFunctions_3_3_Core>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // How a window's pixels take the view.
@@ -53,12 +55,36 @@ public:
     // Back to the position the camera starts at; says whether it moved.
     virtual bool returnToStart() = 0;
 
+    // The disparity of the surface each pixel of render()'s view shows, as the same window at
+    // the camera's position would show it, in a perceptually uniform colour map over
+    // 0 .. maxDisparity: an 8-bit texture, transparent black beyond the view's frame, that needs
+    // no post-processing. Null for a light field without disparity.
+    virtual OwnedTexture renderDisparity(int width, int height) = 0;
+    // The same at camera position (x, y) in view units, as renderAt.
+    virtual OwnedTexture renderDisparityAt(float x, float y, int width, int height) = 0;
+    // The disparity, in pixels per view step, of the surface that pixel (x, y) of render()'s view
+    // of width × height shows (x right and y down from its top-left pixel), with the lens a
+    // pinhole; nothing for a light field without disparity or a pixel beyond the view's frame.
+    virtual std::optional<float> disparityUnder(QPoint pixel, int width, int height) = 0;
+
     // One view pixel per window pixel unless set.
     void setFraming(ViewFraming framing) { m_framing = framing; }
     ViewFraming framing() const { return m_framing; }
 
+    // A pinhole unless set: the view at the camera position.
+    void setLens(const ThinLens &lens) { m_lens = lens; }
+    const ThinLens &lens() const { return m_lens; }
+
+    // The power that turns the values of the plane's colour layer into radiance, which a lens
+    // averages: 1 unless set, for 8-bit views, which it averages as they are; the gamma of views
+    // of gamma-compressed radiance.
+    void setRadianceGamma(float gamma) { m_radianceGamma = gamma; }
+    float radianceGamma() const { return m_radianceGamma; }
+
 private:
     ViewFraming m_framing = ViewFraming::TexelPerPixel;
+    ThinLens m_lens;
+    float m_radianceGamma = 1.0f;
 };
 
 // The camera position moves with left-button drags, viewSpacing window pixels per view. The view
@@ -75,9 +101,14 @@ public:
     bool mouseMoved(int dx, int dy, int button) override;
     bool step(double columns, double rows) override;
     bool returnToStart() override;
+    OwnedTexture renderDisparity(int width, int height) override;
+    OwnedTexture renderDisparityAt(float x, float y, int width, int height) override;
+    std::optional<float> disparityUnder(QPoint pixel, int width, int height) override;
 
-    // The warp of the view at position (x, y) in view units, with the texture coordinates of the
-    // output's four corners (lower-left, upper-left, upper-right, lower-right).
+    // The view at position (x, y) in view units through the camera's lens, with the texture
+    // coordinates of the output's four corners (lower-left, upper-left, upper-right,
+    // lower-right): with a pinhole the warp of the four views around it, otherwise the lens's
+    // picture. Without useDisparity the views are taken as they are, not searched.
     std::unique_ptr<CameraView> renderView(int width, int height, const QuadCorners &corners,
                                            float x, float y, bool useDisparity);
 
@@ -118,9 +149,24 @@ public:
     Cell pickCell(float x, float y) const;
 
 private:
-    // Both set *drawn to the texels of their output that the views can reach.
+    // What a warp of the cell's views gives each output pixel.
+    enum class WarpOutput
+    {
+        Colour, // the synthesised view
+        DisparityColours, // the disparity of the surface shown, colour-mapped (GL_RGBA8)
+        Disparity, // that disparity itself (GL_R32F)
+    };
+    // The view made from the stored views of the cell around (x, y), its colour layer and
+    // parameters not yet set.
+    std::unique_ptr<CameraView> cellView(const Cell &cell, int width, int height) const;
+    OwnedTexture synthesisedDisparity(float x, float y, int width, int height, WarpOutput output,
+                                      const DrawnRegion *only);
+    // Both set *drawn to the texels of their output that the views can reach. With `only`, the
+    // warp draws that region of them alone.
     OwnedTexture warpCell(const CameraView &view, const Cell &cell, int width, int height,
-                          const QuadCorners &corners, int disparityRange, QRect *drawn);
+                          const QuadCorners &corners, int disparityRange, QRect *drawn,
+                          WarpOutput output = WarpOutput::Colour,
+                          const DrawnRegion *only = nullptr);
     OwnedTexture showNearest(const CameraView &view, int width, int height,
                              const QuadCorners &corners, QRect *drawn) const;
     // The nearby-disparity maps of the cell's views (in the cell's order), made for the
@@ -140,6 +186,7 @@ private:
         OwnedTexture map;
     };
     std::vector<NearbyMap> m_nearbyMaps;
+    LensPasses m_lensPasses;
     bool m_drawsEverywhere = false;
     int m_edgeSamples = 1;
     int m_positionX = 1;

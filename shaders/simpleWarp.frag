@@ -1,6 +1,10 @@
 #version 330 compatibility
 // Core since OpenGL 4.0; an older driver without it stops the program with the compiler's message.
 #extension GL_ARB_texture_gather : require
+#ifdef REFOCUS
+// Core since OpenGL 4.0: samplers chosen by an index that is the same for every pixel of a draw.
+#extension GL_ARB_gpu_shader5 : require
+#endif
 
 // Synthesises the view at the camera position from the four stored views of its grid cell.
 //
@@ -83,6 +87,7 @@ struct Sample
     // surface.
     vec4 colour;
     float depth; // disparity of the surface seen, or -1 when none agrees with itself
+    float farthest; // the smallest disparity the ray met: of what lies farthest back along it
     bool clean; // no nearer surface is close enough to have bled into the colour
 };
 
@@ -231,6 +236,7 @@ Sample search(vec2 position, sampler2D colourMap, sampler2D disparityMap, sample
     bool inPlace = reach == 0.0 || range == 0.0;
     Sample found;
     found.depth = inPlace ? max(farthestDisparity, 0.0) : accepted ? d : -1.0;
+    found.farthest = max(farthestDisparity, 0.0);
     found.clean = inPlace || !nearerSurfaceAround(nearby, position + d * direction, d);
     // One colour read serves every outcome. A surface found inside the view is read between the
     // outermost texel centres, so the view's edge is not darkened by the transparent border;
@@ -354,15 +360,145 @@ void main()
     colour = vec4(largestAround(disparity[0], floor(gl_FragCoord.xy) - 2.0), 0.0, 0.0, 1.0);
 }
 #elif defined(NEAREST_VIEW)
+// The lens averages radiance, not the gamma-compressed values the per-frame tone mappers' views
+// hold: it reads copies raised to this power.
+uniform float decodeGamma = 1.0;
+
 void main()
 {
     colour = texture(input1[0], uv);
+    if (decodeGamma != 1.0)
+        colour.rgb = pow(max(colour.rgb, vec3(0.0)), vec3(decodeGamma));
+}
+#elif defined(REFOCUS)
+// A thin lens of radius R views centred on the camera position c and focused at disparity f
+// records the mean, over camera positions p within R of c, of the view from p shifted by
+// f * (p - c): a surface at disparity f stays where it is, one at disparity d spreads over a disc
+// of radius |d - f| * R pixels. The lens takes a spiral of positions p over its disc, and a pass
+// adds those of them whose views it reads to the sum of the passes before it.
+//
+// What p sees at output point s comes from the stored view v nearest to p: the surface at
+// disparity d that v sees at s - f * (p - c) + d * (p - v). The rays of all positions meet at
+// disparity f in v's pixel s - f * (v - c); the disparity there is the first guess of d, and one
+// step of the fixed point d = disparity at (that place for d) refines it. The place the refined d
+// names must hold that disparity again, or the ray passed an outline of v's view, where v may not
+// see what p sees: then the next nearest view, looked through alike, answers if its guess holds,
+// and so does it where it sees a surface in front of the first one's. Three reads a view, with no
+// search: the software driver runs every step any pixel of a group takes for all of them.
+//
+// The positions lie apart, and a point that blurs over many pixels would come out as that many
+// copies of itself: each position's colour is read from the view's mipmaps over a footprint of
+// half the distance its neighbours' copies lie apart.
+//
+// The camera takes the warp where the aperture is 0.
+
+// Views a pass reads: each with its colour and disparity, and the sum of the passes before, within
+// the driver's texture units (15 where there are 32, 7 with the 16 every driver has).
+const int maxLensViews = min(15, (gl_MaxTextureImageUnits - 1) / 2);
+const int maxLensSamples = 64;
+// The disparity a refined guess names holds where it reads the same within this much: half a
+// pixel, the steps between the texels of a slanted surface.
+const float lensAgreement = 0.5;
+uniform sampler2D lensColour[maxLensViews]; // the views, mipmapped, their edges extended
+uniform sampler2D lensDisparity[maxLensViews];
+uniform vec2 lensViewPosition[maxLensViews]; // v - c in views, x right and y down
+uniform vec2 lensSample[maxLensSamples]; // p - c of the pass's positions
+// The pass's views nearest to each position and next nearest in its grid cell.
+uniform ivec2 lensSampleViews[maxLensSamples];
+uniform int lensSampleCount;
+uniform float focus; // f, pixels per view step
+// Views between neighbouring positions: a surface at disparity d shows copies |d - f| times this
+// many pixels apart.
+uniform float sampleSpacing;
+// The mipmap level no read goes below: of the output's own pixels where they span several texels.
+uniform float minimumLod;
+// 0: every view taken as a whole and shifted so that disparity f lines up (shift-and-sum, for
+// views without disparity).
+uniform int searchesDisparity;
+uniform float sampleWeight; // each position's share of the picture
+uniform sampler2D partialSum; // what the passes before added
+uniform int addsToPartialSum;
+// The last pass compresses the sum by 1 / this power again, where the views were gamma-compressed
+// radiance that the lens read decoded; 1 elsewhere.
+uniform float outputGamma;
+
+// Texture directions (y up) of a vector in views (x right, y down), in texture units per pixel of
+// disparity.
+vec2 textureDirection(vec2 views)
+{
+    return vec2(views.x, -views.y) / vec2(horizontalResolution, verticalResolution);
+}
+
+float lensDisparityAt(int view, vec2 position)
+{
+    ivec2 size = ivec2(horizontalResolution, verticalResolution);
+    ivec2 texel = ivec2(floor(position * vec2(size)));
+    if (any(lessThan(texel, ivec2(0))) || any(greaterThanEqual(texel, size)))
+        return 0.0;
+    return texelFetch(lensDisparity[view], texel, 0).r;
+}
+
+// What position p (minus c) sees at the output point whose ray from c reads `shifted`, through
+// one view.
+struct LensLook
+{
+    vec4 colour;
+    float d; // the disparity of the surface seen
+    bool holds; // the view sees it there
+};
+
+// What the view sees where its ray meets a surface at disparity guess: the disparity there, and
+// whether the ray meets that surface, which holds its disparity where the ray is at it.
+LensLook lookFrom(int view, vec2 p, vec2 shifted, float guess)
+{
+    vec2 direction = textureDirection(p - lensViewPosition[view]);
+    LensLook look;
+    look.d = lensDisparityAt(view, shifted + guess * direction);
+    look.holds = abs(lensDisparityAt(view, shifted + look.d * direction) - look.d) <= lensAgreement;
+    float lod = max(log2(max(abs(look.d - focus) * sampleSpacing, 1e-6)) - 1.0, minimumLod);
+    look.colour = textureLod(lensColour[view], shifted + look.d * direction, lod);
+    return look;
+}
+
+vec4 lensSampleColour(int k, vec2 position)
+{
+    vec2 p = lensSample[k];
+    ivec2 views = lensSampleViews[k];
+    vec2 shifted = position - focus * textureDirection(p);
+    if (searchesDisparity == 0) {
+        vec2 direction = textureDirection(p - lensViewPosition[views.x]);
+        return textureLod(lensColour[views.x], shifted + focus * direction, minimumLod);
+    }
+    // Every ray of the nearest view meets disparity f in one place, whose disparity is the first
+    // guess; what the nearest view finds is the next view's.
+    float guess =
+        lensDisparityAt(views.x, position - focus * textureDirection(lensViewPosition[views.x]));
+    LensLook nearest = lookFrom(views.x, p, shifted, guess);
+    LensLook next = lookFrom(views.y, p, shifted, nearest.d);
+    bool takesNext = next.holds && (!nearest.holds || next.d > nearest.d + sameSurface);
+    return takesNext ? next.colour : nearest.colour;
+}
+
+void main()
+{
+    vec4 sum = addsToPartialSum != 0 ? texelFetch(partialSum, ivec2(gl_FragCoord.xy), 0)
+                                     : vec4(0.0);
+    // The lens pictures what the view's frame holds; beyond it, as beyond a view, nothing.
+    if (all(greaterThanEqual(uv, vec2(0.0))) && all(lessThanEqual(uv, vec2(1.0)))) {
+        for (int k = 0; k < lensSampleCount; ++k)
+            sum += sampleWeight * lensSampleColour(k, uv);
+    }
+    colour = sum;
+    if (outputGamma != 1.0)
+        colour.rgb = pow(max(sum.rgb, vec3(0.0)), vec3(1.0 / outputGamma));
 }
 #else
 // The colour of the output point at texture position `position`, and whether it lies on an
 // outline: some view with a weight does not see the front-most surface there, or sees it only in
-// colours that a nearer surface may have tinted. first: the bounds of the point's block.
-vec4 synthesise(vec2 position, ivec4 first, out bool outline)
+// colours that a nearer surface may have tinted. first: the bounds of the point's block. surface:
+// the disparity of what the point shows, of the front-most surface a view sees, or where no view
+// sees one, of what lies farthest back.
+vec4 synthesise(vec2 position, ivec4 first, out bool outline, out float surface)
 {
     float weight[4];
     cellWeights(weight);
@@ -374,6 +510,7 @@ vec4 synthesise(vec2 position, ivec4 first, out bool outline)
     Sample none;
     none.colour = vec4(0.0);
     none.depth = -1.0;
+    none.farthest = 0.0;
     none.clean = false;
     views[0] = weight[0] > 0.0 ? search(position, input1[0], disparity[0], nearbyDisparity[0],
                                         camera + viewOffset[0], first[0])
@@ -390,6 +527,7 @@ vec4 synthesise(vec2 position, ivec4 first, out bool outline)
 
     // Nothing moves between the views: they blend where they are.
     outline = false;
+    surface = 0.0;
     if (maxDisparity == 0) {
         return weight[0] * views[0].colour + weight[1] * views[1].colour
             + weight[2] * views[2].colour + weight[3] * views[3].colour;
@@ -419,16 +557,58 @@ vec4 synthesise(vec2 position, ivec4 first, out bool outline)
         }
         outline = outline || (weight[i] > 0.0 && !(sees && views[i].clean));
     }
+    surface = front;
     // A point that no view sees, uncovered between them: filled from what lies farthest back
     // along each view's ray, usually the background next to the occluder.
     if (total == 0.0) {
+        surface = 0.0;
         for (int i = 0; i < 4; ++i) {
             sum += weight[i] * views[i].colour;
             total += weight[i];
+            if (weight[i] > 0.0)
+                surface = max(surface, views[i].farthest);
         }
     }
     return sum / total;
 }
+
+#ifdef SYNTHESISED_DISPARITY
+// 1: the disparity in a colour map over 0 .. maxDisparity, to be looked at; 0: the disparity
+// itself in the red channel.
+uniform int colourMapped;
+
+// A perceptually uniform colour map, dark blue-violet for far (0) through green to yellow for
+// near (1): the sRGB colours at nine evenly spaced points, joined linearly. Lightness grows all
+// the way, so a grey-scale print still orders the depths.
+vec3 disparityColour(float t)
+{
+    const vec3 anchors[9] = vec3[9](vec3(68.0, 1.0, 84.0), vec3(71.0, 45.0, 123.0),
+                                    vec3(59.0, 82.0, 139.0), vec3(44.0, 114.0, 142.0),
+                                    vec3(33.0, 144.0, 140.0), vec3(39.0, 173.0, 129.0),
+                                    vec3(93.0, 200.0, 99.0), vec3(170.0, 220.0, 50.0),
+                                    vec3(253.0, 231.0, 37.0));
+    float at = clamp(t, 0.0, 1.0) * 8.0;
+    int below = min(int(floor(at)), 7);
+    return mix(anchors[below], anchors[below + 1], at - float(below)) / 255.0;
+}
+
+void main()
+{
+    ivec4 first = boundedSearch != 0
+        ? ivec4(texelFetch(searchBounds, ivec2(gl_FragCoord.xy) / boundsBlockSize, 0))
+        : ivec4(0);
+    bool outline;
+    float surface;
+    synthesise(uv, first, outline, surface);
+    // Beyond the view's frame the picture shows nothing, and so this shows nothing there.
+    if (any(lessThan(uv, vec2(0.0))) || any(greaterThan(uv, vec2(1.0))))
+        colour = vec4(0.0);
+    else if (colourMapped != 0)
+        colour = vec4(disparityColour(surface / float(max(maxDisparity, 1))), 1.0);
+    else
+        colour = vec4(surface, 0.0, 0.0, 1.0);
+}
+#else
 
 void main()
 {
@@ -442,7 +622,8 @@ void main()
         ? ivec4(texelFetch(searchBounds, ivec2(gl_FragCoord.xy) / boundsBlockSize, 0))
         : ivec4(0);
     bool outline;
-    colour = synthesise(uv, first, outline);
+    float surface;
+    colour = synthesise(uv, first, outline, surface);
 #ifdef SAMPLED_OUTLINES
     // On an outline, the mean of a grid of points over the pixel's area. A variant of its own: in
     // the plain warp's program this loop, though it took no step, made the software driver's
@@ -452,10 +633,12 @@ void main()
     for (int k = 0; k < samples; ++k) {
         vec2 at = (vec2(k % edgeSamples, k / edgeSamples) + 0.5) / float(edgeSamples) - 0.5;
         bool sampleOutline;
-        sum += synthesise(uv + at.x * across + at.y * up, first, sampleOutline);
+        float sampleSurface;
+        sum += synthesise(uv + at.x * across + at.y * up, first, sampleOutline, sampleSurface);
     }
     if (samples > 0)
         colour = sum / float(samples);
 #endif
 }
+#endif
 #endif

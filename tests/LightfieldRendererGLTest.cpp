@@ -1,3 +1,5 @@
+#include "Lf2dWriter.h"
+#include "SyntheticScene.h"
 #include "app/FileSelectorWindow.h"
 #include "deliverables/BuildConfiguration.h"
 #include "support/DialogAnswer.h"
@@ -13,7 +15,10 @@
 #include <QScopeGuard>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QWheelEvent>
 #include <QtTest>
+
+#include <functional>
 
 // The viewer window for real: opened from the selector, placed and sized from the file, showing
 // the stored views on the screen, following drags, and ending with a message on bad files.
@@ -509,6 +514,139 @@ private slots:
         QCOMPARE(framesDrawnIn(&renderer, 300), 0);
         QCOMPARE(renderer.framesShown(), frames);
         press(Qt::Key_Home, Qt::NoModifier, QPoint(1, 1));
+    }
+
+    // The lens through the window: ] and [ open and close it, the wheel focuses it (Ctrl a whole
+    // pixel a notch), a click focuses it on the surface under the pointer, 0 makes it a pinhole
+    // again and D shows the disparity; the title says what differs from the defaults.
+    void lensFollowsTheWheelTheKeysAndAClick()
+    {
+        synth::SceneOptions options;
+        options.columns = options.rows = 5;
+        options.width = 192;
+        options.height = 160;
+        const synth::SyntheticScene scene(options);
+        const QString path = m_directory.filePath(QStringLiteral("layers.lf2d"));
+        synth::writeLightfield(scene, path.toStdString());
+        LightfieldRenderer renderer(QUrl::fromLocalFile(path));
+        renderer.show();
+        QVERIFY(restsAfter(&renderer, 0, 3));
+        QCOMPARE(renderer.title(), QString());
+        const QImage pinhole = screenOf(&renderer);
+
+        const auto titleSays = [&](const QString &differences) {
+            const QString expected = differences.isEmpty()
+                ? QString()
+                : QString::fromStdString(activeBuildConfiguration().name)
+                    + QStringLiteral(" \u2014 ") + differences;
+            return renderer.title() == expected;
+        };
+        // Each step the picture changes draws a frame; the screen then shows it.
+        const auto afterFrame = [&](const std::function<void()> &action) {
+            const int frames = renderer.framesShown();
+            action();
+            return restsAfter(&renderer, frames, 3) ? screenOf(&renderer) : QImage();
+        };
+        const auto key = [&](Qt::Key key) {
+            QTest::keyClick(&renderer, key);
+        };
+        const auto wheel = [&](int notches, Qt::KeyboardModifiers modifiers) {
+            const QPoint at(96, 80);
+            QWheelEvent event(at, renderer.mapToGlobal(at), QPoint(), QPoint(0, 120 * notches),
+                              Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(&renderer, &event);
+        };
+
+        // Closed, the lens has nothing to close; opened, it blurs.
+        key(Qt::Key_BracketLeft);
+        QCOMPARE(framesDrawnIn(&renderer, 300), 0);
+        QImage opened = afterFrame([&] {
+            for (int i = 0; i < 4; ++i)
+                key(Qt::Key_BracketRight);
+        });
+        QCOMPARE(renderer.lens().aperture, 1.0f);
+        QVERIFY2(titleSays(QStringLiteral("aperture 1 view")), qPrintable(renderer.title()));
+        QVERIFY(!opened.isNull() && opened != pinhole);
+
+        // Three notches of a quarter pixel, then a whole pixel with Ctrl.
+        QImage focused = afterFrame([&] { wheel(3, Qt::NoModifier); });
+        QCOMPARE(renderer.lens().focus, 0.75f);
+        QVERIFY2(titleSays(QStringLiteral("focus 0.75 px, aperture 1 view")),
+                 qPrintable(renderer.title()));
+        QVERIFY(!focused.isNull() && focused != opened);
+        afterFrame([&] { wheel(1, Qt::ControlModifier); });
+        QCOMPARE(renderer.lens().focus, 1.75f);
+        // Never below 0.
+        QImage atInfinity = afterFrame([&] { wheel(-20, Qt::NoModifier); });
+        QCOMPARE(renderer.lens().focus, 0.0f);
+        QCOMPARE(atInfinity, opened);
+        QVERIFY2(titleSays(QStringLiteral("aperture 1 view")), qPrintable(renderer.title()));
+
+        // A click on the triangle, the nearest layer: it comes into focus, as sharp as the
+        // pinhole shows it, while the background blurs.
+        const float spacing = float(options.viewSpacing);
+        const std::vector<float> disparity = scene.disparityMap(1.0 / spacing, 1.0 / spacing);
+        const auto interior = [&](float layer, int margin) {
+            std::vector<QPoint> pixels;
+            for (int y = margin; y < options.height - margin; ++y) {
+                for (int x = margin; x < options.width - margin; ++x) {
+                    bool inside = true;
+                    for (int dy = -margin; dy <= margin && inside; ++dy) {
+                        for (int dx = -margin; dx <= margin && inside; ++dx)
+                            inside = disparity[size_t(y + dy) * options.width + x + dx] == layer;
+                    }
+                    if (inside)
+                        pixels.push_back(QPoint(x, y));
+                }
+            }
+            return pixels;
+        };
+        const std::vector<QPoint> triangle = interior(11.0f, 4);
+        QVERIFY(triangle.size() > 50);
+        const QPoint clickAt = triangle[triangle.size() / 2];
+        const QImage sharp = afterFrame([&] {
+            send(&renderer, QEvent::MouseButtonPress, Qt::LeftButton, clickAt, Qt::LeftButton);
+            send(&renderer, QEvent::MouseButtonRelease, Qt::LeftButton, clickAt + QPoint(1, 1),
+                 Qt::NoButton);
+        });
+        QVERIFY2(std::abs(renderer.lens().focus - 11.0f) < 0.05f,
+                 qPrintable(QString::number(renderer.lens().focus)));
+        const auto meanDifference = [](const QImage &a, const QImage &b,
+                                       const std::vector<QPoint> &pixels) {
+            double sum = 0.0;
+            for (const QPoint &pixel : pixels) {
+                const QRgb x = a.pixel(pixel), y = b.pixel(pixel);
+                sum += std::abs(qRed(x) - qRed(y)) + std::abs(qGreen(x) - qGreen(y))
+                    + std::abs(qBlue(x) - qBlue(y));
+            }
+            return sum / (3.0 * double(pixels.size()));
+        };
+        // The triangle's rim blurs with the background behind it; inside, it is the pinhole's.
+        QVERIFY2(meanDifference(sharp, pinhole, interior(11.0f, 10)) < 1.0,
+                 qPrintable(QString::number(meanDifference(sharp, pinhole, interior(11.0f, 10)))));
+        QVERIFY2(meanDifference(sharp, pinhole, interior(1.0f, 12)) > 4.0,
+                 qPrintable(QString::number(meanDifference(sharp, pinhole, interior(1.0f, 12)))));
+        QVERIFY2(titleSays(QStringLiteral("focus 11 px, aperture 1 view")),
+                 qPrintable(renderer.title()));
+
+        // The disparity instead of the picture, and back.
+        const QImage depth = afterFrame([&] { key(Qt::Key_D); });
+        QVERIFY(renderer.showsDisparity());
+        QVERIFY2(titleSays(QStringLiteral("focus 11 px, aperture 1 view, disparity shown")),
+                 qPrintable(renderer.title()));
+        QVERIFY(!depth.isNull() && depth != sharp);
+        QCOMPARE(afterFrame([&] { key(Qt::Key_D); }), sharp);
+
+        // 0: the pinhole, texel for texel; the focus stays for the next aperture.
+        QCOMPARE(afterFrame([&] { key(Qt::Key_0); }), pinhole);
+        QVERIFY2(titleSays(QStringLiteral("focus 11 px")), qPrintable(renderer.title()));
+        // The widest aperture is half the grid's smaller side, two view steps of five views.
+        afterFrame([&] {
+            for (int i = 0; i < 12; ++i)
+                key(Qt::Key_BracketRight);
+        });
+        QCOMPARE(renderer.lens().aperture, 2.0f);
+        QVERIFY(m_fatalErrors.isEmpty());
     }
 
     void buttonTableAndFirstMove()

@@ -241,6 +241,38 @@ private slots:
                  qPrintable(run.output));
     }
 
+    // The lens as the viewer's controls set it: an aperture of 0 is the pinhole's picture, a
+    // focus pull runs from focus 0 to the file's largest disparity, and the disparity view shows
+    // the background's depth in the colour map's dark end.
+    void lensAndDisparityReachTheCamera()
+    {
+        const QStringList at {"--position", "1.3,0.6", m_withDisparity};
+        const QImage pinhole = render(QStringLiteral("pinhole"), at);
+        QCOMPARE(
+            render(QStringLiteral("closed"), QStringList {"--focus", "4", "--aperture", "0"} + at),
+            pinhole);
+        const QImage near =
+            render(QStringLiteral("near"), QStringList {"--focus", "12", "--aperture", "1"} + at);
+        const QImage far =
+            render(QStringLiteral("far"), QStringList {"--focus", "0", "--aperture", "1"} + at);
+        QVERIFY(largestDifference(near, pinhole) > 20 && largestDifference(far, near) > 20);
+
+        const QString base = path(QStringLiteral("pull"));
+        const ToolRun run = lf2d({"render", "--path", "focus-pull", "--frames", "3", "--aperture",
+                                  "1", "--position", "1.3,0.6", m_withDisparity, base + ".png"});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.errors));
+        QCOMPARE(loadPicture(base + "_0000.png"), far);
+        QCOMPARE(loadPicture(base + "_0002.png"), near);
+        QVERIFY(largestDifference(loadPicture(base + "_0001.png"), near) > 20);
+
+        // The corner shows the background, at disparity 1 of 12.
+        const QImage depth = render(QStringLiteral("depth"), QStringList {"--disparity-view"} + at);
+        const QRgb corner = depth.pixel(2, 2);
+        QVERIFY2(std::abs(qRed(corner) - 70) <= 3 && std::abs(qGreen(corner) - 30) <= 3
+                     && std::abs(qBlue(corner) - 110) <= 3,
+                 qPrintable(QString::number(corner, 16)));
+    }
+
     void badInputEndsWithAMessageAndNoPicture_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -289,7 +321,7 @@ private slots:
         QTest::newRow("empty size") << QStringList {"--size", "0x100", m_withDisparity} << 2
                                     << "--size '0x100': width and height must be between 1";
         QTest::newRow("unknown path") << QStringList {"--path", "spiral", m_withDisparity} << 2
-                                      << "--path must be sweep or circle, not 'spiral'";
+                                      << "--path must be sweep, circle or focus-pull, not 'spiral'";
         QTest::newRow("no frames")
             << QStringList {"--path", "sweep", "--frames", "0", m_withDisparity} << 2
             << "--frames must be a whole number from 1";
@@ -298,6 +330,27 @@ private slots:
         QTest::newRow("position and path")
             << QStringList {"--path", "circle", "--position", "1,1", m_withDisparity} << 2
             << "--position and --path exclude each other";
+        QTest::newRow("negative focus") << QStringList {"--focus", "-1", m_withDisparity} << 2
+                                        << "--focus '-1': expected a number of at least 0";
+        QTest::newRow("focus beyond the disparities")
+            << QStringList {"--focus", "12.5", m_withDisparity} << 2
+            << "--focus 12.5 exceeds the largest disparity of \"" + m_withDisparity + "\", 12";
+        QTest::newRow("aperture wider than the grid")
+            << QStringList {"--aperture", "1.5", m_withDisparity} << 2
+            << "--aperture 1.5 exceeds half the smaller side of the grid of \"" + m_withDisparity
+                + "\": at most 1";
+        QTest::newRow("aperture not a number")
+            << QStringList {"--aperture", "wide", m_withDisparity} << 2
+            << "--aperture 'wide': expected a number of at least 0";
+        QTest::newRow("disparity view without disparity")
+            << QStringList {"--disparity-view", m_withoutDisparity} << 2
+            << "--disparity-view: \"" + m_withoutDisparity + "\" has no disparity maps";
+        QTest::newRow("disparity view through a lens")
+            << QStringList {"--disparity-view", "--aperture", "1", m_withDisparity} << 2
+            << "--disparity-view shows the pinhole's disparity";
+        QTest::newRow("focus and a focus pull")
+            << QStringList {"--path", "focus-pull", "--focus", "2", m_withDisparity} << 2
+            << "--focus and --path focus-pull exclude each other";
     }
 
     void badInputEndsWithAMessageAndNoPicture()

@@ -15,6 +15,7 @@
 #include <QScopeGuard>
 #include <QScreen>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -106,6 +107,8 @@ void LightfieldRenderer::mousePressEvent(QMouseEvent *event)
     const int button = int(event->button());
     if (button != Qt::NoButton)
         m_buttons[button] = true;
+    if (event->button() == Qt::LeftButton)
+        m_leftPressedAt = event->pos();
 }
 
 void LightfieldRenderer::mouseReleaseEvent(QMouseEvent *event)
@@ -113,6 +116,30 @@ void LightfieldRenderer::mouseReleaseEvent(QMouseEvent *event)
     const int button = int(event->button());
     if (button != Qt::NoButton)
         m_buttons[button] = false;
+    // A drag of a pixel or two is a hand that shook while clicking: the camera moved by it, as by
+    // any drag, and the click focuses as well.
+    const QPoint moved = event->pos() - m_leftPressedAt;
+    if (event->button() == Qt::LeftButton && m_initialised
+        && moved.x() * moved.x() + moved.y() * moved.y() <= clickTolerance * clickTolerance) {
+        focusOnSurfaceAt(event->pos());
+    }
+}
+
+void LightfieldRenderer::wheelEvent(QWheelEvent *event)
+{
+    if (!m_initialised)
+        return;
+    // A notch is 120 eighths of a degree; finer wheels send parts of one, which add up.
+    constexpr int notch = 120;
+    m_wheelAngle += event->angleDelta().y();
+    const int notches = m_wheelAngle / notch;
+    m_wheelAngle -= notches * notch;
+    if (notches == 0)
+        return;
+    const float step = event->modifiers() & Qt::ControlModifier ? 1.0f : focusStep;
+    ThinLens lens = m_pipeline->camera().lens();
+    lens.focus += float(notches) * step;
+    changeLens(lens);
 }
 
 void LightfieldRenderer::mouseMoveEvent(QMouseEvent *event)
@@ -136,6 +163,29 @@ void LightfieldRenderer::mouseMoveEvent(QMouseEvent *event)
 
 void LightfieldRenderer::keyPressEvent(QKeyEvent *event)
 {
+    if (m_initialised) {
+        ThinLens lens = m_pipeline->camera().lens();
+        switch (event->key()) {
+        case Qt::Key_BracketLeft:
+            lens.aperture -= apertureStep;
+            changeLens(lens);
+            return;
+        case Qt::Key_BracketRight:
+            lens.aperture += apertureStep;
+            changeLens(lens);
+            return;
+        case Qt::Key_0:
+            lens.aperture = 0.0f;
+            changeLens(lens);
+            return;
+        case Qt::Key_D:
+            if (!event->isAutoRepeat())
+                toggleDisparityView();
+            return;
+        default:
+            break;
+        }
+    }
     if (event->key() == Qt::Key_1 && !event->isAutoRepeat()) {
         m_framing = m_framing == ViewFraming::WholeView ? ViewFraming::TexelPerPixel
                                                         : ViewFraming::WholeView;
@@ -292,10 +342,79 @@ void LightfieldRenderer::renderFrame()
     if (!m_firstFrameShown) {
         m_firstFrameShown = true;
         requireNoGlError("showing the first frame of \"" + m_reader->fileName() + "\"");
-        setTitle(QString());
+        updateTitle();
     }
     if (m_pipeline->postProcessor().isAdapting())
         requestFrame();
+}
+
+void LightfieldRenderer::changeLens(ThinLens lens)
+{
+    const LightfieldPlane &plane = m_pipeline->plane();
+    lens.focus = std::clamp(lens.focus, 0.0f, float(std::max(plane.maxDisparity(), 0)));
+    lens.aperture =
+        std::clamp(lens.aperture, 0.0f, float(maxLensAperture(plane.columns(), plane.rows())));
+    LightfieldCamera &camera = m_pipeline->camera();
+    const ThinLens before = camera.lens();
+    if (lens == before)
+        return;
+    camera.setLens(lens);
+    updateTitle();
+    // A pinhole shows the same picture at every focus, and so does the disparity view.
+    const bool pictureChanges =
+        !m_pipeline->showsDisparity() && !(lens.isPinhole() && before.isPinhole());
+    if (pictureChanges)
+        requestFrame();
+}
+
+void LightfieldRenderer::toggleDisparityView()
+{
+    const bool before = m_pipeline->showsDisparity();
+    if (m_pipeline->setShowsDisparity(!before) != before) {
+        updateTitle();
+        requestFrame();
+    }
+}
+
+void LightfieldRenderer::focusOnSurfaceAt(QPoint pixel)
+{
+    std::optional<float> disparity;
+    makeCurrent();
+    try {
+        disparity = m_pipeline->camera().disparityUnder(pixel, width(), height());
+    } catch (const std::string &message) {
+        fail(message);
+    }
+    doneCurrent();
+    if (disparity) {
+        ThinLens lens = m_pipeline->camera().lens();
+        lens.focus = *disparity;
+        changeLens(lens);
+    }
+}
+
+void LightfieldRenderer::updateTitle()
+{
+    // Numbers as a person writes them: 6.25, 1.5, 6.
+    const auto number = [](float value) {
+        return QString::number(std::round(double(value) * 100.0) / 100.0, 'g', 8);
+    };
+    const ThinLens lens = m_pipeline->camera().lens();
+    QStringList differences;
+    if (lens.focus != 0.0f)
+        differences << tr("focus %1 px").arg(number(lens.focus));
+    if (!lens.isPinhole()) {
+        differences << (lens.aperture == 1.0f ? tr("aperture 1 view")
+                                              : tr("aperture %1 views").arg(number(lens.aperture)));
+    }
+    if (m_pipeline->showsDisparity())
+        differences << tr("disparity shown");
+    if (differences.isEmpty()) {
+        setTitle(QString());
+        return;
+    }
+    const QString program = QString::fromStdString(activeBuildConfiguration().name);
+    setTitle(program + QStringLiteral(" \u2014 ") + differences.join(QStringLiteral(", ")));
 }
 
 void LightfieldRenderer::fail(const std::string &message)

@@ -25,13 +25,15 @@ QSurfaceFormat viewerSurfaceFormat();
 QRect viewerWindowGeometry(QSize viewSize, const QRect &available);
 
 // The viewer window: one view of the light field, synthesised at the camera position and moved
-// by left-button drags and the arrow keys. The window takes the size of a view, or less when that
-// would not fit the screen (see viewerWindowGeometry); a window of the view's size shows one view
-// pixel per window pixel, a smaller one the whole view scaled, and the key 1 switches between the
-// two. It builds the pipeline (plane, camera, post-processor) when its OpenGL context first becomes
-// usable. It draws a frame only when its picture can change: once the light field is loaded, when
-// the camera moves, when the window is exposed or resized, and while the post-processor's picture
-// is still adapting; the rest of the time it waits in the event loop.
+// by left-button drags and the arrow keys, seen through a lens that the wheel focuses (a click
+// focuses it on the surface under the pointer) and the keys [ and ] open and close (0: a pinhole
+// again); D shows the disparity of what the view shows instead. The window takes the size of a
+// view, or less when that would not fit the screen (see viewerWindowGeometry); a window of the
+// view's size shows one view pixel per window pixel, a smaller one the whole view scaled, and the
+// key 1 switches between the two. It builds the pipeline (plane, camera, post-processor) when its
+// OpenGL context first becomes usable. It draws a frame only when its picture can change: once the
+// light field is loaded, when the camera moves, when the window is exposed or resized, and while
+// the post-processor's picture is still adapting; the rest of the time it waits in the event loop.
 class LightfieldRenderer : public QOpenGLWindow, public QOpenGLFunctions_3_3_Core
 {
     Q_OBJECT
@@ -51,6 +53,15 @@ public:
     // Frames drawn so far: each one ran the pipeline and was swapped onto the screen.
     int framesShown() const { return m_framesShown; }
     ViewFraming framing() const { return m_framing; }
+    ThinLens lens() const { return m_pipeline ? m_pipeline->camera().lens() : ThinLens(); }
+    bool showsDisparity() const { return m_pipeline && m_pipeline->showsDisparity(); }
+
+    // A wheel notch moves the focus this far, with Ctrl pressed a whole pixel; the keys [ and ]
+    // the aperture this far.
+    static constexpr float focusStep = 0.25f;
+    static constexpr float apertureStep = 0.25f;
+    // A left press and release no farther apart than this, in window pixels, is a click.
+    static constexpr int clickTolerance = 2;
 
 protected:
     bool event(QEvent *event) override;
@@ -58,6 +69,7 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
     void initializeGL() override;
     void paintGL() override;
 
@@ -68,6 +80,15 @@ private:
     void showLoadingProgress(const PlaneProgress &progress);
     void renderFrame();
     void fail(const std::string &message);
+    // Sets the camera's lens, its focus kept within the light field's disparities and its
+    // aperture within half the grid's smaller side; the title follows, and so does a frame when
+    // the picture changes.
+    void changeLens(ThinLens lens);
+    void toggleDisparityView();
+    // Focuses the lens on the surface that window pixel `pixel` shows.
+    void focusOnSurfaceAt(QPoint pixel);
+    // The program's own title, and what the lens and the disparity view do when not the default.
+    void updateTitle();
 
     int m_lastMouseX = 0;
     int m_lastMouseY = 0;
@@ -80,6 +101,8 @@ private:
     bool m_closeRequested = false; // closed while loading
     bool m_firstFrameShown = false; // the title no longer says the light field is loading
     int m_framesShown = 0;
+    QPoint m_leftPressedAt; // where the left button went down
+    int m_wheelAngle = 0; // eighths of a degree turned and not yet a whole notch
     bool m_frameDue = false; // a frame was asked for and none has been drawn since
     // What the camera is told once it exists; the whole view when the window was made smaller
     // than the view.

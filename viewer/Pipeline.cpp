@@ -3,9 +3,10 @@
 #include "deliverables/BuildConfiguration.h"
 #include "gpu/GpuPass.h"
 #include "gpu/ShaderLibrary.h"
-#include "viewer/gpu/ConfigurationError.h"
 #include "lightfield/LightfieldReader.h"
+#include "postprocessing/LinearPlaneStage.h"
 #include "postprocessing/PlaneStages.h"
+#include "viewer/gpu/ConfigurationError.h"
 
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
@@ -69,6 +70,9 @@ Pipeline::Pipeline(LightfieldReader &reader, const BuildConfiguration &configura
     m_plane = createLightfieldPlane(PipelineOptions(), &reader, configuration, progress);
     requireNoGlError("loading the views of \"" + reader.fileName() + "\"");
     m_camera = createCamera(PipelineOptions(), m_plane.get());
+    // The linear stage's views hold radiance raised to 1 / gamma; a lens averages radiance.
+    if (m_plane->supportsLayer(TonemappedRgb))
+        m_camera->setRadianceGamma(linearStageGamma);
     m_postProcessor = createPostProcessor(PipelineOptions(), m_isHdr, configuration);
 }
 
@@ -79,7 +83,18 @@ void Pipeline::restartPostProcessor()
 
 void Pipeline::renderFrame(QPoint origin, int width, int height, QSize displaySize)
 {
+    if (m_showsDisparity) {
+        showPicture(m_camera->renderDisparity(width, height),
+                    displaySize.isEmpty() ? QSize(width, height) : displaySize);
+        return;
+    }
     renderPipelineFrame(*m_camera, *m_postProcessor, origin, width, height, displaySize);
+}
+
+bool Pipeline::setShowsDisparity(bool shows)
+{
+    m_showsDisparity = shows && m_plane->supportsLayer(Disparity);
+    return m_showsDisparity;
 }
 
 void renderPipelineFrame(LightfieldCamera &camera, PostProcessor &postProcessor, QPoint origin,
@@ -100,6 +115,11 @@ void showCameraView(std::unique_ptr<CameraView> view, PostProcessor &postProcess
     if (displaySize.isEmpty())
         displaySize = QSize(view->width(), view->height());
     displayTexture(*texture, displaySize.width(), displaySize.height());
+}
+
+void showPicture(OwnedTexture picture, QSize displaySize)
+{
+    displayTexture(*picture, displaySize.width(), displaySize.height());
 }
 
 void requireNoGlError(const std::string &whatWasDone)

@@ -40,8 +40,14 @@ public:
     void restartPostProcessor();
 
     // One frame for a window of width × height at global position origin, see
-    // renderPipelineFrame.
+    // renderPipelineFrame; with the disparity view, the camera's disparity picture instead.
     void renderFrame(QPoint origin, int width, int height, QSize displaySize = QSize());
+
+    // Whether frames show the disparity of what the camera shows, colour-mapped, instead of its
+    // picture (LightfieldCamera::renderDisparity). Only a light field with disparity has one:
+    // elsewhere this stays off.
+    bool setShowsDisparity(bool shows);
+    bool showsDisparity() const { return m_showsDisparity; }
 
 private:
     const BuildConfiguration &m_configuration;
@@ -49,6 +55,7 @@ private:
     std::unique_ptr<LightfieldPlane> m_plane;
     std::unique_ptr<LightfieldCamera> m_camera;
     std::unique_ptr<PostProcessor> m_postProcessor;
+    bool m_showsDisparity = false;
 };
 
 // One frame of the pipeline for a window of width × height at global position origin: the
@@ -58,6 +65,9 @@ private:
 // stages do not fit.
 void renderPipelineFrame(LightfieldCamera &camera, PostProcessor &postProcessor, QPoint origin,
                          int width, int height, QSize displaySize = QSize());
+// A picture that needs no post-processing, such as the disparity view, drawn over displaySize of
+// the bound framebuffer.
+void showPicture(OwnedTexture picture, QSize displaySize);
 // The rest of such a frame for a view the camera has made: checked, post-processed and drawn over
 // displaySize of the bound framebuffer (by default the view's size), the view freed.
 void showCameraView(std::unique_ptr<CameraView> view, PostProcessor &postProcessor,

@@ -38,6 +38,8 @@ const char renderDescription[] =
     "  circle  the largest circle around the grid's centre that stays inside it, a full turn\n"
     "          clockwise from its rightmost point, evenly spaced (the last frame leads back to\n"
     "          the first).\n"
+    "  focus-pull  at --position (or where the camera starts), the focus from 0 to the file's\n"
+    "          maxDisparity, evenly spaced, both ends included; give --aperture.\n"
     "Every frame shows the picture the program settles on at its position: viewer-reinhard05,\n"
     "which adapts to a new position over 150 ms in a window, is shown adapted.\n"
     "\n"
@@ -45,6 +47,15 @@ const char renderDescription[] =
     "the programs take their centre alone: outlines then mix both sides in a pixel, as the\n"
     "stored views do, and in-between views come closer to what a camera there would take, at\n"
     "several times the cost of a frame on a software renderer. Stored views stay exact.\n"
+    "\n"
+    "--focus F --aperture R show what a thin lens of radius R view steps centred on the camera\n"
+    "position records, focused at disparity F (pixels per view step, 0 to the file's\n"
+    "maxDisparity): a surface at disparity F stays sharp, one at disparity d is blurred over a\n"
+    "disc of radius |d - F| * R pixels, as the viewer's mouse wheel and [ ] keys set them. R is\n"
+    "0 (a pinhole, the default) to half the grid's smaller side in view steps.\n"
+    "--disparity-view shows the disparity of what the pinhole picture shows instead, dark for\n"
+    "far (0) to yellow for near (maxDisparity), as the viewer's key D does; it needs a light\n"
+    "field with disparity maps.\n"
     "\n"
     "Programs (--config):\n%1\n"
     "All of them show 8-bit light fields identically; they differ on RGBE files.\n"
@@ -100,6 +111,16 @@ QSize parseSize(const QString &text)
     return QSize(width, height);
 }
 
+// A focus or an aperture: a number of at least 0. Its largest value depends on the file.
+double parseLensValue(const QString &option, const QString &text)
+{
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(value) || value < 0.0)
+        throw UsageError {"--" + option + " '" + text + "': expected a number of at least 0"};
+    return value;
+}
+
 // The programs' names for the help, as lines of at most 90 characters.
 QString programList()
 {
@@ -144,8 +165,10 @@ std::optional<RenderRequest> parseRenderArguments(const QStringList &arguments)
     const QCommandLineOption outputOption("output", "The PNG file to write (or give OUTPUT).",
                                           "FILE.png");
     const QCommandLineOption pathOption(
-        "path", "Write --frames pictures along a camera path: sweep or circle (see above).",
-        "sweep|circle");
+        "path",
+        "Write --frames pictures along a camera path, sweep or circle, or of a focus-pull (see "
+        "above).",
+        "sweep|circle|focus-pull");
     const QCommandLineOption framesOption(
         "frames",
         QString("Pictures along --path, 1 to %1 (default %2).").arg(maxFrames).arg(defaultFrames),
@@ -155,8 +178,16 @@ std::optional<RenderRequest> parseRenderArguments(const QStringList &arguments)
         "Sample pixels on outlines N x N over their area, 1 to 4 (default 1: their centre, as "
         "the programs do; see above).",
         "N", "1");
+    const QCommandLineOption focusOption(
+        "focus", "The lens's focus, a disparity in pixels per view step (default 0; see above).",
+        "F", "0");
+    const QCommandLineOption apertureOption(
+        "aperture", "The lens's radius in view steps (default 0: a pinhole; see above).", "R", "0");
+    const QCommandLineOption disparityViewOption(
+        "disparity-view", "Show the disparity of what the picture shows, colour-mapped.");
     parser.addOptions({configOption, positionOption, sizeOption, outputOption, pathOption,
-                       framesOption, edgeSamplesOption});
+                       framesOption, edgeSamplesOption, focusOption, apertureOption,
+                       disparityViewOption});
     parser.addPositionalArgument("FILE", "The .lf2d light field to show.");
     parser.addPositionalArgument("OUTPUT", "The PNG file to write, unless --output is given.",
                                  "[OUTPUT.png]");
@@ -200,10 +231,14 @@ std::optional<RenderRequest> parseRenderArguments(const QStringList &arguments)
             request.path = Path::Sweep;
         else if (path == QLatin1String("circle"))
             request.path = Path::Circle;
+        else if (path == QLatin1String("focus-pull"))
+            request.path = Path::FocusPull;
         else
-            throw UsageError {"--path must be sweep or circle, not '" + path + "'"};
-        if (request.position)
+            throw UsageError {"--path must be sweep, circle or focus-pull, not '" + path + "'"};
+        if (request.position && request.path != Path::FocusPull)
             throw UsageError {"--position and --path exclude each other: a path sets the position"};
+        if (request.path == Path::FocusPull && parser.isSet(focusOption))
+            throw UsageError {"--focus and --path focus-pull exclude each other: the pull sets it"};
         bool ok = false;
         request.frames = parser.value(framesOption).toInt(&ok);
         if (!ok || request.frames < 1 || request.frames > maxFrames) {
@@ -220,6 +255,14 @@ std::optional<RenderRequest> parseRenderArguments(const QStringList &arguments)
         throw UsageError {"--edge-samples must be a whole number from 1 to 4, not '"
                           + parser.value(edgeSamplesOption) + "'"};
     }
+    request.lens.focus =
+        float(parseLensValue(focusOption.names().first(), parser.value(focusOption)));
+    request.lens.aperture =
+        float(parseLensValue(apertureOption.names().first(), parser.value(apertureOption)));
+    request.disparityView = parser.isSet(disparityViewOption);
+    if (request.disparityView && (!request.lens.isPinhole() || request.path == Path::FocusPull))
+        throw UsageError {"--disparity-view shows the pinhole's disparity: no --aperture or "
+                          "focus-pull with it"};
     return request;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lightfield/ThinLens.h"
+
 #include <QPointF>
 #include <QSize>
 #include <QString>
@@ -17,6 +19,7 @@ enum class Path
     None,
     Sweep,
     Circle,
+    FocusPull,
 };
 
 struct RenderRequest
@@ -29,6 +32,8 @@ struct RenderRequest
     Path path = Path::None;
     int frames = 1;
     int edgeSamples = 1;
+    ThinLens lens; // a pinhole unless asked; a focus pull sets the focus of each frame
+    bool disparityView = false; // the disparity of what the picture shows, colour-mapped
 };
 
 // Parses everything that does not need the file; returns nothing when the help was asked for

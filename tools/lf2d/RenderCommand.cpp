@@ -154,6 +154,41 @@ private:
     QOpenGLContext m_context;
 };
 
+// The lens within the range the viewer's controls give it, and the disparity view of a light
+// field that has disparity.
+void requireLensFits(const RenderRequest &request, const LightfieldReader &reader)
+{
+    const QString file = QString::fromStdString(reader.fileName());
+    if (request.lens.focus > float(reader.maxDisparity())) {
+        throw UsageError {QString("--focus %1 exceeds the largest disparity of \"%2\", %3")
+                              .arg(double(request.lens.focus))
+                              .arg(file)
+                              .arg(reader.maxDisparity())};
+    }
+    const double widest = maxLensAperture(reader.columns(), reader.rows());
+    if (double(request.lens.aperture) > widest) {
+        throw UsageError {QString("--aperture %1 exceeds half the smaller side of the grid of "
+                                  "\"%2\": at most %3")
+                              .arg(double(request.lens.aperture))
+                              .arg(file)
+                              .arg(widest)};
+    }
+    if (request.disparityView && !reader.hasDisparity())
+        throw UsageError {"--disparity-view: \"" + file + "\" has no disparity maps"};
+}
+
+// The lens of one frame: a focus pull takes the focus from 0 to the file's largest disparity.
+ThinLens lensOfFrame(const RenderRequest &request, int frame, int frames,
+                     const LightfieldReader &reader)
+{
+    ThinLens lens = request.lens;
+    if (request.path == Path::FocusPull) {
+        const double t = frames > 1 ? double(frame) / double(frames - 1) : 0.0;
+        lens.focus = float(t * reader.maxDisparity());
+    }
+    return lens;
+}
+
 // What the window shows, upright and opaque as a screenshot of it: the window has no alpha.
 QImage readPicture(OffscreenTarget &target, QSize size)
 {
@@ -180,11 +215,13 @@ int render(const RenderRequest &request, int &argc, char **argv)
     // The reader checks the file without OpenGL, so a bad one is refused before a display is
     // looked for.
     LightfieldReader reader(QUrl::fromLocalFile(request.file));
+    requireLensFits(request, reader);
     std::vector<std::optional<QPointF>> positions;
-    if (request.path == Path::None) {
+    if (request.path == Path::None || request.path == Path::FocusPull) {
         if (request.position)
             requireWithinGrid(*request.position, reader);
-        positions.push_back(request.position);
+        positions.assign(std::size_t(request.path == Path::None ? 1 : request.frames),
+                         request.position);
     } else {
         for (const QPointF &position : pathPositions(request.path, request.frames, reader))
             positions.emplace_back(position);
@@ -216,9 +253,17 @@ int render(const RenderRequest &request, int &argc, char **argv)
         // adapted to the frame's position.
         if (frame > 0)
             pipeline->restartPostProcessor();
-        if (position) {
-            showCameraView(pipeline->camera().renderAt(float(position->x()), float(position->y()),
-                                                       size.width(), size.height()),
+        LightfieldCamera &camera = pipeline->camera();
+        camera.setLens(lensOfFrame(request, int(frame), int(positions.size()), reader));
+        if (request.disparityView) {
+            OwnedTexture disparity = position
+                ? camera.renderDisparityAt(float(position->x()), float(position->y()), size.width(),
+                                           size.height())
+                : camera.renderDisparity(size.width(), size.height());
+            displayTexture(*disparity, size.width(), size.height());
+        } else if (position) {
+            showCameraView(camera.renderAt(float(position->x()), float(position->y()), size.width(),
+                                           size.height()),
                            pipeline->postProcessor());
         } else {
             // The very call of the viewer's window; the camera ignores the window's place.

@@ -216,6 +216,37 @@ OwnedTexture runCopyPass(const char *name, QOpenGLTexture &input, int width, int
     return output;
 }
 
+OwnedTexture mipmappedCopy(const char *name, QOpenGLTexture &input, PassFormat format)
+{
+    runningPass = name;
+    const FormatTriple formats = formatOf(format);
+    const int width = input.width(), height = input.height();
+    OwnedTexture copy(new QOpenGLTexture(QOpenGLTexture::Target2D));
+    copy->create();
+    copy->setFormat(formats.internal);
+    copy->setSize(width, height);
+    copy->setMipLevels(copy->maximumMipLevels());
+    copy->allocateStorage(formats.pixels, formats.type);
+    copy->setMinMagFilters(QOpenGLTexture::LinearMipMapLinear, QOpenGLTexture::Linear);
+    copy->setWrapMode(QOpenGLTexture::ClampToEdge);
+
+    // Level 0 is read from the input attached to the bound framebuffer: a read any OpenGL 3
+    // driver can do between colour-renderable formats.
+    QOpenGLFunctions_3_3_Core *gl = currentFunctions();
+    gl->glFramebufferTexture(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, input.textureId(), 0);
+    gl->glReadBuffer(GL_COLOR_ATTACHMENT0);
+    copy->bind(0);
+    gl->glCopyTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, 0, 0, width, height);
+    gl->glFramebufferTexture(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, 0, 0);
+    gl->glGenerateMipmap(GL_TEXTURE_2D);
+    copy->release(0);
+
+    if (observer())
+        observer()(name);
+    runningPass = "";
+    return copy;
+}
+
 OffscreenTarget::OffscreenTarget(int width, int height)
     : m_framebuffer(Framebuffer::generate())
 {

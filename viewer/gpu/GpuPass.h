@@ -151,6 +151,11 @@ bool copiesInto(const QOpenGLTexture &input, PassFormat format);
 // Whether a texture has the internal format of a pass output of that format.
 bool sameFormat(const QOpenGLTexture &texture, PassFormat format);
 
+// A copy of a texture of a pass format with every mipmap level made, filtered trilinearly and
+// extending its edge texels beyond its edge: for reads that average a footprint of many texels at
+// once. Runs inside FramebufferPasses, whose colour attachment it leaves detached.
+OwnedTexture mipmappedCopy(const char *name, QOpenGLTexture &input, PassFormat format);
+
 // An off-screen stand-in for a window, for benchmarks and tests: a framebuffer with one RGBA8
 // colour texture attached for its whole life.
 class OffscreenTarget

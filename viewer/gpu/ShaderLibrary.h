@@ -28,6 +28,8 @@ enum class ShaderProgram : int
     SearchBounds,
     NearbyDisparity,
     SampledOutlinesWarp,
+    Refocus,
+    SynthesisedDisparity,
 };
 
 struct ShaderProgramFile
@@ -57,6 +59,8 @@ inline constexpr ShaderProgramFile shaderProgramFiles[] = {
     {ShaderProgram::SearchBounds, "simpleWarp.frag", "SEARCH_BOUNDS"},
     {ShaderProgram::NearbyDisparity, "simpleWarp.frag", "NEARBY_DISPARITY"},
     {ShaderProgram::SampledOutlinesWarp, "simpleWarp.frag", "SAMPLED_OUTLINES"},
+    {ShaderProgram::Refocus, "simpleWarp.frag", "REFOCUS"},
+    {ShaderProgram::SynthesisedDisparity, "simpleWarp.frag", "SYNTHESISED_DISPARITY"},
 };
 
 inline constexpr int shaderProgramCount = int(std::size(shaderProgramFiles));
