@@ -96,7 +96,10 @@ EslfViews readEslf(const std::string &path, int lenslet, int views)
     const int height = (image.height + lenslet - 1) / lenslet;
     eslf.facts = {width, height, image.floatingPoint};
 
-    auto input = OIIO::ImageInput::open(path);
+    // The alpha channel marks pixels, it does not weigh their colour: the colours as stored.
+    OIIO::ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    auto input = OIIO::ImageInput::open(path, &config);
     if (!input)
         cannotRead("ESLF image", path, OIIO::geterror());
     const OIIO::ImageSpec &spec = input->spec();
