@@ -362,6 +362,9 @@ int runImport(const QStringList &arguments)
                 .arg(positional.isEmpty() ? "" : ": " + positional.join(' '))};
     }
 
+    if (!eslf && (parser.isSet(option.lenslet) || parser.isSet(option.views)))
+        throw UsageError {"--lenslet and --views go with --eslf"};
+
     folder::ImportOptions options;
     readStoredOptions(parser, option, options);
     readDisparityOptions(parser, option, options);
