@@ -1,12 +1,7 @@
 // Runs 'lf2d export', 'lf2d import' and 'lf2d info' on synthetic light fields, whose every view and
 // disparity is known, and on folders the test rearranges, shifts or breaks itself.
 
-#include "lightfield/Rgbe.h"
-#include "support/StoredLightfield.h"
-#include "support/ToolRun.h"
-
-#include <OpenImageIO/imagebuf.h>
-#include <OpenImageIO/imagebufalgo.h>
+#include "support/ToolFolders.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,76 +9,6 @@
 #include <QtTest>
 
 #include <cmath>
-#include <cstring>
-
-namespace {
-
-ToolRun lf2d(const QStringList &arguments)
-{
-    return runTool(QStringLiteral(LF2D_PATH), arguments);
-}
-
-QString describe(const ToolRun &run)
-{
-    return QStringLiteral("exit %1\n%2%3").arg(run.exitCode).arg(run.output, run.errors);
-}
-
-float storedDisparity(const Lightfield &lightfield, int column, int row, int x, int y)
-{
-    float value[3];
-    decodeRgbe(lightfield.texel(column, row, x, y, true), value);
-    return value[0];
-}
-
-bool sameTexel(const std::uint8_t *a, const std::uint8_t *b)
-{
-    return std::memcmp(a, b, 4) == 0;
-}
-
-// PFM, which the image library reads but does not write: a text header, then rows bottom-up.
-void writePfm(const QString &to, const OIIO::ImageBuf &map)
-{
-    const OIIO::ROI roi = map.roi();
-    QByteArray bytes =
-        QStringLiteral("Pf\n%1 %2\n-1.0\n").arg(roi.width()).arg(roi.height()).toLatin1();
-    for (int y = roi.yend - 1; y >= roi.ybegin; --y) {
-        for (int x = roi.xbegin; x < roi.xend; ++x) {
-            const float value = map.getchannel(x, y, 0, 0);
-            bytes.append(reinterpret_cast<const char *>(&value), sizeof value);
-        }
-    }
-    QFile file(to);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(to));
-}
-
-// Copies the image at from to `to` (the format its name says), keeping the rectangle of `width`
-// × `height` pixels at (left, top) and adding `add` to every value.
-void copyImage(const QString &from, const QString &to, int left, int top, int width, int height,
-               float add = 0.0f)
-{
-    OIIO::ImageBuf source(from.toStdString());
-    OIIO::ImageBuf cut = OIIO::ImageBufAlgo::cut(
-        source, OIIO::ROI(left, left + width, top, top + height, 0, 1, 0, source.nchannels()));
-    if (add != 0.0f)
-        cut = OIIO::ImageBufAlgo::add(cut, add);
-    if (to.endsWith(".pfm"))
-        writePfm(to, cut);
-    else if (!cut.write(to.toStdString()))
-        qFatal("cannot write %s: %s", qPrintable(to), cut.geterror().c_str());
-}
-
-QString viewName(int column, int row)
-{
-    return QString::asprintf("view_%02d_%02d", row, column);
-}
-
-QString mapName(int column, int row)
-{
-    return QString::asprintf("disparity_%02d_%02d.pfm", row, column);
-}
-
-} // namespace
 
 class ImageFolderTest : public QObject
 {
@@ -94,16 +19,9 @@ private:
 
     QString path(const QString &name) const { return m_directory.filePath(name); }
 
-    // A synthetic light field of 5 × 4 views of 64 × 48 pixels unless the options say otherwise,
-    // exported into a folder of its name.
     Lightfield synthesise(const QString &name, const QStringList &options = {})
     {
-        const ToolRun run = lf2d(QStringList {"synth", "--columns", "5", "--rows", "4", "--width",
-                                              "64", "--height", "48", "--export", path(name)}
-                                 + options + QStringList {path(name + ".lf2d")});
-        if (run.exitCode != 0)
-            qFatal("lf2d synth failed: %s", qPrintable(describe(run)));
-        return readLightfield(path(name + ".lf2d"));
+        return synthesiseFolder(path(name), options);
     }
 
 private slots:

@@ -20,5 +20,12 @@ target_include_directories(ImageFolderTest PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 target_compile_definitions(ImageFolderTest PRIVATE LF2D_PATH="$<TARGET_FILE:lf2d>")
 add_dependencies(ImageFolderTest lf2d)
 add_test(NAME ImageFolderTest COMMAND ImageFolderTest)
-set_tests_properties(SyntheticSceneTest PhotoLightfieldTest ImageFolderTest PROPERTIES
+# Runs 'lf2d import' on archive layouts and ESLF pictures it makes from synthetic light fields.
+add_executable(ImportLayoutsTest ${CMAKE_CURRENT_LIST_DIR}/ImportLayoutsTest.cpp)
+target_link_libraries(ImportLayoutsTest PRIVATE lfcore Qt5::Test PkgConfig::OpenImageIO)
+target_include_directories(ImportLayoutsTest PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+target_compile_definitions(ImportLayoutsTest PRIVATE LF2D_PATH="$<TARGET_FILE:lf2d>")
+add_dependencies(ImportLayoutsTest lf2d)
+add_test(NAME ImportLayoutsTest COMMAND ImportLayoutsTest)
+set_tests_properties(SyntheticSceneTest PhotoLightfieldTest ImageFolderTest ImportLayoutsTest PROPERTIES
     ENVIRONMENT "${LF_TEST_ENVIRONMENT}")

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -20,8 +21,15 @@ namespace {
 // Bounds that keep every size computed from them far from overflowing.
 constexpr int maxViewSide = 16384;
 
-[[noreturn]] void cannotRead(const std::string &what, const std::string &path,
-                             const std::string &error)
+bool isFloatingPoint(OIIO::TypeDesc format)
+{
+    return format.basetype == OIIO::TypeDesc::HALF || format.basetype == OIIO::TypeDesc::FLOAT
+        || format.basetype == OIIO::TypeDesc::DOUBLE;
+}
+
+} // namespace
+
+void cannotRead(const std::string &what, const std::string &path, const std::string &error)
 {
     // OpenImageIO names the file itself; once is enough.
     std::string reason = trimmed(error);
@@ -33,14 +41,6 @@ constexpr int maxViewSide = 16384;
     throw std::runtime_error("Cannot read " + what + " " + inQuotes(path) + ": " + reason);
 }
 
-bool isFloatingPoint(OIIO::TypeDesc format)
-{
-    return format.basetype == OIIO::TypeDesc::HALF || format.basetype == OIIO::TypeDesc::FLOAT
-        || format.basetype == OIIO::TypeDesc::DOUBLE;
-}
-
-} // namespace
-
 std::string inQuotes(const std::string &path)
 {
     return "\"" + path + "\"";
@@ -49,6 +49,13 @@ std::string inQuotes(const std::string &path)
 std::string sizeText(int width, int height)
 {
     return std::to_string(width) + " x " + std::to_string(height);
+}
+
+float radiance(float value)
+{
+    if (!(value > 0.0f))
+        return 0.0f;
+    return std::min(value, FLT_MAX);
 }
 
 std::string trimmed(std::string text)

@@ -12,6 +12,14 @@ std::string sizeText(int width, int height);
 // Without the line end and spaces OpenImageIO's messages end with.
 std::string trimmed(std::string text);
 
+// Throws std::runtime_error: "Cannot read <what> <path>: " and the image library's error.
+[[noreturn]] void cannotRead(const std::string &what, const std::string &path,
+                             const std::string &error);
+
+// Light fields hold non-negative radiance. Negative values come from colour-space conversions and
+// noise in dark regions, not-a-number from broken pixels; both read as black.
+float radiance(float value);
+
 // What a file's header says, read without its pixels.
 struct ImageFacts
 {

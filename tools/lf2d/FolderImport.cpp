@@ -5,7 +5,6 @@
 #include "Lf2dWriter.h"
 
 #include <algorithm>
-#include <cfloat>
 #include <cmath>
 #include <filesystem>
 #include <limits>
@@ -14,15 +13,6 @@
 
 namespace folder {
 namespace {
-
-// Light fields hold non-negative radiance. Negative values come from colour-space conversions and
-// noise in dark regions, not-a-number from broken pixels; both read as black.
-float radiance(float value)
-{
-    if (!(value > 0.0f))
-        return 0.0f;
-    return std::min(value, FLT_MAX);
-}
 
 std::string describeView(int column, int row)
 {
@@ -69,8 +59,12 @@ Image framed(Image image, const Framing &framing)
     return image;
 }
 
-Image readView(const std::string &path, const ImageFacts &views)
+Image readView(const FolderViews &folder, const Source &source, const ImageFacts &views)
 {
+    if (folder.memory)
+        return (
+            *folder.memory)[std::size_t(source.fileRow) * folder.grid.columns + source.fileColumn];
+    const std::string path = folder.viewPath(source);
     Image view = readImage("view", path, 3);
     if (view.width != views.width || view.height != views.height)
         throw std::runtime_error("The view " + inQuotes(path) + " changed while read");
@@ -181,7 +175,7 @@ Estimate estimateDisparities(const FolderViews &folder, const ImageFacts &facts,
     for (int row = 0; row < folder.storedRows(); ++row) {
         for (int column = 0; column < folder.storedColumns(); ++column) {
             estimate.views.push_back(
-                framed(readView(folder.viewPath(folder.sourceOf(column, row)), facts), framing));
+                framed(readView(folder, folder.sourceOf(column, row), facts), framing));
         }
     }
     std::vector<const std::vector<float> *> colours;
@@ -209,6 +203,50 @@ DisparityRange folderRangeOf(const Estimate &estimate, float storedScale)
         range = joined(range, {stored.lowest / storedScale, stored.highest / storedScale});
     }
     return range;
+}
+
+// The share of estimated pixels whose disparity may lie below the bound the refocusing follows.
+constexpr double outlierShare = 0.01;
+
+// A few pixels matched wrongly, in a patch without texture or at a view's border, would
+// otherwise set the refocus offset and crop every view by it: the bound is the lowest percent of
+// the estimates, raised to the lowest disparity the folder states if it has one, and estimates
+// below it are raised to it. Estimates above a stated highest disparity are lowered to that.
+void clampOutliers(Estimate &estimate, const ImportOptions &options, float storedScale)
+{
+    DisparityRange range = noRangeYet;
+    std::size_t count = 0;
+    for (const std::vector<float> &map : estimate.maps) {
+        range = joined(range, rangeOf(map));
+        count += map.size();
+    }
+    // A histogram finds the percentile within a 4096th of the range without a sorted copy of
+    // every view's map. The bound is the lower edge of the bin it falls in.
+    constexpr int bins = 4096;
+    const float width = (range.highest - range.lowest) / bins;
+    float bound = range.lowest;
+    if (width > 0.0f) {
+        std::vector<std::size_t> histogram(bins, 0);
+        for (const std::vector<float> &map : estimate.maps) {
+            for (const float d : map)
+                ++histogram[std::min(bins - 1, int((d - range.lowest) / width))];
+        }
+        const auto allowed = std::size_t(double(count) * outlierShare);
+        std::size_t below = 0;
+        int bin = 0;
+        while (below + histogram[std::size_t(bin)] <= allowed) // never past the last bin
+            below += histogram[std::size_t(bin++)];
+        bound = range.lowest + float(bin) * width;
+    }
+    float ceiling = range.highest;
+    if (options.hasStatedRange) {
+        bound = std::max(bound, options.statedLowest * storedScale);
+        ceiling = std::min(ceiling, options.statedHighest * storedScale);
+    }
+    for (std::vector<float> &map : estimate.maps) {
+        for (float &d : map)
+            d = std::clamp(d, bound, std::max(bound, ceiling));
+    }
 }
 
 // Sets the stored views' size, the refocus offset and the disparity range and bound from the
@@ -265,8 +303,7 @@ Image storedView(const ImportSources &sources, int column, int row)
     if (sources.estimate)
         return sources.estimate->views[std::size_t(row) * sources.folder.storedColumns() + column];
     const FolderViews &folder = sources.folder;
-    return framed(readView(folder.viewPath(folder.sourceOf(column, row)), sources.facts),
-                  sources.framing);
+    return framed(readView(folder, folder.sourceOf(column, row), sources.facts), sources.framing);
 }
 
 // The disparity of the view at (column, row) in the light field's steps and pixels, before
@@ -333,18 +370,18 @@ void writeImported(const std::string &output, const ImportSources &sources,
 
 } // namespace
 
-ImportSummary importLightfield(const ImportOptions &options, const std::string &output,
-                               const Progress &progress)
+namespace {
+
+ImportSummary importFrom(const FolderViews &folder, const ImageFacts &facts,
+                         const ImportOptions &options, const std::string &output,
+                         const Progress &progress)
 {
-    const FolderViews folder = openFolder(options);
     ImportSummary summary;
     summary.folderColumns = folder.grid.columns;
     summary.folderRows = folder.grid.rows;
     summary.first = folder.grid.first;
     summary.columns = folder.storedColumns();
     summary.rows = folder.storedRows();
-
-    const ImageFacts facts = probeViews(folder);
     summary.hdr = facts.floatingPoint;
     const bool referenceMap = !options.referenceDisparity.empty();
     summary.disparity = !options.disparities.empty() || referenceMap || options.estimate;
@@ -362,6 +399,7 @@ ImportSummary importLightfield(const ImportOptions &options, const std::string &
     std::optional<Estimate> estimate;
     if (options.estimate) {
         estimate = estimateDisparities(folder, facts, framing, options, progress);
+        clampOutliers(*estimate, options, storedScale);
         range = folderRangeOf(*estimate, storedScale);
     }
     fitDisparities(summary, range, storedScale, framing, options.maxDisparity);
@@ -378,6 +416,23 @@ ImportSummary importLightfield(const ImportOptions &options, const std::string &
     std::error_code error;
     summary.fileBytes = std::int64_t(std::filesystem::file_size(output, error));
     return summary;
+}
+
+} // namespace
+
+ImportSummary importLightfield(const ImportOptions &options, const std::string &output,
+                               const Progress &progress)
+{
+    const FolderViews folder = openFolder(options);
+    return importFrom(folder, probeViews(folder), options, output, progress);
+}
+
+ImportSummary importViews(const ImportOptions &options, std::vector<Image> views, int columns,
+                          int rows, const ImageFacts &facts, const std::string &output,
+                          const Progress &progress)
+{
+    return importFrom(viewsInMemory(options, std::move(views), columns, rows), facts, options,
+                      output, progress);
 }
 
 } // namespace folder

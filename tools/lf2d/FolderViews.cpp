@@ -114,9 +114,16 @@ NamePattern::NamePattern(const std::string &text)
         } else if (name == "index") {
             piece.kind = Kind::Index;
             m_usesIndex = true;
+        } else if (field == "*") {
+            if (m_hasWildcard || text.find('/', close) != std::string::npos) {
+                throw std::invalid_argument("the pattern " + inQuotes(text)
+                                            + " may have one {*}, in the file's name only");
+            }
+            piece.kind = Kind::Wildcard;
+            m_hasWildcard = true;
         } else {
             throw std::invalid_argument("the pattern " + inQuotes(text) + " has an unknown field {"
-                                        + field + "}: use {row}, {col} or {index}");
+                                        + field + "}: use {row}, {col}, {index} or {*}");
         }
         if (colon != std::string::npos) {
             const std::string width = field.substr(colon + 1);
@@ -157,20 +164,68 @@ std::string NamePattern::name(int column, int row, int columns, int first) const
         case Kind::Index:
             result += padded(row * columns + column + first, piece.width);
             break;
+        case Kind::Wildcard:
+            result += '*';
+            break;
         }
     }
-    return result;
+    return m_hasWildcard ? matchWildcard(result) : result;
 }
+
+std::string NamePattern::matchWildcard(const std::string &name) const
+{
+    const std::filesystem::path path(name);
+    const std::string file = path.filename().string();
+    const std::size_t star = file.find('*');
+    const std::string head = file.substr(0, star);
+    const std::string tail = file.substr(star + 1);
+    if (!m_listing) {
+        auto listing = std::make_shared<std::vector<std::string>>();
+        std::error_code error;
+        const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
+        for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+             entry.increment(error))
+            listing->push_back(entry->path().filename().string());
+        // Sorted, so that a message naming several matches names them in the same order each
+        // time.
+        std::sort(listing->begin(), listing->end());
+        m_listing = std::move(listing);
+    }
+    std::vector<std::string> matches;
+    for (const std::string &candidate : *m_listing) {
+        if (candidate.size() >= head.size() + tail.size()
+            && candidate.compare(0, head.size(), head) == 0
+            && candidate.compare(candidate.size() - tail.size(), tail.size(), tail) == 0)
+            matches.push_back((path.parent_path() / candidate).string());
+    }
+    if (matches.size() > 1) {
+        throw std::runtime_error("Several files match " + inQuotes(name) + ": "
+                                 + inQuotes(matches[0]) + " and " + inQuotes(matches[1])
+                                 + "; one view a name");
+    }
+    return matches.empty() ? name : matches.front();
+}
+
+namespace {
+
+// One source of disparity at most.
+void checkDisparitySources(const ImportOptions &options)
+{
+    const bool perViewMaps = !options.disparities.empty();
+    const bool referenceMap = !options.referenceDisparity.empty();
+    if (perViewMaps && referenceMap)
+        throw std::runtime_error("give per-view disparity maps or one view's map, not both");
+    if (options.estimate && (perViewMaps || referenceMap))
+        throw std::runtime_error("estimate disparity or read it from maps, not both");
+}
+
+} // namespace
 
 FolderViews openFolder(const ImportOptions &options)
 {
     NamePattern views(options.views);
-    if (!options.disparities.empty() && !options.referenceDisparity.empty())
-        throw std::runtime_error("give per-view disparity maps or one view's map, not both");
+    checkDisparitySources(options);
     const bool perViewMaps = !options.disparities.empty();
-    const bool referenceMap = !options.referenceDisparity.empty();
-    if (options.estimate && (perViewMaps || referenceMap))
-        throw std::runtime_error("estimate disparity or read it from maps, not both");
     NamePattern maps(perViewMaps ? options.disparities : options.views);
     if (perViewMaps && maps.usesIndex() != views.usesIndex())
         throw std::runtime_error("the disparity maps must be numbered as the views are");
@@ -178,8 +233,25 @@ FolderViews openFolder(const ImportOptions &options)
     const FolderGrid grid = findGrid(views, options.columns, options.rows);
     if (grid.columns < 1 || grid.rows < 1)
         throw std::runtime_error("No view matches " + inQuotes(views.text()));
-    return {std::move(views),           std::move(maps),     grid,
-            std::max(1, options.every), options.flipColumns, options.flipRows};
+    return {std::move(views),    std::move(maps),  grid,   std::max(1, options.every),
+            options.flipColumns, options.flipRows, nullptr};
+}
+
+FolderViews viewsInMemory(const ImportOptions &options, std::vector<Image> images, int columns,
+                          int rows)
+{
+    checkDisparitySources(options);
+    if (!options.disparities.empty())
+        throw std::runtime_error("views read from one picture have no per-view maps");
+    if (columns < 1 || rows < 1 || images.size() != std::size_t(columns) * std::size_t(rows))
+        throw std::logic_error("the views do not fill their grid");
+    FolderViews folder;
+    folder.grid = {columns, rows, 0};
+    folder.every = std::max(1, options.every);
+    folder.flipColumns = options.flipColumns;
+    folder.flipRows = options.flipRows;
+    folder.memory = std::make_shared<const std::vector<Image>>(std::move(images));
+    return folder;
 }
 
 ImageFacts probeViews(const FolderViews &folder)

@@ -3,7 +3,9 @@
 #include "FolderImages.h"
 #include "ImageFolder.h"
 
+#include <memory>
 #include <string>
+#include <vector>
 
 // Which files of a folder the import reads, and where each stored view comes from.
 namespace folder {
@@ -36,6 +38,8 @@ struct FolderViews
     int every = 1;
     bool flipColumns = false;
     bool flipRows = false;
+    // Views read already, row by row of the grid, instead of files; or none.
+    std::shared_ptr<const std::vector<Image>> memory;
 
     int storedColumns() const { return (grid.columns - 1) / every + 1; }
     int storedRows() const { return (grid.rows - 1) / every + 1; }
@@ -49,6 +53,7 @@ struct FolderViews
         source.fileRow = flipRows ? grid.rows - 1 - source.gridRow : source.gridRow;
         return source;
     }
+    // The view's file; empty for views held in memory.
     std::string viewPath(const Source &source) const
     {
         return views.name(source.fileColumn, source.fileRow, grid.columns, grid.first);
@@ -62,6 +67,11 @@ struct FolderViews
 // Checks that the options ask for one source of disparity at most, in a pattern that numbers
 // the maps as the views, and finds the folder's grid.
 FolderViews openFolder(const ImportOptions &options);
+
+// Views read already, columns × rows of them row by row, as a folder; checks the options as
+// openFolder does.
+FolderViews viewsInMemory(const ImportOptions &options, std::vector<Image> images, int columns,
+                          int rows);
 
 // Every file is looked at before anything is written: a folder with a missing or odd view leaves
 // no output behind. Returns what the views share.

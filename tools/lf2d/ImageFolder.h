@@ -1,7 +1,10 @@
 #pragma once
 
+#include "FolderImages.h"
+
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,27 +17,36 @@
 namespace folder {
 
 // A file name with placeholders for a view's place in the grid: {row}, {col} (or {column}) and
-// {index}, the row-major count; each may be zero-padded to a width, as in {index:03}.
+// {index}, the row-major count; each may be zero-padded to a width, as in {index:03}. One {*} in
+// the file's own name stands for whatever the rest of a name holds that is not numbering, such as
+// the camera positions some archives write into their names.
 class NamePattern
 {
 public:
     // Throws std::invalid_argument saying what is wrong with the pattern.
     explicit NamePattern(const std::string &text);
+    // Names nothing: for views that are not files of their own.
+    NamePattern() = default;
 
     bool usesIndex() const { return m_usesIndex; }
     const std::string &text() const { return m_text; }
 
     // The name of the view at (column, row) of a grid `columns` wide; first is the number of the
-    // first row, column and index (0 or 1).
+    // first row, column and index (0 or 1). With {*}, the one file of the folder that matches, or
+    // the name with '*' in it when none does; throws std::runtime_error naming them when several
+    // do.
     std::string name(int column, int row, int columns, int first) const;
 
 private:
+    std::string matchWildcard(const std::string &name) const;
+
     enum class Kind
     {
         Literal,
         Row,
         Column,
-        Index
+        Index,
+        Wildcard
     };
     struct Piece
     {
@@ -45,6 +57,9 @@ private:
     std::vector<Piece> m_pieces;
     std::string m_text;
     bool m_usesIndex = false;
+    bool m_hasWildcard = false;
+    // The file names of the folder {*} is matched in, read on the first use.
+    mutable std::shared_ptr<const std::vector<std::string>> m_listing;
 };
 
 // A rectangle of every view, in its pixels; width 0 keeps the whole view.
@@ -75,6 +90,11 @@ struct ImportOptions
     bool estimate = false;
     float estimateLowest = -4.0f;
     float estimateHighest = 16.0f;
+    // The disparities the folder states its scene has, in pixels per step of the folder's grid:
+    // estimates beyond them are mistakes, and are clamped to them.
+    bool hasStatedRange = false;
+    float statedLowest = 0.0f;
+    float statedHighest = 0.0f;
     int every = 1; // keep every n-th view along both axes
     Crop crop; // taken from every view first
     double scale = 1.0; // then views are shrunk by this factor, in (0, 1]
@@ -115,6 +135,12 @@ using Progress = std::function<void(const char *stage, int done, int count)>;
 // output file is left behind then.
 ImportSummary importLightfield(const ImportOptions &options, const std::string &output,
                                const Progress &progress = {});
+
+// The same for views already read, columns × rows of them row by row, all of one size and kind
+// as facts says; options.views, columns and rows are not used, nor per-view maps.
+ImportSummary importViews(const ImportOptions &options, std::vector<Image> views, int columns,
+                          int rows, const ImageFacts &facts, const std::string &output,
+                          const Progress &progress = {});
 
 struct ExportSummary
 {

@@ -1,6 +1,10 @@
 #include "CommandLine.h"
 #include "Commands.h"
+#include "EslfImage.h"
+#include "FolderLayouts.h"
 #include "ImageFolder.h"
+
+#include <QFileInfo>
 
 #include <optional>
 #include <stdexcept>
@@ -17,9 +21,21 @@ using commandline::UsageError;
 const char importDescription[] =
     "Writes a .lf2d light field from a folder of per-view images. PATTERN names the views with\n"
     "placeholders: {row} and {col}, as in 'views/view_{row}_{col}.png', or {index}, the\n"
-    "row-major count, as in 'input_Cam{index:03}.png' ({index:03} pads to 3 digits). Numbering\n"
-    "starts at 0 or 1, whichever file exists. The grid is counted from the files there are\n"
-    "unless --grid gives it; an {index} count that is not a square needs --grid.\n"
+    "row-major count, as in 'input_Cam{index:03}.png' ({index:03} pads to 3 digits); {*} stands\n"
+    "for the rest of a name, as in 'out_{row:02}_{col:02}_{*}.png'. Numbering starts at 0 or 1,\n"
+    "whichever file exists. The grid is counted from the files there are unless --grid gives\n"
+    "it; an {index} count that is not a square needs --grid.\n"
+    "\n"
+    "A folder (DIR) instead of PATTERN is recognised by its files: the HCI 4D benchmark layout\n"
+    "(input_Cam000.png ..., the grid and the disparity range from parameters.cfg, the centre\n"
+    "view's disparity from gt_disp_lowres.pfm unless --estimate), the Stanford archive layout\n"
+    "(out_RR_CC_<y>_<x>.png) and what 'lf2d export' writes (view_RR_CC.png, disparity_RR_CC.pfm).\n"
+    "What was recognised and which files are used is printed first.\n"
+    "\n"
+    "--eslf FILE reads the views from one ESLF lenslet picture instead: the view at angular\n"
+    "position (u, v) is the picture's pixels (x * L + u, y * L + v) for lenslets of L x L\n"
+    "pixels; the central --views of each side are kept. Pixels its alpha channel marks invalid,\n"
+    "and the padding up to whole lenslets, are filled from their neighbours.\n"
     "\n"
     "Integer images (PNG, JPEG, TIFF; 8 or 16 bits) give an 8-bit light field, floating-point\n"
     "ones (Radiance .hdr, OpenEXR, PFM) an RGBE one. Every view must have the same size.\n"
@@ -34,7 +50,9 @@ const char importDescription[] =
     "\n"
     "Negative disparities cannot be stored: every view is then shifted by a whole number of\n"
     "pixels per view step (the refocus offset, printed), which adds it to every disparity, and\n"
-    "the views are cropped to what all of them still show.\n"
+    "the views are cropped to what all of them still show. Estimated disparities set it from\n"
+    "their lowest percent (and the range parameters.cfg states): estimates below are raised to\n"
+    "that, so that a few wrong pixels do not crop every view.\n"
     "\n"
     "Order of work: --flip-*, --every, --crop, --scale, then the refocus shift. Nothing is\n"
     "written when a view or map is missing, unreadable or of another size.\n"
@@ -85,13 +103,20 @@ struct ImportOptionSet
     const QCommandLineOption range {
         "disparity-range",
         "The disparities --estimate searches, in pixels per view step of the light field written "
-        "(default -4,16); a narrower range is faster and safer.",
+        "(default -4,16, or what parameters.cfg states); a narrower range is faster and safer.",
         "MIN,MAX", "-4,16"};
+    const QCommandLineOption eslf {
+        "eslf", "Read the views from one ESLF lenslet picture; then only OUTPUT follows.", "FILE"};
+    const QCommandLineOption lenslet {
+        "lenslet", "The ESLF picture's lenslets, pixels along a side (default 14).", "L", "14"};
+    const QCommandLineOption views {
+        "views", "The central ESLF views kept along each side (default 8).", "N", "8"};
 
     QList<QCommandLineOption> all() const
     {
-        return {grid,  flipRows, flipColumns, disparity, reference,    referenceView, negate,
-                every, crop,     scale,       spacing,   maxDisparity, estimate,      range};
+        return {grid,     flipRows, flipColumns, disparity, reference, referenceView,
+                negate,   every,    crop,        scale,     spacing,   maxDisparity,
+                estimate, range,    eslf,        lenslet,   views};
     }
 };
 
@@ -204,7 +229,8 @@ folder::Progress progressPrinter()
     };
 }
 
-QString describe(const QString &output, const folder::ImportOptions &options,
+// origin: where the views came from, as in "a folder grid of 9 x 9 views".
+QString describe(const QString &output, const QString &origin, const folder::ImportOptions &options,
                  const folder::ImportSummary &summary)
 {
     QString text = QString("Wrote %1: %2 x %3 views of %4 x %5 pixels, %6, ")
@@ -223,10 +249,7 @@ QString describe(const QString &output, const folder::ImportOptions &options,
         text += "no disparity";
     }
     text += QString(", %1 MiB\n").arg(summary.fileBytes / 1048576.0, 0, 'f', 1);
-    text += QString("  from a folder grid of %1 x %2 views numbered from %3")
-                .arg(summary.folderColumns)
-                .arg(summary.folderRows)
-                .arg(summary.first);
+    text += "  from " + origin;
     if (options.every > 1)
         text += QString(", every %1th view kept").arg(options.every);
     text += "\n";
@@ -239,34 +262,128 @@ QString describe(const QString &output, const folder::ImportOptions &options,
     return text;
 }
 
+// Reads what the folder at options.views holds and takes from it what the options leave open:
+// the views, the grid, the maps, and the range to search when estimating. Returns what was
+// recognised, for the console.
+QString applyLayout(const CommandParser &parser, const ImportOptionSet &option,
+                    folder::ImportOptions &options)
+{
+    const bool ownMaps = !options.disparities.empty() || !options.referenceDisparity.empty();
+    const folder::Layout layout = folder::recogniseLayout(options.views,
+                                                          options.estimate ? "--estimate"
+                                                              : ownMaps    ? "a map given"
+                                                                           : "");
+    QString text =
+        QString("Recognised %1 in %2\n")
+            .arg(QString::fromStdString(layout.kind), QString::fromStdString(options.views));
+    for (const std::string &note : layout.notes)
+        text += "  " + QString::fromStdString(note) + "\n";
+    options.views = layout.views;
+    options.columns = layout.columns;
+    options.rows = layout.rows;
+    if (!options.estimate && !ownMaps) {
+        options.disparities = layout.disparities;
+        options.referenceDisparity = layout.referenceDisparity;
+    }
+    if (layout.hasStatedRange) {
+        options.hasStatedRange = true;
+        options.statedLowest = layout.statedLowest;
+        options.statedHighest = layout.statedHighest;
+        if (options.estimate && !parser.isSet(option.range)) {
+            const float storedScale = float(options.every * options.scale);
+            options.estimateLowest = layout.statedLowest * storedScale;
+            options.estimateHighest = layout.statedHighest * storedScale;
+            text += QString("  disparity: estimated from %1 to %2 pixels per view step of the "
+                            "light field written, as parameters.cfg states\n")
+                        .arg(options.estimateLowest, 0, 'g', 4)
+                        .arg(options.estimateHighest, 0, 'g', 4);
+        }
+    }
+    return text;
+}
+
+// Reads the central views of an ESLF picture and writes them; origin says where they came from.
+folder::ImportSummary importEslf(const CommandParser &parser, const ImportOptionSet &option,
+                                 folder::ImportOptions &options, const std::string &output,
+                                 QString &origin)
+{
+    if (parser.isSet(option.grid) || parser.isSet(option.disparity)) {
+        throw UsageError {"--eslf gives the grid of views itself and has no per-view maps: "
+                          "leave out --grid and --disparity"};
+    }
+    options.flipRows = parser.isSet(option.flipRows);
+    options.flipColumns = parser.isSet(option.flipColumns);
+    const int lenslet = parser.integer(option.lenslet, 1, maxViewSide);
+    const int views = parser.integer(option.views, 1, maxGridSide);
+    const QString file = parser.value(option.eslf);
+    folder::EslfViews eslf = folder::readEslf(file.toStdString(), lenslet, views);
+    QString text = QString("Read the ESLF image %1: %2 x %3 pixels, lenslets of %4 x %4 pixels, "
+                           "the central %5 x %5 views (u and v %6 to %7) of %8 x %9 pixels\n")
+                       .arg(file)
+                       .arg(eslf.imageWidth)
+                       .arg(eslf.imageHeight)
+                       .arg(lenslet)
+                       .arg(views)
+                       .arg(eslf.firstAngle)
+                       .arg(eslf.firstAngle + views - 1)
+                       .arg(eslf.facts.width)
+                       .arg(eslf.facts.height);
+    text += QString("  %1 pixels of those views filled from their neighbours (%2padding up to "
+                    "whole lenslets)\n")
+                .arg(eslf.filled)
+                .arg(eslf.hasAlpha ? "marked invalid by the alpha channel, or " : "");
+    print(stdout, text);
+    origin = QString("the ESLF image's %1 x %1 central views").arg(views);
+    return folder::importViews(options, std::move(eslf.images), views, views, eslf.facts, output,
+                               progressPrinter());
+}
+
 } // namespace
 
 int runImport(const QStringList &arguments)
 {
-    CommandParser parser("import", "Usage: lf2d import [options] PATTERN OUTPUT.lf2d",
+    CommandParser parser("import",
+                         "Usage: lf2d import [options] PATTERN|DIR OUTPUT.lf2d\n"
+                         "       lf2d import [options] --eslf FILE OUTPUT.lf2d",
                          importDescription);
     const ImportOptionSet option;
     parser.addOptions(option.all());
-    parser.addPositionalArgument("PATTERN", "The views' file names, with placeholders.");
+    parser.addPositionalArgument("PATTERN", "The views' file names, with placeholders, or DIR.");
     parser.addPositionalArgument("OUTPUT", "The .lf2d file to write.", "OUTPUT.lf2d");
     if (!parser.parse(arguments))
         return 0;
     const QStringList positional = parser.positionalArguments();
-    if (positional.size() != 2) {
-        throw UsageError {QString("expected PATTERN and OUTPUT.lf2d, found %1 argument(s)%2")
-                              .arg(positional.size())
-                              .arg(positional.isEmpty() ? "" : ": " + positional.join(' '))};
+    const bool eslf = parser.isSet(option.eslf);
+    if (positional.size() != (eslf ? 1 : 2)) {
+        throw UsageError {
+            QString("expected %1, found %2 argument(s)%3")
+                .arg(eslf ? "OUTPUT.lf2d after --eslf FILE" : "PATTERN (or DIR) and OUTPUT.lf2d")
+                .arg(positional.size())
+                .arg(positional.isEmpty() ? "" : ": " + positional.join(' '))};
     }
 
-    folder::ImportOptions options;
-    options.views = positional.at(0).toStdString();
-    readFolderOptions(parser, option, options);
-    readDisparityOptions(parser, option, options);
-    readStoredOptions(parser, option, options);
+    if (!eslf && (parser.isSet(option.lenslet) || parser.isSet(option.views)))
+        throw UsageError {"--lenslet and --views go with --eslf"};
 
-    const QString output = positional.at(1);
-    const folder::ImportSummary summary =
-        folder::importLightfield(options, output.toStdString(), progressPrinter());
-    print(stdout, describe(output, options, summary));
+    folder::ImportOptions options;
+    readStoredOptions(parser, option, options);
+    readDisparityOptions(parser, option, options);
+    const QString output = positional.last();
+    folder::ImportSummary summary;
+    QString origin;
+    if (eslf) {
+        summary = importEslf(parser, option, options, output.toStdString(), origin);
+    } else {
+        options.views = positional.at(0).toStdString();
+        if (QFileInfo(positional.at(0)).isDir())
+            print(stdout, applyLayout(parser, option, options));
+        readFolderOptions(parser, option, options);
+        summary = folder::importLightfield(options, output.toStdString(), progressPrinter());
+        origin = QString("a folder grid of %1 x %2 views numbered from %3")
+                     .arg(summary.folderColumns)
+                     .arg(summary.folderRows)
+                     .arg(summary.first);
+    }
+    print(stdout, describe(output, origin, options, summary));
     return 0;
 }
