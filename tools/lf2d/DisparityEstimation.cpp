@@ -42,6 +42,7 @@ Sweep sweepOnCores(const Intensity &view, const SideNeighbours &neighbours,
         std::max(1, int(std::floor((options.highest - options.lowest) / options.step)) + 1);
     const int parts =
         std::clamp(int(std::thread::hardware_concurrency()), 1, std::min(candidates, 8));
+    const Tolerances tolerances = tolerancesFor(noiseOf(view));
     std::vector<Sweep> sweeps(static_cast<std::size_t>(parts));
     std::vector<int> counts(static_cast<std::size_t>(parts));
     const auto sweepPart = [&](int part) {
@@ -51,7 +52,7 @@ Sweep sweepOnCores(const Intensity &view, const SideNeighbours &neighbours,
         share.lowest = options.lowest + float(first) * options.step;
         share.highest = options.lowest + float(end - 1) * options.step;
         counts[std::size_t(part)] = end - first;
-        sweeps[std::size_t(part)] = sweepView(view, neighbours, share);
+        sweeps[std::size_t(part)] = sweepView(view, neighbours, share, tolerances);
     };
     std::vector<std::thread> helpers;
     for (int part = 1; part < parts; ++part)
@@ -130,8 +131,9 @@ std::vector<float> estimateDisparity(const std::vector<Intensity> &views, int co
                                      int column, int row, const EstimateOptions &options)
 {
     const Intensity &view = views[std::size_t(row) * columns + column];
-    Sweep sweep =
-        sweepView(view, neighboursOf(views, columns, rows, column, row, sweepDistance), options);
+    const Tolerances tolerances = tolerancesFor(noiseOf(view));
+    Sweep sweep = sweepView(view, neighboursOf(views, columns, rows, column, row, sweepDistance),
+                            options, tolerances);
     std::vector<float> disparity = options.medianRadius > 0
         ? weightedMedian(sweep.disparity, view, options.medianRadius)
         : std::move(sweep.disparity);
@@ -139,7 +141,7 @@ std::vector<float> estimateDisparity(const std::vector<Intensity> &views, int co
         neighboursOf(views, columns, rows, column, row, std::max(1, options.refineDistance));
     propagateDisparity(view, all, disparity, sweep.half);
     if (options.refinements > 0)
-        disparity = refineDisparity(view, all, sweep.half, disparity, options);
+        disparity = refineDisparity(view, all, sweep.half, disparity, options, tolerances);
     // The range is the caller's promise about the scene: a refinement that leaves it has
     // followed noise.
     for (float &value : disparity)

@@ -31,6 +31,10 @@ public:
                 neighbours[halves[h][0]].size() + neighbours[halves[h][1]].size();
             m_weight[h] = views > 0 ? 1.0f / float(views) : 0.0f;
         }
+        std::size_t views = 0;
+        for (const std::vector<Neighbour> &side : neighbours)
+            views += side.size();
+        m_wholeWeight = views > 0 ? 1.0f / float(views) : 0.0f;
     }
 
     float operator()(int x, int y, float d, std::int32_t &bestHalf) const
@@ -77,6 +81,9 @@ public:
                 bestHalf = std::int32_t(h);
             }
         }
+        const float whole = (sums[Left] + sums[Right] + sums[Up] + sums[Down]) * m_wholeWeight;
+        if (!occluded(whole, best))
+            bestHalf = wholeCross;
         return best;
     }
 
@@ -84,6 +91,7 @@ private:
     const Intensity &m_view;
     const SideNeighbours &m_neighbours;
     std::array<float, halves.size()> m_weight {};
+    float m_wholeWeight = 0.0f;
 };
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "DisparityRefinement.h"
 
+#include "BoxFilter.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -12,10 +14,6 @@ constexpr float medianEdgeScale = 0.03f;
 // A window whose disparities all lie this close together holds no outlier for the median to
 // remove, and its median is within that of the pixel's own value.
 constexpr float medianSpread = 0.25f;
-// Intensity residuals beyond this are a view that sees something else there (an occluder the
-// sweep's nearer views did not show, a glint): it takes no part, and nearer residuals count less
-// the closer they come to it (Tukey's biweight).
-constexpr float residualLimit = 0.08f;
 // Pixels of the refinement's window whose start disparity differs from the pixel's by more than
 // this lie on another surface.
 constexpr float sameSurface = 0.5f;
@@ -272,9 +270,10 @@ std::vector<float> weightedMedian(const std::vector<float> &disparity, const Int
     return result;
 }
 
-std::vector<float> refineDisparity(const Intensity &view, const SideNeighbours &neighbours,
-                                   const std::vector<std::int32_t> &half,
-                                   const std::vector<float> &start, const EstimateOptions &options)
+ESTIMATION_WIDE_VECTORS std::vector<float>
+refineDisparity(const Intensity &view, const SideNeighbours &neighbours,
+                const std::vector<std::int32_t> &half, const std::vector<float> &start,
+                const EstimateOptions &options, const Tolerances &tolerances)
 {
     const int width = view.width;
     const int height = view.height;
@@ -303,8 +302,10 @@ std::vector<float> refineDisparity(const Intensity &view, const SideNeighbours &
                 const float d = disparity[p];
                 const float own = view.values[p];
                 float a = 0.0f, b = 0.0f;
-                for (Side side : halves[std::size_t(half[p])]) {
-                    for (const Neighbour &neighbour : neighbours[side]) {
+                std::array<Side, SideCount> sides;
+                const int sideCount = sidesOf(half[p], sides);
+                for (int s = 0; s < sideCount; ++s) {
+                    for (const Neighbour &neighbour : neighbours[sides[std::size_t(s)]]) {
                         const int distance = std::abs(neighbour.columns + neighbour.rows);
                         if (distance > farthest)
                             break;
@@ -323,7 +324,11 @@ std::vector<float> refineDisparity(const Intensity &view, const SideNeighbours &
                             g = -float(neighbour.rows) * 0.5f * (alongY[p] + slope);
                         }
                         const float r = value - own;
-                        const float share = r / residualLimit;
+                        // A residual beyond the limit is a view that sees something else there
+                        // (an occluder the sweep's nearer views did not show, a glint): it takes
+                        // no part, and nearer ones count less the closer they come to it
+                        // (Tukey's biweight).
+                        const float share = r / tolerances.residualLimit;
                         const float w = std::abs(share) < 1.0f
                             ? (1.0f - share * share) * (1.0f - share * share)
                             : 0.0f;

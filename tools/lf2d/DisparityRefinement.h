@@ -28,6 +28,7 @@ void propagateDisparity(const Intensity &view, const SideNeighbours &neighbours,
 // close to the pixel's own.
 std::vector<float> refineDisparity(const Intensity &view, const SideNeighbours &neighbours,
                                    const std::vector<std::int32_t> &half,
-                                   const std::vector<float> &start, const EstimateOptions &options);
+                                   const std::vector<float> &start, const EstimateOptions &options,
+                                   const Tolerances &tolerances);
 
 } // namespace estimation

@@ -171,6 +171,7 @@ struct Estimate
 {
     std::vector<Image> views;
     std::vector<std::vector<float>> maps;
+    estimation::DisparityRange searched;
 };
 
 Estimate estimateDisparities(const FolderViews &folder, const ImageFacts &facts,
@@ -187,15 +188,22 @@ Estimate estimateDisparities(const FolderViews &folder, const ImageFacts &facts,
     std::vector<const std::vector<float> *> colours;
     for (const Image &view : estimate.views)
         colours.push_back(&view.values);
+    const std::vector<estimation::Intensity> intensities =
+        estimation::intensitiesOf(colours, framing.width, framing.height, facts.floatingPoint);
+    estimate.searched = {options.estimateLowest, options.estimateHighest};
+    if (!options.estimateRangeGiven) {
+        estimate.searched = estimation::estimateDisparityRange(intensities, folder.storedColumns(),
+                                                               folder.storedRows());
+    }
     estimation::EstimateOptions search;
-    search.lowest = options.estimateLowest;
-    search.highest = options.estimateHighest;
-    estimate.maps = estimation::estimateDisparities(
-        estimation::intensitiesOf(colours, framing.width, framing.height, facts.floatingPoint),
-        folder.storedColumns(), folder.storedRows(), search, [&progress](int done, int count) {
-            if (progress)
-                progress("estimated", done, count);
-        });
+    search.lowest = estimate.searched.lowest;
+    search.highest = estimate.searched.highest;
+    estimate.maps =
+        estimation::estimateDisparities(intensities, folder.storedColumns(), folder.storedRows(),
+                                        search, [&progress](int done, int count) {
+                                            if (progress)
+                                                progress("estimated", done, count);
+                                        });
     return estimate;
 }
 
@@ -363,6 +371,8 @@ ImportSummary importLightfield(const ImportOptions &options, const std::string &
     if (options.estimate) {
         estimate = estimateDisparities(folder, facts, framing, options, progress);
         range = folderRangeOf(*estimate, storedScale);
+        summary.searchedLowest = estimate->searched.lowest;
+        summary.searchedHighest = estimate->searched.highest;
     }
     fitDisparities(summary, range, storedScale, framing, options.maxDisparity);
 

@@ -71,10 +71,12 @@ struct ImportOptions
     int referenceRow = -1;
     bool negateDisparity = false; // maps in which nearer points have smaller values
     // Estimate every view's disparity from the views themselves, searching this range (pixels per
-    // step of the light field written, that is after --every and --scale).
+    // step of the light field written, that is after --every and --scale) where it is given, and
+    // otherwise the range a coarse search of the views finds.
     bool estimate = false;
-    float estimateLowest = -4.0f;
-    float estimateHighest = 16.0f;
+    bool estimateRangeGiven = false;
+    float estimateLowest = 0.0f;
+    float estimateHighest = 0.0f;
     int every = 1; // keep every n-th view along both axes
     Crop crop; // taken from every view first
     double scale = 1.0; // then views are shrunk by this factor, in (0, 1]
@@ -98,6 +100,8 @@ struct ImportSummary
     float minDisparity = 0; // as stored, refocus offset included
     float maxDisparity = 0;
     int maxDisparityBound = 0; // the header's
+    float searchedLowest = 0; // the range estimation searched, given or found
+    float searchedHighest = 0;
     std::int64_t fileBytes = 0;
 };
 

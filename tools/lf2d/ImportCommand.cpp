@@ -85,8 +85,9 @@ struct ImportOptionSet
     const QCommandLineOption range {
         "disparity-range",
         "The disparities --estimate searches, in pixels per view step of the light field written "
-        "(default -4,16); a narrower range is faster and safer.",
-        "MIN,MAX", "-4,16"};
+        "(default: found by a quick coarse search of the views); a narrower range is faster and "
+        "safer.",
+        "MIN,MAX"};
 
     QList<QCommandLineOption> all() const
     {
@@ -157,6 +158,8 @@ void readDisparityOptions(const CommandParser &parser, const ImportOptionSet &op
     if (options.estimate && (!options.disparities.empty() || !options.referenceDisparity.empty()))
         throw UsageError {"give --estimate or disparity maps, not both"};
 
+    if (!parser.isSet(option.range))
+        return;
     const QStringList range = parser.value(option.range).split(',');
     bool lowOk = false;
     bool highOk = false;
@@ -167,6 +170,7 @@ void readDisparityOptions(const CommandParser &parser, const ImportOptionSet &op
     if (!lowOk || !highOk || !(options.estimateLowest < options.estimateHighest)
         || options.estimateLowest < -maxViewSide || options.estimateHighest > maxViewSide)
         throw UsageError {"--disparity-range: expected MIN,MAX with MIN below MAX"};
+    options.estimateRangeGiven = true;
 }
 
 // Which views are kept, what of them and at what size, and the rest of the header.
@@ -230,6 +234,14 @@ QString describe(const QString &output, const folder::ImportOptions &options,
     if (options.every > 1)
         text += QString(", every %1th view kept").arg(options.every);
     text += "\n";
+    if (options.estimate) {
+        text += QString("  disparity estimated from the views, searching %1 to %2 pixels per view "
+                        "step (%3)\n")
+                    .arg(summary.searchedLowest, 0, 'g', 4)
+                    .arg(summary.searchedHighest, 0, 'g', 4)
+                    .arg(options.estimateRangeGiven ? "as given"
+                                                    : "found by a coarse search of the views");
+    }
     if (summary.refocusOffset > 0) {
         text += QString("  refocused: the folder's disparities reach below 0, so every view is "
                         "shifted by %1 pixels per view step, which adds %1 to every disparity "

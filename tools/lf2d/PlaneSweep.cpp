@@ -14,9 +14,6 @@ namespace {
 // occluder) does not outweigh a window of good matches. A neighbour that does not see the pixel
 // at all counts as such a mismatch.
 constexpr float truncation = 0.08f;
-// Intensity variance below which the guided filter's window counts as flat and is averaged
-// plainly.
-constexpr float regularisation = 1e-4f;
 
 // Choices by a mask of all ones or all zeros, which vectorise: GCC 12 turns a choice made by a
 // comparison of floats between any values but the compared ones into a branch, and a loop with a
@@ -44,7 +41,8 @@ float choose(std::int32_t mask, float yes, float no)
 
 // Adds, along row y, the truncated difference to the neighbour at the shift of candidate d.
 // Only one axis shifts, so the row needs one offset and one interpolation weight.
-void addDifferences(const Intensity &view, const Neighbour &neighbour, float d, int y, float *cost)
+ESTIMATION_WIDE_VECTORS void addDifferences(const Intensity &view, const Neighbour &neighbour,
+                                            float d, int y, float *cost)
 {
     const int width = view.width;
     const int height = view.height;
@@ -172,12 +170,13 @@ struct Winners
         , previous(pixels, std::numeric_limits<float>::infinity())
         , candidate(pixels, -1)
         , half(pixels, 0)
+        , whole(pixels, std::numeric_limits<float>::infinity())
         , total(pixels, 0.0f)
     { }
 
     // Takes candidate k's costs of one row, with the half each came from.
     void update(std::size_t offset, int width, int k, const float *__restrict cost,
-                const std::int32_t *__restrict from)
+                const std::int32_t *__restrict from, const float *__restrict wholeCost)
     {
         float *__restrict bestRow = best.data() + offset;
         float *__restrict beforeRow = before.data() + offset;
@@ -185,6 +184,7 @@ struct Winners
         float *__restrict previousRow = previous.data() + offset;
         std::int32_t *__restrict candidateRow = candidate.data() + offset;
         std::int32_t *__restrict halfRow = half.data() + offset;
+        float *__restrict wholeRow = whole.data() + offset;
         float *__restrict totalRow = total.data() + offset;
         for (int x = 0; x < width; ++x) {
             const float c = cost[x];
@@ -198,6 +198,7 @@ struct Winners
             bestRow[x] = std::min(c, best);
             candidateRow[x] = choose(better, k, winner);
             halfRow[x] = choose(better, from[x], halfRow[x]);
+            wholeRow[x] = choose(better, wholeCost[x], wholeRow[x]);
             previousRow[x] = c;
             totalRow[x] += c;
         }
@@ -209,13 +210,15 @@ struct Winners
     std::vector<float> previous; // the cost of the candidate before the current one
     std::vector<std::int32_t> candidate;
     std::vector<std::int32_t> half;
+    std::vector<float> whole; // the whole cross's cost at the best candidate
     std::vector<float> total; // of every candidate's cost
 };
 
 } // namespace
 
-Sweep sweepView(const Intensity &view, const SideNeighbours &neighbours,
-                const EstimateOptions &options)
+ESTIMATION_WIDE_VECTORS Sweep sweepView(const Intensity &view, const SideNeighbours &neighbours,
+                                        const EstimateOptions &options,
+                                        const Tolerances &tolerances)
 {
     const int width = view.width;
     const int height = view.height;
@@ -230,8 +233,9 @@ Sweep sweepView(const Intensity &view, const SideNeighbours &neighbours,
         inverseVariance[p] = view.values[p] * view.values[p];
     boxMean(inverseVariance, width, height, radius);
     for (std::size_t p = 0; p < pixels; ++p)
-        inverseVariance[p] =
-            1.0f / (std::max(0.0f, inverseVariance[p] - mean[p] * mean[p]) + regularisation);
+        inverseVariance[p] = 1.0f
+            / (std::max(0.0f, inverseVariance[p] - mean[p] * mean[p])
+               + tolerances.guidedRegularisation);
     const std::vector<float> across = inverseWindowCounts(width, radius);
     const std::vector<float> down = inverseWindowCounts(height, radius);
 
@@ -246,6 +250,11 @@ Sweep sweepView(const Intensity &view, const SideNeighbours &neighbours,
 
     std::vector<float> rowCost(static_cast<std::size_t>(width));
     std::vector<std::int32_t> rowHalf(static_cast<std::size_t>(width));
+    std::vector<float> rowWhole(static_cast<std::size_t>(width));
+    std::size_t viewCount = 0;
+    for (int side : sides)
+        viewCount += neighbours[side].size();
+    const float wholeWeight = viewCount > 0 ? 1.0f / float(viewCount) : 0.0f;
     std::array<float, halves.size()> halfWeight {};
     for (std::size_t h = 0; h < halves.size(); ++h) {
         const std::size_t views = neighbours[halves[h][0]].size() + neighbours[halves[h][1]].size();
@@ -339,7 +348,17 @@ Sweep sweepView(const Intensity &view, const SideNeighbours &neighbours,
                     cost[x] = std::min(c, cost[x]);
                 }
             }
-            winners.update(std::size_t(yOut) * width, width, k, rowCost.data(), rowHalf.data());
+            float *__restrict whole = rowWhole.data();
+            std::fill(whole, whole + width, 0.0f);
+            for (int side : sides) {
+                const float *__restrict f = filtered[side].data();
+                for (int x = 0; x < width; ++x)
+                    whole[x] += f[x];
+            }
+            for (int x = 0; x < width; ++x)
+                whole[x] *= wholeWeight;
+            winners.update(std::size_t(yOut) * width, width, k, rowCost.data(), rowHalf.data(),
+                           rowWhole.data());
         }
     }
 
@@ -358,6 +377,8 @@ Sweep sweepView(const Intensity &view, const SideNeighbours &neighbours,
         sweep.disparity[p] =
             options.lowest + (float(std::max(0, winners.candidate[p])) + offset) * options.step;
         sweep.meanCost[p] /= float(candidates);
+        if (!occluded(winners.whole[p], sweep.cost[p]))
+            sweep.half[p] = wholeCross;
     }
     return sweep;
 }

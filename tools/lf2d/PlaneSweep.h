@@ -1,5 +1,6 @@
 #pragma once
 
+#include "NoiseLevel.h"
 #include "ViewNeighbours.h"
 
 #include <cstdint>
@@ -11,7 +12,9 @@ namespace estimation {
 struct Sweep
 {
     std::vector<float> disparity; // the best candidate, refined within its step by a parabola
-    std::vector<std::int32_t> half; // per pixel the half-neighbourhood (of halves) that won
+    // Per pixel the neighbourhood to match against: the half (of halves) that won, or wholeCross
+    // where the whole cross matched the winner about as well.
+    std::vector<std::int32_t> half;
     std::vector<float> cost; // the winner's cost
     std::vector<float> meanCost; // over all candidates: a winner far below it is distinct
 };
@@ -21,6 +24,6 @@ struct Sweep
 // side's views and over a window by a guided filter that follows the view's own intensity; the
 // best of the four half-neighbourhoods is the candidate's cost.
 Sweep sweepView(const Intensity &view, const SideNeighbours &neighbours,
-                const EstimateOptions &options);
+                const EstimateOptions &options, const Tolerances &tolerances);
 
 } // namespace estimation

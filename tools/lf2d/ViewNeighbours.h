@@ -3,6 +3,7 @@
 #include "DisparityEstimation.h"
 
 #include <array>
+#include <cstdint>
 #include <vector>
 
 // The views one view is matched against, grouped by the side of it they lie on.
@@ -22,6 +23,34 @@ enum Side
 // stripes of either orientation unambiguous.
 constexpr std::array<std::array<Side, 2>, 4> halves {
     {{Left, Up}, {Right, Up}, {Left, Down}, {Right, Down}}};
+
+// A pixel is matched against one of the halves, or against every side at once where no half
+// matches it clearly better (no occlusion): twice the views, and no choice among four by margins
+// as small as noise, which would favour the views whose noise happens to agree with the sweep's
+// candidate and pull the refinement towards it.
+constexpr std::int32_t wholeCross = std::int32_t(halves.size());
+// The cost of the whole cross may exceed the best half's by this share, and by occlusionFloor, and
+// still count as no clear difference.
+constexpr float occlusionShare = 0.25f;
+constexpr float occlusionFloor = 0.002f;
+
+// Whether costs of the whole cross and of the best half tell of an occlusion.
+inline bool occluded(float wholeCost, float bestHalfCost)
+{
+    return wholeCost > (1.0f + occlusionShare) * bestHalfCost + occlusionFloor;
+}
+
+// The sides of neighbourhood (one of halves, or wholeCross), into sides; returns how many.
+inline int sidesOf(std::int32_t neighbourhood, std::array<Side, SideCount> &sides)
+{
+    if (neighbourhood == wholeCross) {
+        sides = {Left, Right, Up, Down};
+        return SideCount;
+    }
+    sides[0] = halves[std::size_t(neighbourhood)][0];
+    sides[1] = halves[std::size_t(neighbourhood)][1];
+    return 2;
+}
 
 struct Neighbour
 {
