@@ -194,27 +194,29 @@ DisparityRange estimateDisparityRange(const std::vector<Intensity> &views, int c
     EstimateOptions coarse;
     coarse.highest = float(std::max(1, std::max(view.width, view.height) / 4));
     coarse.lowest = -coarse.highest;
-    coarse.step = 1.0f;
+    // Finer steps than a pixel: between whole-pixel candidates, a fine texture matches no
+    // candidate well enough to stand out.
+    coarse.step = 0.5f;
     const Sweep sweep =
         sweepOnCores(view, neighboursOf(views, columns, rows, column, row, sweepDistance), coarse);
 
-    // Votes of the pixels whose best candidate stands out from the rest; flat or repetitive
-    // picture matches every candidate about as well.
-    const int candidates = int(coarse.highest - coarse.lowest) + 1;
-    std::vector<int> votes(std::size_t(candidates), 0);
+    // Votes, in bins a pixel wide, of the pixels whose best candidate stands out from the rest;
+    // flat or repetitive picture matches every candidate about as well.
+    const int bins = int(coarse.highest - coarse.lowest) + 1;
+    std::vector<int> votes(std::size_t(bins), 0);
     int voters = 0;
     for (std::size_t p = 0; p < sweep.disparity.size(); ++p) {
         if (!(sweep.cost[p] < distinctShare * sweep.meanCost[p]))
             continue;
         const int k = int(std::lround(sweep.disparity[p] - coarse.lowest));
-        ++votes[std::size_t(std::clamp(k, 0, candidates - 1))];
+        ++votes[std::size_t(std::clamp(k, 0, bins - 1))];
         ++voters;
     }
     // A thin pole is a few hundred pixels of a large view; stray mismatches spread over every
     // candidate are far fewer at each.
     const int enough = std::max(minimumVotes, voters / 2000);
-    int first = candidates, last = -1;
-    for (int k = 0; k < candidates; ++k) {
+    int first = bins, last = -1;
+    for (int k = 0; k < bins; ++k) {
         if (votes[std::size_t(k)] >= enough) {
             first = std::min(first, k);
             last = k;
@@ -224,7 +226,7 @@ DisparityRange estimateDisparityRange(const std::vector<Intensity> &views, int c
         return {-1.0f, 1.0f};
     const float lowest = coarse.lowest + float(first);
     const float highest = coarse.lowest + float(last);
-    // The coarse step, and the views away from the centre, which see slanted surfaces a little
+    // The bins' width, and the views away from the centre, which see slanted surfaces a little
     // beyond what the centre sees.
     const float margin = 1.0f + 0.05f * (highest - lowest);
     return {lowest - margin, highest + margin};

@@ -25,17 +25,8 @@ public:
     PixelMatch(const Intensity &view, const SideNeighbours &neighbours)
         : m_view(view)
         , m_neighbours(neighbours)
-    {
-        for (std::size_t h = 0; h < halves.size(); ++h) {
-            const std::size_t views =
-                neighbours[halves[h][0]].size() + neighbours[halves[h][1]].size();
-            m_weight[h] = views > 0 ? 1.0f / float(views) : 0.0f;
-        }
-        std::size_t views = 0;
-        for (const std::vector<Neighbour> &side : neighbours)
-            views += side.size();
-        m_wholeWeight = views > 0 ? 1.0f / float(views) : 0.0f;
-    }
+        , m_neighbourhoods(neighbours)
+    { }
 
     float operator()(int x, int y, float d, std::int32_t &bestHalf) const
     {
@@ -71,18 +62,22 @@ public:
                 sums[side] += std::min(std::abs(at + t * (next - at) - own), mismatch);
             }
         }
+        const auto costOf = [&](std::int32_t neighbourhood) {
+            const Neighbourhoods::Sides &entry = m_neighbourhoods[neighbourhood];
+            float sum = 0.0f;
+            for (int k = 0; k < entry.count; ++k)
+                sum += sums[entry.sides[std::size_t(k)]];
+            return entry.weight > 0.0f ? sum * entry.weight : mismatch;
+        };
         float best = mismatch;
-        for (std::size_t h = 0; h < halves.size(); ++h) {
-            if (m_weight[h] == 0.0f)
-                continue;
-            const float cost = (sums[halves[h][0]] + sums[halves[h][1]]) * m_weight[h];
+        for (std::int32_t h = 0; h < wholeCross; ++h) {
+            const float cost = costOf(h);
             if (cost < best) {
                 best = cost;
-                bestHalf = std::int32_t(h);
+                bestHalf = h;
             }
         }
-        const float whole = (sums[Left] + sums[Right] + sums[Up] + sums[Down]) * m_wholeWeight;
-        if (!occluded(whole, best))
+        if (!occluded(costOf(wholeCross), best))
             bestHalf = wholeCross;
         return best;
     }
@@ -90,8 +85,7 @@ public:
 private:
     const Intensity &m_view;
     const SideNeighbours &m_neighbours;
-    std::array<float, halves.size()> m_weight {};
-    float m_wholeWeight = 0.0f;
+    Neighbourhoods m_neighbourhoods;
 };
 
 } // namespace

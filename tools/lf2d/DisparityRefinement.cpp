@@ -280,6 +280,7 @@ refineDisparity(const Intensity &view, const SideNeighbours &neighbours,
     const std::size_t pixels = std::size_t(width) * height;
     std::vector<float> alongX, alongY;
     gradients(view, alongX, alongY);
+    const Neighbourhoods neighbourhoods(neighbours);
 
     std::vector<float> disparity = start;
     std::vector<float> curvature(pixels), target(pixels);
@@ -302,10 +303,9 @@ refineDisparity(const Intensity &view, const SideNeighbours &neighbours,
                 const float d = disparity[p];
                 const float own = view.values[p];
                 float a = 0.0f, b = 0.0f;
-                std::array<Side, SideCount> sides;
-                const int sideCount = sidesOf(half[p], sides);
-                for (int s = 0; s < sideCount; ++s) {
-                    for (const Neighbour &neighbour : neighbours[sides[std::size_t(s)]]) {
+                const Neighbourhoods::Sides &sides = neighbourhoods[half[p]];
+                for (int s = 0; s < sides.count; ++s) {
+                    for (const Neighbour &neighbour : neighbours[sides.sides[std::size_t(s)]]) {
                         const int distance = std::abs(neighbour.columns + neighbour.rows);
                         if (distance > farthest)
                             break;

@@ -251,15 +251,8 @@ ESTIMATION_WIDE_VECTORS Sweep sweepView(const Intensity &view, const SideNeighbo
     std::vector<float> rowCost(static_cast<std::size_t>(width));
     std::vector<std::int32_t> rowHalf(static_cast<std::size_t>(width));
     std::vector<float> rowWhole(static_cast<std::size_t>(width));
-    std::size_t viewCount = 0;
-    for (int side : sides)
-        viewCount += neighbours[side].size();
-    const float wholeWeight = viewCount > 0 ? 1.0f / float(viewCount) : 0.0f;
-    std::array<float, halves.size()> halfWeight {};
-    for (std::size_t h = 0; h < halves.size(); ++h) {
-        const std::size_t views = neighbours[halves[h][0]].size() + neighbours[halves[h][1]].size();
-        halfWeight[h] = views > 0 ? 1.0f / float(views) : 0.0f;
-    }
+    std::vector<float> rowSum(static_cast<std::size_t>(width));
+    const Neighbourhoods neighbourhoods(neighbours);
 
     const int candidates =
         std::max(1, int(std::floor((options.highest - options.lowest) / options.step)) + 1);
@@ -331,32 +324,27 @@ ESTIMATION_WIDE_VECTORS Sweep sweepView(const Intensity &view, const SideNeighbo
             float *__restrict cost = rowCost.data();
             std::int32_t *__restrict from = rowHalf.data();
             std::fill(cost, cost + width, std::numeric_limits<float>::infinity());
-            for (std::size_t h = 0; h < halves.size(); ++h) {
-                const auto [a, b] = halves[h];
-                if (halfWeight[h] == 0.0f)
+            // Every half's cost, and the whole cross's, as the mean over its sides' views.
+            for (std::int32_t h = 0; h <= wholeCross; ++h) {
+                const Neighbourhoods::Sides &entry = neighbourhoods[h];
+                if (entry.weight == 0.0f)
                     continue;
-                const bool hasA = !neighbours[a].empty();
-                const bool hasB = !neighbours[b].empty();
-                const float *__restrict fa = filtered[hasA ? a : b].data();
-                const float *__restrict fb = filtered[hasB ? b : a].data();
-                // A half with one side only counts that side once.
-                const float weight = hasA && hasB ? halfWeight[h] : 0.5f * halfWeight[h];
-                const std::int32_t index = std::int32_t(h);
+                float *__restrict sum = h == wholeCross ? rowWhole.data() : rowSum.data();
+                const float *__restrict first = filtered[entry.sides[0]].data();
+                for (int x = 0; x < width; ++x)
+                    sum[x] = first[x] * entry.weight;
+                for (int k = 1; k < entry.count; ++k) {
+                    const float *__restrict other = filtered[entry.sides[std::size_t(k)]].data();
+                    for (int x = 0; x < width; ++x)
+                        sum[x] += other[x] * entry.weight;
+                }
+                if (h == wholeCross)
+                    continue;
                 for (int x = 0; x < width; ++x) {
-                    const float c = (fa[x] + fb[x]) * weight;
-                    from[x] = choose(maskOf(c < cost[x]), index, from[x]);
-                    cost[x] = std::min(c, cost[x]);
+                    from[x] = choose(maskOf(sum[x] < cost[x]), h, from[x]);
+                    cost[x] = std::min(sum[x], cost[x]);
                 }
             }
-            float *__restrict whole = rowWhole.data();
-            std::fill(whole, whole + width, 0.0f);
-            for (int side : sides) {
-                const float *__restrict f = filtered[side].data();
-                for (int x = 0; x < width; ++x)
-                    whole[x] += f[x];
-            }
-            for (int x = 0; x < width; ++x)
-                whole[x] *= wholeWeight;
             winners.update(std::size_t(yOut) * width, width, k, rowCost.data(), rowHalf.data(),
                            rowWhole.data());
         }

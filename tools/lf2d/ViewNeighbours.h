@@ -40,18 +40,6 @@ inline bool occluded(float wholeCost, float bestHalfCost)
     return wholeCost > (1.0f + occlusionShare) * bestHalfCost + occlusionFloor;
 }
 
-// The sides of neighbourhood (one of halves, or wholeCross), into sides; returns how many.
-inline int sidesOf(std::int32_t neighbourhood, std::array<Side, SideCount> &sides)
-{
-    if (neighbourhood == wholeCross) {
-        sides = {Left, Right, Up, Down};
-        return SideCount;
-    }
-    sides[0] = halves[std::size_t(neighbourhood)][0];
-    sides[1] = halves[std::size_t(neighbourhood)][1];
-    return 2;
-}
-
 struct Neighbour
 {
     const Intensity *view = nullptr;
@@ -81,5 +69,61 @@ inline SideNeighbours neighboursOf(const std::vector<Intensity> &views, int colu
     }
     return sides;
 }
+
+inline Side opposite(Side side)
+{
+    return side == Left ? Right : side == Right ? Left : side == Up ? Down : Up;
+}
+
+// The sides each neighbourhood of one view matches against: per half its two sides, and for
+// wholeCross every side with views. A half whose side has no views (a view of the grid's top row
+// has none above) takes the opposite side instead, for alone, the half's other side would match
+// stripes running along it at every disparity; only where the view has no neighbours along an
+// axis at all does a half keep one side.
+class Neighbourhoods
+{
+public:
+    struct Sides
+    {
+        std::array<Side, SideCount> sides {};
+        int count = 0;
+        float weight = 0.0f; // 1 over the views of the sides; 0 where there are none
+    };
+
+    explicit Neighbourhoods(const SideNeighbours &neighbours)
+    {
+        for (std::size_t h = 0; h <= halves.size(); ++h) {
+            Sides &entry = m_entries[h];
+            std::size_t views = 0;
+            const auto add = [&](Side side) {
+                entry.sides[std::size_t(entry.count++)] = side;
+                views += neighbours[side].size();
+            };
+            if (h == halves.size()) {
+                for (Side side : {Left, Right, Up, Down}) {
+                    if (!neighbours[side].empty())
+                        add(side);
+                }
+            } else {
+                for (Side side : halves[h]) {
+                    if (!neighbours[side].empty())
+                        add(side);
+                    else if (!neighbours[opposite(side)].empty())
+                        add(opposite(side));
+                }
+            }
+            entry.weight = views > 0 ? 1.0f / float(views) : 0.0f;
+        }
+    }
+
+    // Of one of halves, or of wholeCross.
+    const Sides &operator[](std::int32_t neighbourhood) const
+    {
+        return m_entries[std::size_t(neighbourhood)];
+    }
+
+private:
+    std::array<Sides, halves.size() + 1> m_entries;
+};
 
 } // namespace estimation
