@@ -27,6 +27,9 @@ void checkGrid(const std::vector<Intensity> &views, int columns, int rows, const
 // A pixel votes for the range when its best candidate costs less than this share of the mean
 // over all candidates.
 constexpr float distinctShare = 0.5f;
+// The coarse search's bound, pixels per view step, when a quarter of the view is more: matching
+// views that far apart is beyond the estimator anyway, and the search's time grows with it.
+constexpr int farthestCoarseDisparity = 128;
 // Votes a candidate needs at the least to count as a disparity of the scene.
 constexpr int minimumVotes = 16;
 
@@ -192,7 +195,8 @@ DisparityRange estimateDisparityRange(const std::vector<Intensity> &views, int c
     // At full size: at half, thin poles are lost in noise.
     const Intensity &view = views[std::size_t(row) * columns + column];
     EstimateOptions coarse;
-    coarse.highest = float(std::max(1, std::max(view.width, view.height) / 4));
+    coarse.highest =
+        float(std::clamp(std::max(view.width, view.height) / 4, 1, farthestCoarseDisparity));
     coarse.lowest = -coarse.highest;
     // Finer steps than a pixel: between whole-pixel candidates, a fine texture matches no
     // candidate well enough to stand out.

@@ -13,10 +13,15 @@
 // least one pair sees past any edge. Costs are averaged over a square window by a guided filter
 // that follows the view's own intensity (cost-volume filtering), which keeps thin occluders and
 // outlines apart from what lies beside them. A weighted median whose weights follow the view's
-// intensity edges then removes outliers and puts disparity edges onto picture edges. Last,
-// Gauss–Newton steps on the intensity differences to every view of the winning half, out to
-// the farthest of the row and column, refine each disparity far below the sweep's step: the
-// farther a view, the larger the shift a disparity error makes there.
+// intensity edges then removes outliers. Then each pixel may take the disparity of the pixel
+// beside it where that matches it clearly better in every view of the row and column, in a pass
+// down and a pass back up the picture: a disparity runs the length of a thin pole that the
+// windows gave to the background in places. Last, Gauss–Newton steps on the intensity differences
+// to every view of the row and column, out to the farthest, refine each disparity far below the
+// sweep's step (the farther a view, the larger the shift a disparity error makes there), fitting
+// a plane to a wide window away from outlines, so that noise averages out and slanted surfaces
+// keep their slant. Pixels with an occlusion match only the half that sees them; the others match
+// the whole cross. Tolerances follow the noise measured in each view.
 //
 // Disparity follows the viewer's convention: a point at x in one view is at x − d in the view one
 // column to the right, and at y − d (rows from the top) in the view one row below.
@@ -59,9 +64,9 @@ std::vector<Intensity> intensitiesOf(const std::vector<const std::vector<float> 
 
 // The disparities worth searching, from a quick coarse search of the centre view against its
 // nearest neighbours over every disparity that moves a point less than a quarter of the view
-// between neighbouring views: the range of the disparities that enough well-matched pixels
-// agree on, with a margin. Throws std::invalid_argument when the grid holds a single view or the
-// views do not fill it.
+// (and at most 128 pixels) between neighbouring views: the range of the disparities that enough
+// well-matched pixels agree on, with a margin of about a pixel. Throws std::invalid_argument when
+// the grid holds a single view or the views do not fill it.
 DisparityRange estimateDisparityRange(const std::vector<Intensity> &views, int columns, int rows);
 
 // One view's map, of view (column, row) of views in file order (row by row) on a grid of
