@@ -32,9 +32,9 @@ inline void wholeWindowSums(const float *__restrict in, float *__restrict out, i
     }
 }
 
-// The sum of in over the window around every position of a row, times inverse (as above). Inline,
-// so that it is built for the vector width of the loop that calls it.
-inline void rowMeans(const float *in, float *out, int width, int radius, const float *inverse)
+// The sum of in over the window around every position of a row. Inline, so that it is built for
+// the vector width of the loop that calls it.
+inline void rowSums(const float *in, float *out, int width, int radius)
 {
     const int begin = std::min(radius, width);
     const int end = std::max(begin, width - radius);
@@ -70,6 +70,12 @@ inline void rowMeans(const float *in, float *out, int width, int radius, const f
         clipped(x);
     for (int x = end; x < width; ++x)
         clipped(x);
+}
+
+// The sums times inverse (as above): the means.
+inline void rowMeans(const float *in, float *out, int width, int radius, const float *inverse)
+{
+    rowSums(in, out, width, radius);
     for (int x = 0; x < width; ++x)
         out[x] *= inverse[x];
 }

@@ -100,20 +100,27 @@ public:
     // The row y, to be written before it is added.
     float *row(int y) { return m_rows.data() + std::size_t(y % m_slots) * m_width; }
 
-    void add(int y) { combine(y, 1.0f); }
-    void remove(int y) { combine(y, -1.0f); }
+    // Adds row entering to the sum and takes row leaving from it, in one pass; a row below 0
+    // takes no part.
+    void slide(int entering, int leaving)
+    {
+        float *__restrict sum = m_sum.data();
+        if (entering >= 0 && leaving >= 0) {
+            const float *__restrict in = row(entering);
+            const float *__restrict out = row(leaving);
+            for (int x = 0; x < m_width; ++x)
+                sum[x] += in[x] - out[x];
+        } else if (entering >= 0 || leaving >= 0) {
+            const float *__restrict values = row(std::max(entering, leaving));
+            const float sign = entering >= 0 ? 1.0f : -1.0f;
+            for (int x = 0; x < m_width; ++x)
+                sum[x] += sign * values[x];
+        }
+    }
 
     const float *sum() const { return m_sum.data(); }
 
 private:
-    void combine(int y, float sign)
-    {
-        const float *values = row(y);
-        float *sum = m_sum.data();
-        for (int x = 0; x < m_width; ++x)
-            sum[x] += sign * values[x];
-    }
-
     int m_width;
     int m_slots;
     std::vector<float> m_rows;
@@ -277,18 +284,16 @@ ESTIMATION_WIDE_VECTORS Sweep sweepView(const Intensity &view, const SideNeighbo
                     const float *intensity = view.values.data() + std::size_t(yIn) * width;
                     for (int x = 0; x < width; ++x)
                         product[x] = intensity[x] * cost[x];
-                    filter.cost().add(yIn);
-                    filter.product().add(yIn);
                 }
                 if (yMean >= 0 && yMean < height) {
-                    if (yMean - radius - 1 >= 0) {
-                        filter.cost().remove(yMean - radius - 1);
-                        filter.product().remove(yMean - radius - 1);
-                    }
-                    float *meanCost = filter.meanCost();
-                    float *meanProduct = filter.meanProduct();
-                    rowMeans(filter.cost().sum(), meanCost, width, radius, across.data());
-                    rowMeans(filter.product().sum(), meanProduct, width, radius, across.data());
+                    // The window of rows yMean − radius to yMean + radius = yIn.
+                    const int entering = yIn < height ? yIn : -1;
+                    filter.cost().slide(entering, yMean - radius - 1);
+                    filter.product().slide(entering, yMean - radius - 1);
+                    float *sumCost = filter.meanCost();
+                    float *sumProduct = filter.meanProduct();
+                    rowSums(filter.cost().sum(), sumCost, width, radius);
+                    rowSums(filter.product().sum(), sumProduct, width, radius);
                     const std::size_t row = std::size_t(yMean) * width;
                     const float *mu = mean.data() + row;
                     const float *inverse = inverseVariance.data() + row;
@@ -296,27 +301,32 @@ ESTIMATION_WIDE_VECTORS Sweep sweepView(const Intensity &view, const SideNeighbo
                     float *offset = filter.offset().row(yMean);
                     const float scale = down[yMean];
                     for (int x = 0; x < width; ++x) {
-                        const float c = meanCost[x] * scale;
-                        const float a = (meanProduct[x] * scale - mu[x] * c) * inverse[x];
+                        const float normal = across[x] * scale;
+                        const float c = sumCost[x] * normal;
+                        const float a = (sumProduct[x] * normal - mu[x] * c) * inverse[x];
                         slope[x] = a;
                         offset[x] = c - a * mu[x];
                     }
-                    filter.slope().add(yMean);
-                    filter.offset().add(yMean);
+                } else if (yIn < height) {
+                    // Rows above the first window's end only enter it.
+                    filter.cost().slide(yIn, -1);
+                    filter.product().slide(yIn, -1);
                 }
                 if (yOut >= 0) {
-                    if (yOut - radius - 1 >= 0) {
-                        filter.slope().remove(yOut - radius - 1);
-                        filter.offset().remove(yOut - radius - 1);
-                    }
+                    const int entering = yMean < height ? yMean : -1;
+                    filter.slope().slide(entering, yOut - radius - 1);
+                    filter.offset().slide(entering, yOut - radius - 1);
                     float *out = filtered[side].data();
-                    float *meanOffset = filter.meanCost();
-                    rowMeans(filter.slope().sum(), out, width, radius, across.data());
-                    rowMeans(filter.offset().sum(), meanOffset, width, radius, across.data());
+                    float *sumOffset = filter.meanCost();
+                    rowSums(filter.slope().sum(), out, width, radius);
+                    rowSums(filter.offset().sum(), sumOffset, width, radius);
                     const float *intensity = view.values.data() + std::size_t(yOut) * width;
                     const float scale = down[yOut];
                     for (int x = 0; x < width; ++x)
-                        out[x] = (out[x] * intensity[x] + meanOffset[x]) * scale;
+                        out[x] = (out[x] * intensity[x] + sumOffset[x]) * (across[x] * scale);
+                } else if (yMean >= 0 && yMean < height) {
+                    filter.slope().slide(yMean, -1);
+                    filter.offset().slide(yMean, -1);
                 }
             }
             if (yOut < 0)
