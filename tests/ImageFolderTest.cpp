@@ -419,6 +419,9 @@ private slots:
         QTest::newRow("missing map")
             << "remove disparity_03_04.pfm" << QStringList {"--with-disparity"}
             << "disparity_03_04.pfm\" is missing";
+        QTest::newRow("one view to estimate from")
+            << "" << QStringList {"--grid", "1x1", "--estimate"}
+            << "--estimate needs at least two views, and the light field holds one, \"";
     }
     void brokenFoldersWriteNothing()
     {

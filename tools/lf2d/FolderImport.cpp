@@ -178,6 +178,11 @@ Estimate estimateDisparities(const FolderViews &folder, const ImageFacts &facts,
                              const Framing &framing, const ImportOptions &options,
                              const Progress &progress)
 {
+    if (folder.storedColumns() * folder.storedRows() < 2) {
+        throw std::runtime_error("--estimate needs at least two views, and the light field holds "
+                                 "one, "
+                                 + inQuotes(folder.viewPath(folder.sourceOf(0, 0))));
+    }
     Estimate estimate;
     for (int row = 0; row < folder.storedRows(); ++row) {
         for (int column = 0; column < folder.storedColumns(); ++column) {
