@@ -9,11 +9,12 @@ QList<QCommandLineOption> sceneCommandLineOptions()
 {
     return {
         {QStringLiteral("size"),
-         QStringLiteral("warp, hdr: view width and height (default 256 for warp, 512 for hdr)."),
+         QStringLiteral("warp, hdr, estimate: view width and height (default 256 for warp, 512 "
+                        "for hdr and estimate)."),
          QStringLiteral("N")},
         {QStringLiteral("scene"),
          QStringLiteral("warp, estimate: layers (the default) or clutter, the harder scene of "
-                        "lf2d synth --scene clutter."),
+                        "lf2d synth --scene clutter; estimate runs both unless given one."),
          QStringLiteral("NAME"), QStringLiteral("layers")},
         {QStringLiteral("grid"), QStringLiteral("warp, hdr: views per row and column (default 9)."),
          QStringLiteral("N"), QStringLiteral("9")},

@@ -77,8 +77,16 @@ int main(int argc, char *argv[])
     parser.addOptions(sceneCommandLineOptions());
     parser.addOptions({
         {QStringLiteral("positions"),
-         QStringLiteral("warp: fractional positions measured (default 64)."), QStringLiteral("N"),
-         QStringLiteral("64")},
+         QStringLiteral("warp, estimate: fractional positions measured (default 64)."),
+         QStringLiteral("N"), QStringLiteral("64")},
+        {QStringLiteral("noise"),
+         QStringLiteral("estimate: Gaussian noise added to the views, in 8-bit levels (default "
+                        "0)."),
+         QStringLiteral("SIGMA"), QStringLiteral("0")},
+        {QStringLiteral("disparity-range"),
+         QStringLiteral("estimate: the disparities searched (default: found by a coarse "
+                        "search)."),
+         QStringLiteral("MIN,MAX")},
         {QStringLiteral("timing-size"),
          QStringLiteral("warp: view size of the frame timing (default 512)."), QStringLiteral("N"),
          QStringLiteral("512")},

@@ -220,6 +220,9 @@ private slots:
         // Poles one to three pixels wide in front of slanted surfaces.
         QTest::newRow("clutter") << "clutter"
                                  << "0,24" << 0.4 << 0.04;
+        // No range given: the coarse search finds one, and the summary says which.
+        QTest::newRow("clutter, range found") << "clutter"
+                                              << "" << 0.4 << 0.04;
     }
     void disparityIsEstimatedForEveryView()
     {
@@ -232,9 +235,14 @@ private slots:
         const Lightfield original =
             synthesise(name, {"--width", "128", "--height", "96", "--scene", scene});
         const QString imported = path(name + "-imported.lf2d");
-        const ToolRun run = lf2d({"import", path(name + "/view_{row:02}_{col:02}.png"),
-                                  "--estimate", "--disparity-range", range, imported});
+        QStringList arguments {"import", path(name + "/view_{row:02}_{col:02}.png"), "--estimate"};
+        if (!range.isEmpty())
+            arguments << "--disparity-range" << range;
+        const ToolRun run = lf2d(arguments << imported);
         QVERIFY2(run.exitCode == 0, qPrintable(describe(run)));
+        QVERIFY2(run.output.contains(range.isEmpty() ? "(found by a coarse search of the views)"
+                                                     : "(as given)"),
+                 qPrintable(run.output));
         const Lightfield result = readLightfield(imported);
         QCOMPARE(result.width, original.width);
         QVERIFY(result.hasDisparity);
@@ -329,6 +337,9 @@ private slots:
         QTest::newRow("missing map")
             << "remove disparity_03_04.pfm" << QStringList {"--with-disparity"}
             << "disparity_03_04.pfm\" is missing";
+        QTest::newRow("one view to estimate from")
+            << "" << QStringList {"--grid", "1x1", "--estimate"}
+            << "--estimate needs at least two views, and the light field holds one, \"";
     }
     void brokenFoldersWriteNothing()
     {

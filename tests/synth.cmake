@@ -29,3 +29,8 @@ add_dependencies(ImportLayoutsTest lf2d)
 add_test(NAME ImportLayoutsTest COMMAND ImportLayoutsTest)
 set_tests_properties(SyntheticSceneTest PhotoLightfieldTest ImageFolderTest ImportLayoutsTest PROPERTIES
     ENVIRONMENT "${LF_TEST_ENVIRONMENT}")
+# The disparity estimator on small light fields the test draws itself, whose disparity is known.
+add_executable(DisparityEstimationTest ${CMAKE_CURRENT_LIST_DIR}/DisparityEstimationTest.cpp)
+target_link_libraries(DisparityEstimationTest PRIVATE lf2dsynth Qt5::Test)
+target_include_directories(DisparityEstimationTest PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+add_test(NAME DisparityEstimationTest COMMAND DisparityEstimationTest)

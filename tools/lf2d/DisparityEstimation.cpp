@@ -1,7 +1,10 @@
 #include "DisparityEstimation.h"
 
+#include "DisparityRefinement.h"
+#include "PlaneSweep.h"
+#include "ViewNeighbours.h"
+
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cmath>
 #include <stdexcept>
@@ -10,291 +13,73 @@
 namespace estimation {
 namespace {
 
-// Intensity differences beyond this are all just "a mismatch": one outlier (a specular glint, an
-// occluder) does not outweigh a window of good matches.
-constexpr float truncation = 0.08f;
-// Intensity difference at which a neighbour's vote in the median falls to 1/e.
-constexpr float medianEdgeScale = 0.03f;
-
-enum Side
+void checkGrid(const std::vector<Intensity> &views, int columns, int rows, const char *what)
 {
-    Left,
-    Right,
-    Up,
-    Down,
-    SideCount
-};
-
-// The four half-neighbourhoods: each pairs a horizontal and a vertical side.
-constexpr std::array<std::array<Side, 2>, 4> halves {
-    {{Left, Up}, {Right, Up}, {Left, Down}, {Right, Down}}};
-
-struct Neighbour
-{
-    const Intensity *view = nullptr;
-    int columns = 0; // view steps from the view being estimated, one of the two is 0
-    int rows = 0;
-};
-
-// Adds, for every pixel, the truncated difference to the neighbour at candidate disparity d, and
-// counts the neighbours that see the pixel at all. Only one axis shifts, so each row needs one
-// offset and one interpolation weight.
-void accumulate(const Intensity &view, const Neighbour &neighbour, float d, float *sum,
-                float *count)
-{
-    const int width = view.width;
-    const int height = view.height;
-    const float *source = neighbour.view->values.data();
-    if (neighbour.columns != 0) {
-        const float shift = -d * float(neighbour.columns);
-        const int whole = int(std::floor(shift));
-        const float t = shift - float(whole);
-        const int begin = std::max(0, -whole);
-        const int end = std::min(width, width - whole - 1);
-        for (int y = 0; y < height; ++y) {
-            const float *own = view.values.data() + std::size_t(y) * width;
-            const float *row = source + std::size_t(y) * width + whole;
-            float *s = sum + std::size_t(y) * width;
-            float *c = count + std::size_t(y) * width;
-            for (int x = begin; x < end; ++x) {
-                const float sample = row[x] + t * (row[x + 1] - row[x]);
-                s[x] += std::min(std::abs(sample - own[x]), truncation);
-                c[x] += 1.0f;
-            }
-        }
-    } else {
-        const float shift = -d * float(neighbour.rows);
-        const int whole = int(std::floor(shift));
-        const float t = shift - float(whole);
-        const int begin = std::max(0, -whole);
-        const int end = std::min(height, height - whole - 1);
-        for (int y = begin; y < end; ++y) {
-            const float *own = view.values.data() + std::size_t(y) * width;
-            const float *above = source + std::size_t(y + whole) * width;
-            const float *below = above + width;
-            float *s = sum + std::size_t(y) * width;
-            float *c = count + std::size_t(y) * width;
-            for (int x = 0; x < width; ++x) {
-                const float sample = above[x] + t * (below[x] - above[x]);
-                s[x] += std::min(std::abs(sample - own[x]), truncation);
-                c[x] += 1.0f;
-            }
-        }
+    if (columns < 1 || rows < 1 || views.size() != std::size_t(columns) * rows)
+        throw std::invalid_argument(std::string(what) + ": the views do not fill the grid");
+    for (const Intensity &view : views) {
+        if (view.width != views[0].width || view.height != views[0].height
+            || view.values.size() != std::size_t(view.width) * view.height)
+            throw std::invalid_argument(std::string(what) + ": the views differ in size");
     }
 }
 
-// The mean over a (2 · radius + 1)² window, clipped at the picture's edges, in place.
-void boxMean(std::vector<float> &values, int width, int height, int radius,
-             std::vector<float> &scratch)
+// A pixel votes for the range when its best candidate costs less than this share of the mean
+// over all candidates.
+constexpr float distinctShare = 0.5f;
+// The coarse search's bound, pixels per view step, when a quarter of the view is more: matching
+// views that far apart is beyond the estimator anyway, and the search's time grows with it.
+constexpr int farthestCoarseDisparity = 128;
+// Votes a candidate needs at the least to count as a disparity of the scene.
+constexpr int minimumVotes = 16;
+
+// The sweep's neighbours: the nearest two on every side are enough to find the right candidate,
+// and the farther ones would only add occlusions to it.
+constexpr int sweepDistance = 2;
+
+// One sweep, its candidates shared out between the machine's cores.
+Sweep sweepOnCores(const Intensity &view, const SideNeighbours &neighbours,
+                   const EstimateOptions &options)
 {
-    scratch.resize(values.size());
-    for (int y = 0; y < height; ++y) {
-        const float *in = values.data() + std::size_t(y) * width;
-        float *out = scratch.data() + std::size_t(y) * width;
-        float running = 0.0f;
-        for (int x = 0; x < std::min(radius, width); ++x)
-            running += in[x];
-        for (int x = 0; x < width; ++x) {
-            if (x + radius < width)
-                running += in[x + radius];
-            if (x - radius - 1 >= 0)
-                running -= in[x - radius - 1];
-            out[x] = running / float(std::min(width - 1, x + radius) - std::max(0, x - radius) + 1);
-        }
-    }
-    std::vector<float> running(width, 0.0f);
-    for (int y = 0; y < std::min(radius, height); ++y) {
-        for (int x = 0; x < width; ++x)
-            running[x] += scratch[std::size_t(y) * width + x];
-    }
-    for (int y = 0; y < height; ++y) {
-        if (y + radius < height) {
-            for (int x = 0; x < width; ++x)
-                running[x] += scratch[std::size_t(y + radius) * width + x];
-        }
-        if (y - radius - 1 >= 0) {
-            for (int x = 0; x < width; ++x)
-                running[x] -= scratch[std::size_t(y - radius - 1) * width + x];
-        }
-        const float rows = float(std::min(height - 1, y + radius) - std::max(0, y - radius) + 1);
-        for (int x = 0; x < width; ++x)
-            values[std::size_t(y) * width + x] = running[x] / rows;
-    }
-}
-
-// Averages costs over a window the way the view's own picture suggests: a guided filter, whose
-// output is locally an affine function of the view's intensity, so that the costs of a thin pole
-// or of a surface beside an outline are averaged with their own kind and not washed out by the
-// window's other side, at the price of a few box filters.
-class GuidedFilter
-{
-public:
-    GuidedFilter(const Intensity &view, int radius)
-        : m_view(view)
-        , m_radius(radius)
-        , m_mean(view.values)
-        , m_variance(view.values.size())
-    {
-        std::vector<float> scratch;
-        boxMean(m_mean, view.width, view.height, radius, scratch);
-        for (std::size_t p = 0; p < m_variance.size(); ++p)
-            m_variance[p] = view.values[p] * view.values[p];
-        boxMean(m_variance, view.width, view.height, radius, scratch);
-        for (std::size_t p = 0; p < m_variance.size(); ++p)
-            m_variance[p] = std::max(0.0f, m_variance[p] - m_mean[p] * m_mean[p]);
-    }
-
-    // Filters costs in place.
-    void filter(std::vector<float> &costs, std::vector<float> &scratch) const
-    {
-        const int width = m_view.width;
-        const int height = m_view.height;
-        const std::size_t pixels = costs.size();
-        m_product.resize(pixels);
-        for (std::size_t p = 0; p < pixels; ++p)
-            m_product[p] = m_view.values[p] * costs[p];
-        boxMean(costs, width, height, m_radius, scratch);
-        boxMean(m_product, width, height, m_radius, scratch);
-        // costs now holds the mean cost, m_product the mean of intensity times cost; they become
-        // the slope a and the offset b of the local affine model.
-        for (std::size_t p = 0; p < pixels; ++p) {
-            const float slope =
-                (m_product[p] - m_mean[p] * costs[p]) / (m_variance[p] + regularisation);
-            m_product[p] = slope;
-            costs[p] -= slope * m_mean[p];
-        }
-        boxMean(m_product, width, height, m_radius, scratch);
-        boxMean(costs, width, height, m_radius, scratch);
-        for (std::size_t p = 0; p < pixels; ++p)
-            costs[p] += m_product[p] * m_view.values[p];
-    }
-
-private:
-    // Intensity variance below which a window counts as flat and is averaged plainly.
-    static constexpr float regularisation = 1e-4f;
-
-    const Intensity &m_view;
-    int m_radius;
-    std::vector<float> m_mean;
-    std::vector<float> m_variance;
-    mutable std::vector<float> m_product;
-};
-
-// Replaces each disparity with the weighted median of its neighbourhood, weights falling with
-// the intensity difference: a window straddling an object's outline votes with the side the
-// pixel belongs to.
-std::vector<float> weightedMedian(const std::vector<float> &disparity, const Intensity &view,
-                                  int radius)
-{
-    const int width = view.width;
-    const int height = view.height;
-    std::vector<float> result(disparity.size());
-    std::vector<std::pair<float, float>> votes;
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const float own = view.values[std::size_t(y) * width + x];
-            votes.clear();
-            float total = 0.0f;
-            for (int qy = std::max(0, y - radius); qy <= std::min(height - 1, y + radius); ++qy) {
-                for (int qx = std::max(0, x - radius); qx <= std::min(width - 1, x + radius);
-                     ++qx) {
-                    const std::size_t q = std::size_t(qy) * width + qx;
-                    const float weight =
-                        std::exp(-std::abs(view.values[q] - own) / medianEdgeScale);
-                    votes.emplace_back(disparity[q], weight);
-                    total += weight;
-                }
-            }
-            std::sort(votes.begin(), votes.end());
-            float cumulative = 0.0f;
-            float median = votes.back().first;
-            for (const auto &[value, weight] : votes) {
-                cumulative += weight;
-                if (cumulative >= 0.5f * total) {
-                    median = value;
-                    break;
-                }
-            }
-            result[std::size_t(y) * width + x] = median;
-        }
-    }
-    return result;
-}
-
-std::vector<float> estimateView(const std::vector<Intensity> &views, int columns, int rows,
-                                int column, int row, const EstimateOptions &options)
-{
-    const Intensity &view = views[std::size_t(row) * columns + column];
-    const int width = view.width;
-    const int height = view.height;
-    const std::size_t pixels = std::size_t(width) * height;
-
-    std::array<std::vector<Neighbour>, SideCount> sides;
-    for (int distance = 1; distance <= 2; ++distance) {
-        const auto add = [&](Side side, int dc, int dr) {
-            const int c = column + dc;
-            const int r = row + dr;
-            if (c >= 0 && c < columns && r >= 0 && r < rows)
-                sides[side].push_back({&views[std::size_t(r) * columns + c], dc, dr});
-        };
-        add(Left, -distance, 0);
-        add(Right, distance, 0);
-        add(Up, 0, -distance);
-        add(Down, 0, distance);
-    }
-
     const int candidates =
         std::max(1, int(std::floor((options.highest - options.lowest) / options.step)) + 1);
-    std::vector<float> volume(std::size_t(candidates) * pixels);
-    std::array<std::vector<float>, SideCount> sums;
-    std::array<std::vector<float>, SideCount> counts;
-    std::vector<float> half(pixels);
-    std::vector<float> scratch;
-    const GuidedFilter guide(view, options.radius);
-    for (int candidate = 0; candidate < candidates; ++candidate) {
-        const float d = options.lowest + float(candidate) * options.step;
-        for (int side = 0; side < SideCount; ++side) {
-            sums[side].assign(pixels, 0.0f);
-            counts[side].assign(pixels, 0.0f);
-            for (const Neighbour &neighbour : sides[side])
-                accumulate(view, neighbour, d, sums[side].data(), counts[side].data());
-        }
-        float *best = volume.data() + std::size_t(candidate) * pixels;
-        std::fill(best, best + pixels, truncation);
-        for (const auto &[a, b] : halves) {
-            if (sides[a].empty() && sides[b].empty())
-                continue;
-            for (std::size_t p = 0; p < pixels; ++p) {
-                const float n = counts[a][p] + counts[b][p];
-                half[p] = n > 0.0f ? (sums[a][p] + sums[b][p]) / n : truncation;
+    const int parts =
+        std::clamp(int(std::thread::hardware_concurrency()), 1, std::min(candidates, 8));
+    const Tolerances tolerances = tolerancesFor(noiseOf(view));
+    std::vector<Sweep> sweeps(static_cast<std::size_t>(parts));
+    std::vector<int> counts(static_cast<std::size_t>(parts));
+    const auto sweepPart = [&](int part) {
+        const int first = candidates * part / parts;
+        const int end = candidates * (part + 1) / parts;
+        EstimateOptions share = options;
+        share.lowest = options.lowest + float(first) * options.step;
+        share.highest = options.lowest + float(end - 1) * options.step;
+        counts[std::size_t(part)] = end - first;
+        sweeps[std::size_t(part)] = sweepView(view, neighbours, share, tolerances);
+    };
+    std::vector<std::thread> helpers;
+    for (int part = 1; part < parts; ++part)
+        helpers.emplace_back(sweepPart, part);
+    sweepPart(0);
+    for (std::thread &helper : helpers)
+        helper.join();
+    Sweep merged = std::move(sweeps[0]);
+    for (std::size_t p = 0; p < merged.cost.size(); ++p)
+        merged.meanCost[p] *= float(counts[0]);
+    for (int part = 1; part < parts; ++part) {
+        const Sweep &other = sweeps[std::size_t(part)];
+        for (std::size_t p = 0; p < merged.cost.size(); ++p) {
+            if (other.cost[p] < merged.cost[p]) {
+                merged.cost[p] = other.cost[p];
+                merged.disparity[p] = other.disparity[p];
+                merged.half[p] = other.half[p];
             }
-            guide.filter(half, scratch);
-            for (std::size_t p = 0; p < pixels; ++p)
-                best[p] = std::min(best[p], half[p]);
+            merged.meanCost[p] += other.meanCost[p] * float(counts[std::size_t(part)]);
         }
     }
-
-    std::vector<float> disparity(pixels);
-    for (std::size_t p = 0; p < pixels; ++p) {
-        int winner = 0;
-        for (int candidate = 1; candidate < candidates; ++candidate) {
-            if (volume[std::size_t(candidate) * pixels + p]
-                < volume[std::size_t(winner) * pixels + p])
-                winner = candidate;
-        }
-        float offset = 0.0f;
-        if (winner > 0 && winner + 1 < candidates) {
-            const float before = volume[std::size_t(winner - 1) * pixels + p];
-            const float at = volume[std::size_t(winner) * pixels + p];
-            const float after = volume[std::size_t(winner + 1) * pixels + p];
-            const float curvature = before - 2.0f * at + after;
-            if (curvature > 0.0f)
-                offset = std::clamp(0.5f * (before - after) / curvature, -0.5f, 0.5f);
-        }
-        disparity[p] = options.lowest + (float(winner) + offset) * options.step;
-    }
-    return options.medianRadius > 0 ? weightedMedian(disparity, view, options.medianRadius)
-                                    : disparity;
+    for (float &mean : merged.meanCost)
+        mean /= float(candidates);
+    return merged;
 }
 
 } // namespace
@@ -340,9 +125,31 @@ std::vector<Intensity> intensitiesOf(const std::vector<const std::vector<float> 
     const float scale = high > low ? 1.0f / (high - low) : 1.0f;
     for (Intensity &view : views) {
         for (float &value : view.values)
-            value = std::clamp((value - low) * scale, 0.0f, 1.0f);
+            value = (value - low) * scale;
     }
     return views;
+}
+
+std::vector<float> estimateDisparity(const std::vector<Intensity> &views, int columns, int rows,
+                                     int column, int row, const EstimateOptions &options)
+{
+    const Intensity &view = views[std::size_t(row) * columns + column];
+    const Tolerances tolerances = tolerancesFor(noiseOf(view));
+    Sweep sweep = sweepView(view, neighboursOf(views, columns, rows, column, row, sweepDistance),
+                            options, tolerances);
+    std::vector<float> disparity = options.medianRadius > 0
+        ? weightedMedian(sweep.disparity, view, options.medianRadius)
+        : std::move(sweep.disparity);
+    const SideNeighbours all =
+        neighboursOf(views, columns, rows, column, row, std::max(1, options.refineDistance));
+    propagateDisparity(view, all, disparity, sweep.half);
+    if (options.refinements > 0)
+        disparity = refineDisparity(view, all, sweep.half, disparity, options, tolerances);
+    // The range is the caller's promise about the scene: a refinement that leaves it has
+    // followed noise.
+    for (float &value : disparity)
+        value = std::clamp(value, options.lowest, options.highest);
+    return disparity;
 }
 
 std::vector<std::vector<float>>
@@ -350,8 +157,7 @@ estimateDisparities(const std::vector<Intensity> &views, int columns, int rows,
                     const EstimateOptions &options,
                     const std::function<void(int done, int count)> &progress)
 {
-    if (columns < 1 || rows < 1 || views.size() != std::size_t(columns) * rows)
-        throw std::invalid_argument("estimateDisparities: the views do not fill the grid");
+    checkGrid(views, columns, rows, "estimateDisparities");
     if (!(options.step > 0.0f) || !(options.highest >= options.lowest))
         throw std::invalid_argument("estimateDisparities: an empty range of disparities");
     const int count = columns * rows;
@@ -361,7 +167,7 @@ estimateDisparities(const std::vector<Intensity> &views, int columns, int rows,
     const auto work = [&](bool reports) {
         for (int index = next++; index < count; index = next++) {
             maps[index] =
-                estimateView(views, columns, rows, index % columns, index / columns, options);
+                estimateDisparity(views, columns, rows, index % columns, index / columns, options);
             ++done;
             if (reports && progress)
                 progress(done, count);
@@ -377,6 +183,57 @@ estimateDisparities(const std::vector<Intensity> &views, int columns, int rows,
     if (progress)
         progress(count, count);
     return maps;
+}
+
+DisparityRange estimateDisparityRange(const std::vector<Intensity> &views, int columns, int rows)
+{
+    checkGrid(views, columns, rows, "estimateDisparityRange");
+    if (columns * rows < 2)
+        throw std::invalid_argument("estimateDisparityRange: a single view has no disparity");
+    const int column = columns / 2;
+    const int row = rows / 2;
+    // At full size: at half, thin poles are lost in noise.
+    const Intensity &view = views[std::size_t(row) * columns + column];
+    EstimateOptions coarse;
+    coarse.highest =
+        float(std::clamp(std::max(view.width, view.height) / 4, 1, farthestCoarseDisparity));
+    coarse.lowest = -coarse.highest;
+    // Finer steps than a pixel: between whole-pixel candidates, a fine texture matches no
+    // candidate well enough to stand out.
+    coarse.step = 0.5f;
+    const Sweep sweep =
+        sweepOnCores(view, neighboursOf(views, columns, rows, column, row, sweepDistance), coarse);
+
+    // Votes, in bins a pixel wide, of the pixels whose best candidate stands out from the rest;
+    // flat or repetitive picture matches every candidate about as well.
+    const int bins = int(coarse.highest - coarse.lowest) + 1;
+    std::vector<int> votes(std::size_t(bins), 0);
+    int voters = 0;
+    for (std::size_t p = 0; p < sweep.disparity.size(); ++p) {
+        if (!(sweep.cost[p] < distinctShare * sweep.meanCost[p]))
+            continue;
+        const int k = int(std::lround(sweep.disparity[p] - coarse.lowest));
+        ++votes[std::size_t(std::clamp(k, 0, bins - 1))];
+        ++voters;
+    }
+    // A thin pole is a few hundred pixels of a large view; stray mismatches spread over every
+    // candidate are far fewer at each.
+    const int enough = std::max(minimumVotes, voters / 2000);
+    int first = bins, last = -1;
+    for (int k = 0; k < bins; ++k) {
+        if (votes[std::size_t(k)] >= enough) {
+            first = std::min(first, k);
+            last = k;
+        }
+    }
+    if (last < 0)
+        return {-1.0f, 1.0f};
+    const float lowest = coarse.lowest + float(first);
+    const float highest = coarse.lowest + float(last);
+    // The bins' width, and the views away from the centre, which see slanted surfaces a little
+    // beyond what the centre sees.
+    const float margin = 1.0f + 0.05f * (highest - lowest);
+    return {lowest - margin, highest + margin};
 }
 
 } // namespace estimation

@@ -165,12 +165,18 @@ struct Estimate
 {
     std::vector<Image> views;
     std::vector<std::vector<float>> maps;
+    estimation::DisparityRange searched;
 };
 
 Estimate estimateDisparities(const FolderViews &folder, const ImageFacts &facts,
                              const Framing &framing, const ImportOptions &options,
                              const Progress &progress)
 {
+    if (folder.storedColumns() * folder.storedRows() < 2) {
+        throw std::runtime_error("--estimate needs at least two views, and the light field holds "
+                                 "one, "
+                                 + inQuotes(folder.viewPath(folder.sourceOf(0, 0))));
+    }
     Estimate estimate;
     for (int row = 0; row < folder.storedRows(); ++row) {
         for (int column = 0; column < folder.storedColumns(); ++column) {
@@ -181,15 +187,22 @@ Estimate estimateDisparities(const FolderViews &folder, const ImageFacts &facts,
     std::vector<const std::vector<float> *> colours;
     for (const Image &view : estimate.views)
         colours.push_back(&view.values);
+    const std::vector<estimation::Intensity> intensities =
+        estimation::intensitiesOf(colours, framing.width, framing.height, facts.floatingPoint);
+    estimate.searched = {options.estimateLowest, options.estimateHighest};
+    if (!options.estimateRangeGiven) {
+        estimate.searched = estimation::estimateDisparityRange(intensities, folder.storedColumns(),
+                                                               folder.storedRows());
+    }
     estimation::EstimateOptions search;
-    search.lowest = options.estimateLowest;
-    search.highest = options.estimateHighest;
-    estimate.maps = estimation::estimateDisparities(
-        estimation::intensitiesOf(colours, framing.width, framing.height, facts.floatingPoint),
-        folder.storedColumns(), folder.storedRows(), search, [&progress](int done, int count) {
-            if (progress)
-                progress("estimated", done, count);
-        });
+    search.lowest = estimate.searched.lowest;
+    search.highest = estimate.searched.highest;
+    estimate.maps =
+        estimation::estimateDisparities(intensities, folder.storedColumns(), folder.storedRows(),
+                                        search, [&progress](int done, int count) {
+                                            if (progress)
+                                                progress("estimated", done, count);
+                                        });
     return estimate;
 }
 
@@ -401,6 +414,8 @@ ImportSummary importFrom(const FolderViews &folder, const ImageFacts &facts,
         estimate = estimateDisparities(folder, facts, framing, options, progress);
         clampOutliers(*estimate, options, storedScale);
         range = folderRangeOf(*estimate, storedScale);
+        summary.searchedLowest = estimate->searched.lowest;
+        summary.searchedHighest = estimate->searched.highest;
     }
     fitDisparities(summary, range, storedScale, framing, options.maxDisparity);
 

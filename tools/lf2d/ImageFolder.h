@@ -86,10 +86,13 @@ struct ImportOptions
     int referenceRow = -1;
     bool negateDisparity = false; // maps in which nearer points have smaller values
     // Estimate every view's disparity from the views themselves, searching this range (pixels per
-    // step of the light field written, that is after --every and --scale).
+    // step of the light field written, that is after --every and --scale) where it is given, and
+    // otherwise the range a coarse search of the views finds.
     bool estimate = false;
-    float estimateLowest = -4.0f;
-    float estimateHighest = 16.0f;
+    bool estimateRangeGiven = false;
+    bool estimateRangeStated = false; // given by the folder's parameters.cfg, not the user
+    float estimateLowest = 0.0f;
+    float estimateHighest = 0.0f;
     // The disparities the folder states its scene has, in pixels per step of the folder's grid:
     // estimates beyond them are mistakes, and are clamped to them.
     bool hasStatedRange = false;
@@ -118,6 +121,8 @@ struct ImportSummary
     float minDisparity = 0; // as stored, refocus offset included
     float maxDisparity = 0;
     int maxDisparityBound = 0; // the header's
+    float searchedLowest = 0; // the range estimation searched, given or found
+    float searchedHighest = 0;
     std::int64_t fileBytes = 0;
 };
 

@@ -103,8 +103,9 @@ struct ImportOptionSet
     const QCommandLineOption range {
         "disparity-range",
         "The disparities --estimate searches, in pixels per view step of the light field written "
-        "(default -4,16, or what parameters.cfg states); a narrower range is faster and safer.",
-        "MIN,MAX", "-4,16"};
+        "(default: what parameters.cfg states, or else found by a quick coarse search of the "
+        "views); a narrower range is faster and safer.",
+        "MIN,MAX"};
     const QCommandLineOption eslf {
         "eslf", "Read the views from one ESLF lenslet picture; then only OUTPUT follows.", "FILE"};
     const QCommandLineOption lenslet {
@@ -182,6 +183,8 @@ void readDisparityOptions(const CommandParser &parser, const ImportOptionSet &op
     if (options.estimate && (!options.disparities.empty() || !options.referenceDisparity.empty()))
         throw UsageError {"give --estimate or disparity maps, not both"};
 
+    if (!parser.isSet(option.range))
+        return;
     const QStringList range = parser.value(option.range).split(',');
     bool lowOk = false;
     bool highOk = false;
@@ -192,6 +195,7 @@ void readDisparityOptions(const CommandParser &parser, const ImportOptionSet &op
     if (!lowOk || !highOk || !(options.estimateLowest < options.estimateHighest)
         || options.estimateLowest < -maxViewSide || options.estimateHighest > maxViewSide)
         throw UsageError {"--disparity-range: expected MIN,MAX with MIN below MAX"};
+    options.estimateRangeGiven = true;
 }
 
 // Which views are kept, what of them and at what size, and the rest of the header.
@@ -253,6 +257,15 @@ QString describe(const QString &output, const QString &origin, const folder::Imp
     if (options.every > 1)
         text += QString(", every %1th view kept").arg(options.every);
     text += "\n";
+    if (options.estimate) {
+        text += QString("  disparity estimated from the views, searching %1 to %2 pixels per view "
+                        "step (%3)\n")
+                    .arg(summary.searchedLowest, 0, 'g', 4)
+                    .arg(summary.searchedHighest, 0, 'g', 4)
+                    .arg(!options.estimateRangeGiven ? "found by a coarse search of the views"
+                         : options.estimateRangeStated ? "as parameters.cfg states"
+                                                       : "as given");
+    }
     if (summary.refocusOffset > 0) {
         text += QString("  refocused: the folder's disparities reach below 0, so every view is "
                         "shifted by %1 pixels per view step, which adds %1 to every disparity "
@@ -293,6 +306,8 @@ QString applyLayout(const CommandParser &parser, const ImportOptionSet &option,
             const float storedScale = float(options.every * options.scale);
             options.estimateLowest = layout.statedLowest * storedScale;
             options.estimateHighest = layout.statedHighest * storedScale;
+            options.estimateRangeGiven = true;
+            options.estimateRangeStated = true;
             text += QString("  disparity: estimated from %1 to %2 pixels per view step of the "
                             "light field written, as parameters.cfg states\n")
                         .arg(options.estimateLowest, 0, 'g', 4)
