@@ -30,8 +30,12 @@ int runViewerApplication(int argc, char *argv[], const char *deliverableName)
         QStringLiteral("Shows a two-dimensional light field: drag with the left button or press "
                        "the arrow keys (Shift: a tenth of a view) to move the camera, Home to "
                        "bring it back, 1 to switch between the whole view scaled to the window "
-                       "and one view pixel per window pixel. Without a file, a window lets you "
-                       "choose one."));
+                       "and one view pixel per window pixel. The camera sees through a lens: ] "
+                       "and [ open and close its aperture a quarter view step, 0 makes it a "
+                       "pinhole again; the mouse wheel focuses it a quarter pixel of disparity a "
+                       "notch (Ctrl: a whole pixel), and a click focuses it on the surface under "
+                       "the pointer. D shows the disparity of what the camera sees instead. "
+                       "Without a file, a window lets you choose one."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
     parser.addOption(help);

@@ -10,8 +10,12 @@
 #                  than choose FILE in the selector
 #   --drag DX,DY   after the first screenshot, drag with the left button by (DX, DY) window
 #                  pixels and take another screenshot (view-1.png, view-2.png, ...); repeatable
-#   --key KEY      the same with a key press (xdotool's name for the key) instead of a drag;
-#                  drags and keys take their turns in the order given
+#   --key KEY      the same with a key press (xdotool's name for the key) instead of a drag
+#   --wheel N      the same with N notches of the mouse wheel over the window's centre, away from
+#                  the user (negative: towards)
+#   --click X,Y    the same with a left click on window pixel (X, Y)
+#                  drags, keys, wheels and clicks take their turns in the order given; the
+#                  window's title after each is kept in OUTDIR/view-titles.txt
 #   --expect-error the file is expected to be refused: screenshot the error dialog, dismiss it
 #   --again S      after the last screenshot, leave the camera where it is for S more seconds and
 #                  take view-again.png, to see whether the picture still changes on its own
@@ -43,17 +47,20 @@ while [[ $# -gt 0 ]]; do
         --open-directly) open_directly=1; shift ;;
         --drag) actions+=("drag $2"); shift 2 ;;
         --key) actions+=("key $2"); shift 2 ;;
+        --wheel) actions+=("wheel $2"); shift 2 ;;
+        --click) actions+=("click $2"); shift 2 ;;
         --expect-error) expect_error=1; shift ;;
         --again) again=$2; shift 2 ;;
         --close-while-loading) close_while_loading=1; shift ;;
         --close-within) close_within=$2; shift 2 ;;
         --count-frames) count_frames=$2; shift 2 ;;
-        -h|--help) sed -n '2,31p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,36p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) break ;;
     esac
 done
 if [[ $# -ne 3 ]]; then
-    echo "usage: $0 [--open-directly] [--drag DX,DY | --key KEY]... [--again S] [--expect-error]" \
+    echo "usage: $0 [--open-directly] [--drag DX,DY | --key KEY | --wheel N | --click X,Y]..." \
+        "[--again S] [--expect-error]" \
         "[--close-while-loading] [--close-within S] [--count-frames S] PROGRAM FILE OUTDIR" >&2
     exit 2
 fi
@@ -234,6 +241,20 @@ else
         if [[ $action == key* ]]; then
             key "$viewer" "${action#key }"
             say "pressed ${action#key }"
+        elif [[ $action == wheel* ]]; then
+            notches=${action#wheel }
+            button=4
+            if [[ $notches == -* ]]; then button=5; notches=${notches#-}; fi
+            xdotool mousemove --window "$viewer" $((WIDTH / 2)) $((HEIGHT / 2))
+            sleep 0.2
+            xdotool click --repeat "$notches" --delay 50 "$button"
+            say "turned the wheel ${action#wheel } notches"
+        elif [[ $action == click* ]]; then
+            at=${action#click }
+            xdotool mousemove --window "$viewer" "${at%,*}" "${at#*,}"
+            sleep 0.2
+            xdotool click 1
+            say "clicked at ($at)"
         else
             drag=${action#drag }
             dx=${drag%,*}
@@ -253,6 +274,8 @@ else
         fi
         sleep "${SETTLE_SECONDS:-2}"
         screenshot "$viewer" "view-$count.png"
+        echo "view-$count: $(xdotool getwindowname "$viewer" 2>/dev/null || true)" \
+            >>"$outdir/view-titles.txt"
         if [[ -n $count_frames ]]; then
             say "frames drawn for ${action%% *} $count: $(($(frames_drawn) - drawn_before))"
             count_idle_frames "after ${action%% *} $count"

@@ -497,6 +497,72 @@ private slots:
         QVERIFY2(again == whole, qPrintable(run.directory));
     }
 
+    // The lens through a program's window driven as a user drives it: ] opens it, the wheel
+    // focuses it, a click on the triangle, the nearest layer, focuses it there, and 0 makes it a
+    // pinhole again, texel for texel; the title says what differs from the defaults.
+    void lensThroughTheProgramsWindow()
+    {
+        synth::SceneOptions options;
+        options.columns = options.rows = 5;
+        options.width = 192;
+        options.height = 160;
+        const synth::SyntheticScene scene(options);
+        const QString file = m_directory.filePath(QStringLiteral("lens.lf2d"));
+        synth::writeLightfield(scene, file.toStdString());
+        // One view step right of where the camera starts, a drag pixel right of and below the
+        // first view.
+        const double x = 1.0 + 1.0 / options.viewSpacing, y = 1.0 / options.viewSpacing;
+        const std::vector<float> disparity = scene.disparityMap(x, y);
+        // A pixel of the triangle with nothing else within five pixels of it.
+        const int margin = 5;
+        QPoint triangle(-1, -1);
+        for (int row = margin; row + margin < options.height && triangle.x() < 0; ++row) {
+            for (int column = margin; column + margin < options.width; ++column) {
+                bool inside = true;
+                for (int dy = -margin; dy <= margin && inside; ++dy) {
+                    for (int dx = -margin; dx <= margin && inside; ++dx)
+                        inside = disparity[size_t(row + dy) * options.width + column + dx] == 11.0f;
+                }
+                if (inside) {
+                    triangle = QPoint(column, row);
+                    break;
+                }
+            }
+        }
+        QVERIFY(triangle.x() >= 0);
+        const QString click = QStringLiteral("%1,%2").arg(triangle.x()).arg(triangle.y());
+        const DrivenRun run =
+            drive(QStringLiteral("viewer-curve"), file, QStringLiteral("lens"),
+                  {"--open-directly", "--key", "Right", "--key", "bracketright", "--key",
+                   "bracketright", "--key", "bracketright", "--key", "bracketright", "--wheel", "3",
+                   "--click", click, "--key", "0"});
+        QVERIFY2(run.status == 0, qPrintable(run.output + run.stderrText));
+        QFile titlesFile(run.directory + QStringLiteral("/view-titles.txt"));
+        QVERIFY(titlesFile.open(QIODevice::ReadOnly));
+        const QStringList titles = QString::fromUtf8(titlesFile.readAll()).split('\n');
+        const QString program = QStringLiteral("viewer-curve \u2014 ");
+        QCOMPARE(titles.value(4), QStringLiteral("view-5: ") + program + "aperture 1 view");
+        QCOMPARE(titles.value(5),
+                 QStringLiteral("view-6: ") + program + "focus 0.75 px, aperture 1 view");
+        QCOMPARE(titles.value(6),
+                 QStringLiteral("view-7: ") + program + "focus 11 px, aperture 1 view");
+        QCOMPARE(titles.value(7), QStringLiteral("view-8: ") + program + "focus 11 px");
+
+        const QImage pinhole = screenshot(run, QStringLiteral("view-1.png"));
+        const QImage opened = screenshot(run, QStringLiteral("view-5.png"));
+        const QImage focused = screenshot(run, QStringLiteral("view-6.png"));
+        const QImage onTriangle = screenshot(run, QStringLiteral("view-7.png"));
+        QVERIFY2(meanAbsoluteDifference(opened, pinhole) > 1.0, qPrintable(run.directory));
+        QVERIFY2(meanAbsoluteDifference(focused, opened) > 0.1, qPrintable(run.directory));
+        // Focused on it, the triangle is as sharp as the pinhole shows it.
+        const QRect inside(triangle - QPoint(margin, margin),
+                           QSize(2 * margin + 1, 2 * margin + 1));
+        QVERIFY2(meanAbsoluteDifference(onTriangle.copy(inside), pinhole.copy(inside)) < 2.0,
+                 qPrintable(run.directory));
+        QVERIFY2(screenshot(run, QStringLiteral("view-8.png")) == pinhole,
+                 qPrintable(run.directory));
+    }
+
     // A named pipe opened for reading would wait for a writer forever; the viewer refuses
     // anything but a regular file before it opens one.
     void namedPipeIsRefused()
