@@ -378,7 +378,9 @@ OwnedTexture SimpleCamera::renderDisparityAt(float x, float y, int width, int he
 {
     if (!m_plane->supportsLayer(Disparity))
         return nullptr;
-    return synthesisedDisparity(x, y, width, height, WarpOutput::DisparityColours, nullptr);
+    QuadCorners corners;
+    framingCorners(framing(), width, height, m_plane->width(), m_plane->height(), corners);
+    return synthesisedDisparity(x, y, width, height, corners, WarpOutput::DisparityColours);
 }
 
 std::optional<float> SimpleCamera::disparityUnder(QPoint pixel, int width, int height)
@@ -387,33 +389,43 @@ std::optional<float> SimpleCamera::disparityUnder(QPoint pixel, int width, int h
         || pixel.y() >= height) {
         return std::nullopt;
     }
-    // The warp runs for that one pixel; GL rows count from the bottom.
-    const int row = height - 1 - pixel.y();
-    const DrawnRegion only {pixel.x(), row, 1, 1, {-1.0f, 0.0f, 0.0f, 0.0f}};
+    // The warp of an output of that one pixel: the corners of the window's pixel, GL rows counted
+    // from the bottom.
+    QuadCorners window;
+    framingCorners(framing(), width, height, m_plane->width(), m_plane->height(), window);
+    const double left = double(pixel.x()) / width, right = double(pixel.x() + 1) / width;
+    const double bottom = double(height - 1 - pixel.y()) / height,
+                 top = double(height - pixel.y()) / height;
+    const auto at = [&](double u, double v, int axis) {
+        return float((1 - u) * (1 - v) * window[0][axis] + (1 - u) * v * window[1][axis]
+                     + u * v * window[2][axis] + u * (1 - v) * window[3][axis]);
+    };
+    QuadCorners corners;
+    const double place[4][2] = {{left, bottom}, {left, top}, {right, top}, {right, bottom}};
+    for (int corner = 0; corner < 4; ++corner) {
+        for (int axis = 0; axis < 2; ++axis)
+            corners[corner][axis] = at(place[corner][0], place[corner][1], axis);
+    }
     const float spacing = float(m_plane->viewSpacing());
     OwnedTexture disparity =
-        synthesisedDisparity(float(m_positionX) / spacing, float(m_positionY) / spacing, width,
-                             height, WarpOutput::Disparity, &only);
-    const std::vector<float> texels = readTextureFloats(*disparity, width, height);
-    const std::size_t at = (std::size_t(row) * std::size_t(width) + std::size_t(pixel.x())) * 4;
+        synthesisedDisparity(float(m_positionX) / spacing, float(m_positionY) / spacing, 1, 1,
+                             corners, WarpOutput::Disparity);
+    const std::vector<float> texel = readTextureFloats(*disparity, 1, 1);
     // Beyond the view's frame the warp shows nothing: alpha 0.
-    if (texels[at + 3] <= 0.0f)
+    if (texel[3] <= 0.0f)
         return std::nullopt;
-    return texels[at];
+    return texel[0];
 }
 
 OwnedTexture SimpleCamera::synthesisedDisparity(float x, float y, int width, int height,
-                                                WarpOutput output, const DrawnRegion *only)
+                                                const QuadCorners &corners, WarpOutput output)
 {
     const Cell cell = pickCell(x, y);
-    QuadCorners corners;
-    framingCorners(framing(), width, height, m_plane->width(), m_plane->height(), corners);
     auto view = cellView(cell, width, height);
     FramebufferPasses passes(m_framebuffer);
     PassOutputPool::Use reuse(m_passOutputs);
     QRect drawn;
-    return warpCell(*view, cell, width, height, corners, m_plane->maxDisparity(), &drawn, output,
-                    only);
+    return warpCell(*view, cell, width, height, corners, m_plane->maxDisparity(), &drawn, output);
 }
 
 std::array<QOpenGLTexture *, 4> SimpleCamera::nearbyDisparityOf(const Cell &cell)
@@ -446,7 +458,7 @@ std::array<QOpenGLTexture *, 4> SimpleCamera::nearbyDisparityOf(const Cell &cell
 
 OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, int width, int height,
                                     const QuadCorners &corners, int disparityRange, QRect *drawn,
-                                    WarpOutput output, const DrawnRegion *only)
+                                    WarpOutput output)
 {
     const QVector2D search = searchVector(cell);
     const WarpSearch warp {search, m_plane->width(), m_plane->height(), disparityRange,
@@ -457,8 +469,6 @@ OwnedTexture SimpleCamera::warpCell(const CameraView &view, const Cell &cell, in
     const DrawnRegion reach = reachOfViews(warp, width, height, corners);
     const DrawnRegion *region = m_drawsEverywhere ? nullptr : &reach;
     *drawn = QRect(reach.x, reach.y, reach.width, reach.height);
-    if (only)
-        region = only;
 
     // Where each block of output pixels can begin its searches.
     OwnedTexture bounds;

@@ -159,14 +159,12 @@ private:
     // The view made from the stored views of the cell around (x, y), its colour layer and
     // parameters not yet set.
     std::unique_ptr<CameraView> cellView(const Cell &cell, int width, int height) const;
-    OwnedTexture synthesisedDisparity(float x, float y, int width, int height, WarpOutput output,
-                                      const DrawnRegion *only);
-    // Both set *drawn to the texels of their output that the views can reach. With `only`, the
-    // warp draws that region of them alone.
+    OwnedTexture synthesisedDisparity(float x, float y, int width, int height,
+                                      const QuadCorners &corners, WarpOutput output);
+    // Both set *drawn to the texels of their output that the views can reach.
     OwnedTexture warpCell(const CameraView &view, const Cell &cell, int width, int height,
                           const QuadCorners &corners, int disparityRange, QRect *drawn,
-                          WarpOutput output = WarpOutput::Colour,
-                          const DrawnRegion *only = nullptr);
+                          WarpOutput output = WarpOutput::Colour);
     OwnedTexture showNearest(const CameraView &view, int width, int height,
                              const QuadCorners &corners, QRect *drawn) const;
     // The nearby-disparity maps of the cell's views (in the cell's order), made for the
