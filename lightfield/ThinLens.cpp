@@ -32,10 +32,6 @@ struct LensUnits
                                                       17, 19, 21, 23, 25, 27, 29};
 };
 
-// Mipmapped copies kept beyond those the last frame read, in bytes: a lens as wide as the grid
-// reads every view.
-constexpr qint64 mipmapBudget = qint64(256) << 20;
-
 // The first of two views of a cell's row or column, so that a position between them, or beyond
 // the grid next to them, lies in their cell.
 int cellStart(double position, int count)
@@ -206,7 +202,7 @@ QOpenGLTexture &LensPasses::mipmapped(QPoint view, int colourLayer, float colour
         m_mipmapped.push_back({view, std::move(copy), 0});
         found = m_mipmapped.end() - 1;
     }
-    found->lastUse = m_frame;
+    found->lastUse = m_uses;
     return *found->texture;
 }
 
@@ -214,7 +210,6 @@ OwnedTexture LensPasses::render(QPointF centre, const ThinLens &lens, int colour
                                 int height, const QuadCorners &corners, bool searchesDisparity,
                                 QRect *drawn, float colourGamma)
 {
-    ++m_frame;
     const int viewWidth = m_plane.width(), viewHeight = m_plane.height();
     // Without disparity the samples only weigh the stored views by the share of the aperture
     // nearest to each; they need no spacing of their own.
@@ -235,6 +230,7 @@ OwnedTexture LensPasses::render(QPointF centre, const ThinLens &lens, int colour
     OwnedTexture sum;
     for (std::size_t index = 0; index < passes.size(); ++index) {
         const LensPass &pass = passes[index];
+        ++m_uses;
         const auto slotOf = [&](QPoint view) {
             return GLint(std::find(pass.views.begin(), pass.views.end(), view)
                          - pass.views.begin());
@@ -288,18 +284,24 @@ OwnedTexture LensPasses::render(QPointF centre, const ThinLens &lens, int colour
                 program.setUniformValue("outputGamma", last ? colourGamma : 1.0f);
             });
         sum = std::move(next);
+        // Views so large that the pass's copies alone pass the budget are copied again for the
+        // next frame: a wide lens over them costs time rather than memory without bound.
+        dropMipmapsBeyondBudget();
     }
+    return sum;
+}
 
-    // Copies of views no frame has read for a while go, once they take more than the budget.
+void LensPasses::dropMipmapsBeyondBudget()
+{
+    // The copies the last pass read stay; of the others, those read longest ago go first.
     std::sort(m_mipmapped.begin(), m_mipmapped.end(),
               [](const MipmappedView &a, const MipmappedView &b) { return a.lastUse > b.lastUse; });
     qint64 kept = 0;
     auto end = m_mipmapped.begin();
     for (; end != m_mipmapped.end(); ++end) {
         kept += bytesOf(*end->texture);
-        if (end->lastUse != m_frame && kept > mipmapBudget)
+        if (end->lastUse != m_uses && kept > m_mipmapBudget)
             break;
     }
     m_mipmapped.erase(end, m_mipmapped.end());
-    return sum;
 }

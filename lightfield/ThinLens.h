@@ -101,17 +101,21 @@ public:
 
     // How many views have a mipmapped copy now.
     int mipmappedViewCount() const { return int(m_mipmapped.size()); }
+    // The bytes of copies kept beyond those the last pass read; 256 MiB unless set.
+    void setMipmapBudget(qint64 bytes) { m_mipmapBudget = bytes; }
 
 private:
     QOpenGLTexture &mipmapped(QPoint view, int colourLayer, float colourGamma);
+    void dropMipmapsBeyondBudget();
 
     const LightfieldPlane &m_plane;
     struct MipmappedView
     {
         QPoint view;
         OwnedTexture texture;
-        int lastUse;
+        int lastUse; // the pass that read it last
     };
     std::vector<MipmappedView> m_mipmapped;
-    int m_frame = 0;
+    int m_uses = 0; // passes drawn
+    qint64 m_mipmapBudget = qint64(256) << 20;
 };

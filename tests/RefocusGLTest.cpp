@@ -314,6 +314,35 @@ private slots:
         QVERIFY(!camera.disparityUnder(QPoint(3, 80), 200, 160));
     }
 
+    // Mipmapped copies of the views are kept for the next frames within a budget; past it, they
+    // are made again, and the picture is the same.
+    void copiesBeyondTheBudgetAreMadeAgain()
+    {
+        const LightfieldPlane &plane = *m_layersFile.plane;
+        const ThinLens lens {5.0f, 2.0f};
+        const auto render = [&](LensPasses &passes) {
+            ScopedFramebuffer framebuffer;
+            QRect drawn;
+            OwnedTexture picture =
+                passes.render(QPointF(4.2, 3.7), lens, LdrRgb, 192, 160, wholeView, true, &drawn);
+            return RgbaImage {192, 160, readTextureFloats(*picture, 192, 160)};
+        };
+        LensPasses kept(plane);
+        const RgbaImage expected = render(kept);
+        // An aperture of two view steps reads more views than one pass can.
+        QVERIFY2(kept.mipmappedViewCount() > maxLensViews,
+                 qPrintable(QString::number(kept.mipmappedViewCount())));
+        LensPasses tight(plane);
+        tight.setMipmapBudget(0);
+        for (int frame = 0; frame < 2; ++frame) {
+            const ImageDifference difference = compareRgb(render(tight), expected);
+            QCOMPARE(difference.maximum, 0.0);
+            // Only the last pass's views are left.
+            QVERIFY(tight.mipmappedViewCount() <= maxLensViews);
+            QVERIFY(tight.mipmappedViewCount() < kept.mipmappedViewCount());
+        }
+    }
+
     // Linear radiance through the lens, as the per-frame tone mappers take it: finite, and the
     // picture's border as bright as the views' border, not black.
     void radianceStaysFiniteToTheBorder()
