@@ -382,9 +382,10 @@ void main()
 // disparity f in v's pixel s - f * (v - c); the disparity there is the first guess of d, and one
 // step of the fixed point d = disparity at (that place for d) refines it. The place the refined d
 // names must hold that disparity again, or the ray passed an outline of v's view, where v may not
-// see what p sees: then the next nearest view, looked through alike, answers if its guess holds,
-// and so does it where it sees a surface in front of the first one's. Three reads a view, with no
-// search: the software driver runs every step any pixel of a group takes for all of them.
+// see what p sees: then the next nearest view answers, refining the nearest one's disparity in
+// its own view, if what it finds holds, and also where it sees a surface in front of the nearest
+// one's. Five reads a position, with no search: the software driver runs every step that any
+// pixel of a group takes for all of them.
 //
 // The positions lie apart, and a point that blurs over many pixels would come out as that many
 // copies of itself: each position's colour is read from the view's mipmaps over a footprint of
