@@ -261,6 +261,9 @@ private slots:
         const ToolRun run = lf2d({"render", "--path", "focus-pull", "--frames", "3", "--aperture",
                                   "1", "--position", "1.3,0.6", m_withDisparity, base + ".png"});
         QVERIFY2(run.exitCode == 0, qPrintable(run.errors));
+        QVERIFY2(run.output.contains("3 frames of viewer-interp-reinhard05 of " + m_withDisparity
+                                     + " focused from 0 to 12 at X = 1.3, Y = 0.6"),
+                 qPrintable(run.output));
         QCOMPARE(loadPicture(base + "_0000.png"), far);
         QCOMPARE(loadPicture(base + "_0002.png"), near);
         QVERIFY(largestDifference(loadPicture(base + "_0001.png"), near) > 20);

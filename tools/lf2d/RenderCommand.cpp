@@ -288,13 +288,16 @@ int render(const RenderRequest &request, int &argc, char **argv)
     }
     if (request.path != Path::None) {
         const int count = int(positions.size());
+        const QString path = request.path == Path::Sweep ? QStringLiteral("along a sweep")
+            : request.path == Path::Circle               ? QStringLiteral("along a circle")
+                                                         : QString("focused from 0 to %1 at %2")
+                                                 .arg(reader.maxDisparity())
+                                                 .arg(describePosition(request.position));
         print(stdout,
-              QString("Wrote %1 ... %2: %3 frames of %4 of %5 along a %6, %7 x %8 pixels\n")
+              QString("Wrote %1 ... %2: %3 frames of %4 of %5 %6, %7 x %8 pixels\n")
                   .arg(frameFileName(request.output, 0, count),
                        frameFileName(request.output, count - 1, count), QString::number(count),
-                       QString::fromStdString(request.configuration->name), request.file,
-                       request.path == Path::Sweep ? QStringLiteral("sweep")
-                                                   : QStringLiteral("circle"),
+                       QString::fromStdString(request.configuration->name), request.file, path,
                        QString::number(size.width()), QString::number(size.height())));
     }
     print(stdout,
