@@ -78,7 +78,8 @@ void measureQuality(const char *title, const synth::SceneOptions &options, bool 
                 options.rows, width, height, scene.disparityRange().first,
                 scene.disparityRange().second);
     Tally lens, shiftAndSum;
-    for (const auto &[x, y] : positions) {
+    for (const std::pair<double, double> &position : positions) {
+        const double x = position.first, y = position.second;
         for (double focus : focusDisparities(scene)) {
             for (double aperture : apertures) {
                 const Bytes exact =
