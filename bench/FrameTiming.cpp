@@ -104,3 +104,39 @@ FrameFigures timeFrames(GLTestContext &offscreen, LoadedPipeline &pipeline, int 
         std::fprintf(stderr, "lfbench: the frames left the window empty; the figures are void\n");
     return figures;
 }
+
+std::vector<PassTime> passMilliseconds(GLTestContext &offscreen, LoadedPipeline &pipeline,
+                                       int width, int height, int frames)
+{
+    std::vector<PassTime> passes;
+    QElapsedTimer timer;
+    timer.start();
+    double lastWall = 0.0, lastCpu = 0.0;
+    const auto restart = [&] {
+        lastWall = double(timer.nsecsElapsed()) / 1e6;
+        lastCpu = processCpuSeconds() * 1e3;
+    };
+    setPassObserver([&](const char *name) {
+        finishGl();
+        const double wall = double(timer.nsecsElapsed()) / 1e6;
+        const double cpu = processCpuSeconds() * 1e3;
+        auto found = std::find_if(passes.begin(), passes.end(),
+                                  [&](const PassTime &pass) { return pass.name == name; });
+        if (found == passes.end())
+            found = passes.insert(passes.end(), {name, 0.0, 0.0});
+        found->wall += wall - lastWall;
+        found->cpu += cpu - lastCpu;
+        lastWall = wall;
+        lastCpu = cpu;
+    });
+    timeFrames(offscreen, pipeline, width, height, 5);
+    passes.clear();
+    restart();
+    timeFrames(offscreen, pipeline, width, height, frames);
+    setPassObserver({});
+    for (PassTime &pass : passes) {
+        pass.wall /= frames;
+        pass.cpu /= frames;
+    }
+    return passes;
+}

@@ -54,3 +54,17 @@ struct FrameFigures
 // across the grid, one window pixel a frame, as a dragging user would move it.
 FrameFigures timeFrames(GLTestContext &offscreen, LoadedPipeline &pipeline, int width, int height,
                         int frames);
+
+// Where a frame's time goes: the same frames as timeFrames, each pass waited for as it ends, and
+// the mean wall-clock and process CPU milliseconds of each pass name per frame, in the order the
+// passes first ran. The CPU work before a pass (uniforms, state) counts towards it; waiting
+// serialises what a driver would overlap, so the sum exceeds the frame time a little. The CPU
+// figure, the driver's threads included, holds better than the wall clock on a busy machine.
+struct PassTime
+{
+    std::string name;
+    double wall = 0.0;
+    double cpu = 0.0;
+};
+std::vector<PassTime> passMilliseconds(GLTestContext &offscreen, LoadedPipeline &pipeline,
+                                       int width, int height, int frames);

@@ -79,6 +79,11 @@ int runPipeline(GLTestContext &offscreen, const QCommandLineParser &options)
                 figures.residentAfter);
     std::printf("live GL textures   %10d before, %d after\n", figures.texturesBefore,
                 figures.texturesAfter);
+    if (options.isSet(QStringLiteral("passes"))) {
+        std::printf("\nper pass, each waited for (ms per frame)          wall      CPU\n");
+        for (const PassTime &pass : passMilliseconds(offscreen, pipeline, width, height, frames))
+            std::printf("  %-40s %8.3f %8.3f\n", pass.name.c_str(), pass.wall, pass.cpu);
+    }
     return 0;
 }
 

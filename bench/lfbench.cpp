@@ -113,6 +113,8 @@ int main(int argc, char *argv[])
          QStringLiteral("bilateral: writes view (0, 0) of each file, as both programs show it, "
                         "into DIR."),
          QStringLiteral("DIR")},
+        {QStringLiteral("passes"),
+         QStringLiteral("pipeline: also the time of each pass, every pass waited for.")},
         {QStringLiteral("cost-only"), QStringLiteral("refocus: only the frame cost.")},
         {QStringLiteral("quick"), QStringLiteral("refocus: no 1920x1080 frames.")},
         {QStringLiteral("rows"), QStringLiteral("refocus: every picture's figures.")},

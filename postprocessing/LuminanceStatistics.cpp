@@ -68,11 +68,12 @@ LuminanceStatistics computeLuminanceStatistics(QOpenGLTexture &rgbe, int width, 
 
 namespace {
 
-// Reduction levels sample their neighbours with a mirrored read at odd sizes.
-OwnedTexture mirrored(OwnedTexture level)
+// The side of the blocks each reduction pass takes the extremes of (the shaders' `block`).
+constexpr int reductionBlock = 8;
+
+int blocksAcross(int texels)
 {
-    level->setWrapMode(QOpenGLTexture::MirroredRepeat);
-    return level;
+    return (texels + reductionBlock - 1) / reductionBlock;
 }
 
 } // namespace
@@ -81,37 +82,36 @@ std::pair<int, int> reduceMinMaxLuminance(QOpenGLTexture &image, int width, int 
                                           const QRect *drawn)
 {
     // Black outside what was drawn adds its luminance, 0, to the range; the pyramid measures the
-    // rest, a rectangle of the image read texel for texel at its texel centres.
+    // rest. Each pass takes blocks of 8 x 8 texels, so even a 1920 x 1080 picture needs only four
+    // small passes after reading every texel once.
     const QRect whole(0, 0, width, height);
     const QRect measured = drawn ? drawn->intersected(whole) : whole;
     const bool blackOutside = measured != whole;
     if (measured.isEmpty())
         return {0, 0};
-    const float left = float(measured.left()) / float(width);
-    const float right = float(measured.left() + measured.width()) / float(width);
-    const float bottom = float(measured.top()) / float(height);
-    const float top = float(measured.top() + measured.height()) / float(height);
-    const QuadCorners corners = {{left, bottom}, {left, top}, {right, top}, {right, bottom}};
-    OwnedTexture level =
-        mirrored(runPass({"luminance range", shaderProgram(ShaderProgram::MinMaxLuminance),
-                          measured.width(), measured.height(), PassFormat::Rgba8, &corners},
-                         {{&image, 0}}, [](QOpenGLShaderProgram &program) {
-                             program.setUniformValue("textureImage", 0);
-                         }));
+    int levelWidth = blocksAcross(measured.width());
+    int levelHeight = blocksAcross(measured.height());
+    OwnedTexture level = runPass({"luminance range", shaderProgram(ShaderProgram::MinMaxLuminance),
+                                  levelWidth, levelHeight, PassFormat::Rgba8},
+                                 {{&image, 0}}, [&](QOpenGLShaderProgram &program) {
+                                     program.setUniformValue("textureImage", 0);
+                                     program.setUniformValue("left", measured.left());
+                                     program.setUniformValue("bottom", measured.top());
+                                     program.setUniformValue("measuredWidth", measured.width());
+                                     program.setUniformValue("measuredHeight", measured.height());
+                                 });
 
-    int levelWidth = measured.width();
-    int levelHeight = measured.height();
     while (levelWidth > 1 || levelHeight > 1) {
-        const int nextWidth = (levelWidth + 1) / 2;
-        const int nextHeight = (levelHeight + 1) / 2;
-        level = mirrored(
-            runPass({"luminance range halving", shaderProgram(ShaderProgram::MinMaxLuminanceLoop),
+        const int nextWidth = blocksAcross(levelWidth);
+        const int nextHeight = blocksAcross(levelHeight);
+        level =
+            runPass({"luminance range reduction", shaderProgram(ShaderProgram::MinMaxLuminanceLoop),
                      nextWidth, nextHeight, PassFormat::Rgba8},
                     {{level.get(), 0}}, [&](QOpenGLShaderProgram &program) {
                         program.setUniformValue("textureImage", 0);
                         program.setUniformValue("hRes", levelWidth);
                         program.setUniformValue("vRes", levelHeight);
-                    }));
+                    });
         levelWidth = nextWidth;
         levelHeight = nextHeight;
     }

@@ -23,6 +23,12 @@ bool PostProcessor::meetsRequirements(const CameraView &view) const
     return true;
 }
 
+OwnedTexture PostProcessor::processForDisplay(CameraView &view, LuminanceStretch &stretch)
+{
+    stretch = LuminanceStretch();
+    return process(view);
+}
+
 OwnedTexture LDRRGBPostProcessor::process(CameraView &view)
 {
     if (view.hasLayer(LdrRgb))

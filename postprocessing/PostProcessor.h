@@ -2,6 +2,7 @@
 
 #include "lightfield/FeatureLayers.h"
 #include "lightfield/PipelineOptions.h"
+#include "viewer/gpu/GpuPass.h"
 
 #include <QOpenGLFunctions_3_3_Core>
 
@@ -25,6 +26,11 @@ public:
     // The texture to show, handed to the caller, which draws it and destroys it. It may be one of
     // the view's own layer textures, taken out of the view.
     virtual OwnedTexture process(CameraView &view) = 0;
+
+    // The same picture for the window, which may leave its last step to the display: the texture,
+    // and in `stretch` the luminance stretch that displayTexture applies as it draws it, one
+    // full-window pass fewer than process() takes. Unless overridden, process() and no stretch.
+    virtual OwnedTexture processForDisplay(CameraView &view, LuminanceStretch &stretch);
 
     const KeyList &requiredLayers() const { return m_requiredLayers; }
     const KeyList &requiredParameters() const { return m_requiredParameters; }

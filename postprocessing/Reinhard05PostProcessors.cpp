@@ -25,13 +25,21 @@ void setOperatorUniforms(QOpenGLShaderProgram &program, const PhotoreceptorSetti
     program.setUniformValue("preGamma", settings.preGamma);
 }
 
-// The measured luminance range of the tone-mapped picture stretched to the full 8-bit range.
-// Where a camera's view is larger than what its stored views reach, the passes run only where
-// they do; the black around still counts in the range, and the stretch keeps it black.
-OwnedTexture stretched(OwnedTexture mapped, int width, int height, const QRect &drawn)
+// The stretch of the measured luminance range of the tone-mapped picture onto the full 8-bit
+// range. Where a camera's view is larger than what its stored views reach, the passes run only
+// where they do; the black around still counts in the range, and the stretch keeps it black.
+LuminanceStretch measuredStretch(QOpenGLTexture &mapped, int width, int height, const QRect &drawn)
 {
-    const auto [minimum, maximum] = reduceMinMaxLuminance(*mapped, width, height, &drawn);
-    return normalizeLuminance(std::move(mapped), width, height, minimum, maximum, &drawn);
+    const auto [minimum, maximum] = reduceMinMaxLuminance(mapped, width, height, &drawn);
+    return {minimum, maximum};
+}
+
+// The stretch applied by a pass of its own, for callers that take the picture as a texture.
+OwnedTexture stretched(OwnedTexture mapped, int width, int height, const QRect &drawn,
+                       const LuminanceStretch &stretch)
+{
+    return normalizeLuminance(std::move(mapped), width, height, stretch.minimum, stretch.maximum,
+                              &drawn);
 }
 
 // One step of a smoothed value toward its target, which keeps `alpha` of the old value; a value
@@ -78,6 +86,17 @@ TonemappingInterpolatingReinhard05PostProcessor::TonemappingInterpolatingReinhar
 
 OwnedTexture TonemappingInterpolatingReinhard05PostProcessor::process(CameraView &view)
 {
+    const QRect drawn = view.drawn();
+    LuminanceStretch stretch;
+    OwnedTexture mapped = processForDisplay(view, stretch);
+    FramebufferPasses passes(m_framebuffer);
+    return stretched(std::move(mapped), view.width(), view.height(), drawn, stretch);
+}
+
+OwnedTexture
+TonemappingInterpolatingReinhard05PostProcessor::processForDisplay(CameraView &view,
+                                                                   LuminanceStretch &stretch)
+{
     const int width = view.width();
     const int height = view.height();
     FramebufferPasses passes(m_framebuffer);
@@ -103,7 +122,8 @@ OwnedTexture TonemappingInterpolatingReinhard05PostProcessor::process(CameraView
                     }
                 });
     input.reset();
-    return stretched(std::move(mapped), width, height, view.drawn());
+    stretch = measuredStretch(*mapped, width, height, view.drawn());
+    return mapped;
 }
 
 OwnedTexture photoreceptorTonemap(OwnedTexture input, int width, int height,
@@ -216,6 +236,15 @@ bool Reinhard05PostProcessor::adaptRange(int minimum, int maximum)
 
 OwnedTexture Reinhard05PostProcessor::process(CameraView &view)
 {
+    const QRect drawn = view.drawn();
+    LuminanceStretch stretch;
+    OwnedTexture mapped = processForDisplay(view, stretch);
+    FramebufferPasses passes(m_framebuffer);
+    return stretched(std::move(mapped), view.width(), view.height(), drawn, stretch);
+}
+
+OwnedTexture Reinhard05PostProcessor::processForDisplay(CameraView &view, LuminanceStretch &stretch)
+{
     const int width = view.width();
     const int height = view.height();
     FramebufferPasses passes(m_framebuffer);
@@ -224,10 +253,10 @@ OwnedTexture Reinhard05PostProcessor::process(CameraView &view)
     OwnedTexture mapped = photoreceptorTonemap(view.takeLayer(TonemappedRgb), width, height,
                                                m_settings, m_statistics, &drawn);
 
-    const auto [minimum, maximum] = reduceMinMaxLuminance(*mapped, width, height, &drawn);
-    const bool rangeReached = adaptRange(minimum, maximum);
+    const LuminanceStretch measured = measuredStretch(*mapped, width, height, drawn);
+    const bool rangeReached = adaptRange(measured.minimum, measured.maximum);
     m_adapting = !(statisticsReached && rangeReached);
-    return normalizeLuminance(std::move(mapped), width, height,
-                              smoothedRangeByte(m_smoothedMinLuminance),
-                              smoothedRangeByte(m_smoothedMaxLuminance), &drawn);
+    stretch = {smoothedRangeByte(m_smoothedMinLuminance),
+               smoothedRangeByte(m_smoothedMaxLuminance)};
+    return mapped;
 }

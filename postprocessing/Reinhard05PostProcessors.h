@@ -39,6 +39,7 @@ class TonemappingInterpolatingReinhard05PostProcessor : public PostProcessor
 public:
     TonemappingInterpolatingReinhard05PostProcessor(PipelineOptions options, float brightness);
     OwnedTexture process(CameraView &view) override;
+    OwnedTexture processForDisplay(CameraView &view, LuminanceStretch &stretch) override;
 
     const PhotoreceptorSettings &settings() const { return m_settings; }
     // The weights of the last frame, in the cell's order (CameraView::cellSlots).
@@ -65,6 +66,7 @@ public:
     explicit Reinhard05PostProcessor(PipelineOptions options, float brightness = 0.0f,
                                      Clock clock = {});
     OwnedTexture process(CameraView &view) override;
+    OwnedTexture processForDisplay(CameraView &view, LuminanceStretch &stretch) override;
     // Until the smoothed statistics and range have reached the camera's.
     bool isAdapting() const override { return m_adapting; }
 

@@ -1,17 +1,37 @@
 #version 330 compatibility
 
-// First step of the luminance range reduction: each texel's luminance, as the minimum (red) and
-// the maximum (green) of a block of one texel.
+// First step of the luminance range reduction: the smallest (red) and largest (green) luminance
+// of a block of 8 × 8 texels of the measured rectangle. The rectangle need not be a whole number
+// of blocks: reads past its last column or row are clamped onto them, and a texel read twice
+// changes neither extreme. Rounding to bytes keeps the order of values, so the extremes written as
+// bytes are the extremes of the texels' luminances written as bytes.
 
 uniform sampler2D textureImage;
+// The measured rectangle: its lower-left texel and its size in texels.
+uniform int left;
+uniform int bottom;
+uniform int measuredWidth;
+uniform int measuredHeight;
 
-in vec2 uv;
 layout(location = 0) out vec4 range;
 
+const int block = 8;
 const vec3 luminanceWeights = vec3(0.2126, 0.7152, 0.0722);
 
 void main()
 {
-    float luminance = dot(texture(textureImage, uv).rgb, luminanceWeights);
-    range = vec4(luminance, luminance, 0.0, 1.0);
+    ivec2 corner = block * ivec2(gl_FragCoord.xy);
+    ivec2 origin = ivec2(left, bottom);
+    ivec2 last = ivec2(measuredWidth, measuredHeight) - 1;
+    float lowest = 1.0;
+    float highest = 0.0;
+    for (int y = 0; y < block; ++y) {
+        for (int x = 0; x < block; ++x) {
+            ivec2 texel = origin + min(corner + ivec2(x, y), last);
+            float luminance = dot(texelFetch(textureImage, texel, 0).rgb, luminanceWeights);
+            lowest = min(lowest, luminance);
+            highest = max(highest, luminance);
+        }
+    }
+    range = vec4(lowest, highest, 0.0, 1.0);
 }

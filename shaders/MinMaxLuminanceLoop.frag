@@ -1,9 +1,9 @@
 #version 330 compatibility
 
-// One halving step of the luminance range reduction: the target texel (x, y) takes the smallest
-// minimum (red) and the largest maximum (green) of source texels 2x and 2x + 1 by 2y and 2y + 1.
-// At an odd size the block reaches one texel past the source's last column or row; that read is
-// mirrored back onto the last one, so nothing from outside the image enters the range.
+// One step of the luminance range reduction: the target texel (x, y) takes the smallest minimum
+// (red) and the largest maximum (green) of the source's block of 8 × 8 texels from (8x, 8y). At a
+// size that is not a whole number of blocks, reads past the source's last column or row are
+// clamped onto them, so nothing from outside the level enters the range.
 
 uniform sampler2D textureImage;
 uniform int hRes; // size of the source level
@@ -11,25 +11,20 @@ uniform int vRes;
 
 layout(location = 0) out vec4 range;
 
-// The index of a texel past the last one, reflected the way a mirrored-repeat read reflects it:
-// last + 1 reads last, last + 2 reads last - 1.
-int mirrored(int index, int last)
-{
-    return index > last ? 2 * last + 1 - index : index;
-}
-
-vec2 rangeAt(ivec2 texel)
-{
-    ivec2 inside = ivec2(mirrored(texel.x, hRes - 1), mirrored(texel.y, vRes - 1));
-    return texelFetch(textureImage, inside, 0).rg;
-}
+const int block = 8;
 
 void main()
 {
-    ivec2 corner = 2 * ivec2(gl_FragCoord.xy);
-    vec2 a = rangeAt(corner);
-    vec2 b = rangeAt(corner + ivec2(1, 0));
-    vec2 c = rangeAt(corner + ivec2(0, 1));
-    vec2 d = rangeAt(corner + ivec2(1, 1));
-    range = vec4(min(min(a.x, b.x), min(c.x, d.x)), max(max(a.y, b.y), max(c.y, d.y)), 0.0, 1.0);
+    ivec2 corner = block * ivec2(gl_FragCoord.xy);
+    ivec2 last = ivec2(hRes, vRes) - 1;
+    vec2 lowest = vec2(1.0);
+    vec2 highest = vec2(0.0);
+    for (int y = 0; y < block; ++y) {
+        for (int x = 0; x < block; ++x) {
+            vec2 texel = texelFetch(textureImage, min(corner + ivec2(x, y), last), 0).rg;
+            lowest = min(lowest, texel);
+            highest = max(highest, texel);
+        }
+    }
+    range = vec4(lowest.x, highest.y, 0.0, 1.0);
 }

@@ -450,6 +450,52 @@ private slots:
         compare(smoothedWhole, smoothedPart);
     }
 
+    // The window leaves the stretch to its display draw instead of a pass of its own; what it
+    // shows is what process() gives, byte for byte, black outside the drawn part included.
+    void windowShowsWhatProcessGives()
+    {
+        const int width = 12, height = 10;
+        std::vector<float> picture(size_t(width) * height * 4, 1.0f);
+        for (size_t i = 0; i < picture.size(); ++i) {
+            if (i % 4 != 3)
+                picture[i] = 0.02f + 0.07f * float((i * 7) % 23);
+        }
+        const ViewStatistics views[4] = {{0.8, 0.5, 0.3, 0.55, -1.5, 0.01, 100.0, 0.4},
+                                         {2.0, 1.5, 1.0, 1.5, 0.2, 0.1, 200.0, 0.7},
+                                         {0.1, 0.1, 0.1, 0.1, -3.0, 0.001, 10.0, 0.9},
+                                         {5.0, 4.0, 3.0, 4.2, 1.0, 0.5, 50.0, 0.3}};
+        const auto compare = [&](PostProcessor &forTexture, PostProcessor &forWindow) {
+            auto first = makeFrame(width, height, picture, views, 0.3f, -0.6f);
+            auto second = makeFrame(width, height, picture, views, 0.3f, -0.6f);
+            first->view->setDrawn(QRect(2, 1, 8, 7));
+            second->view->setDrawn(QRect(2, 1, 8, 7));
+            const OwnedTexture expected = forTexture.process(*first->view);
+            LuminanceStretch stretch;
+            const OwnedTexture mapped = forWindow.processForDisplay(*second->view, stretch);
+            // Stretches that leave the picture alone would not test the display's.
+            QVERIFY(stretch.changesPicture());
+            OffscreenTarget window(width, height);
+            window.bind();
+            displayTexture(*mapped, width, height, stretch);
+            m_gl.gl()->glBindFramebuffer(GL_FRAMEBUFFER, 0);
+            QCOMPARE(readTextureBytes(window.texture(), width, height),
+                     readTextureBytes(*expected, width, height));
+        };
+        TonemappingInterpolatingReinhard05PostProcessor interpolatingTexture(PipelineOptions(),
+                                                                             1.0f);
+        TonemappingInterpolatingReinhard05PostProcessor interpolatingWindow(PipelineOptions(),
+                                                                            1.0f);
+        compare(interpolatingTexture, interpolatingWindow);
+        if (QTest::currentTestFailed())
+            return;
+        const auto stoppedClock = [] {
+            return std::int64_t(0);
+        };
+        Reinhard05PostProcessor smoothedTexture(PipelineOptions(), 1.0f, stoppedClock);
+        Reinhard05PostProcessor smoothedWindow(PipelineOptions(), 1.0f, stoppedClock);
+        compare(smoothedTexture, smoothedWindow);
+    }
+
     void smoothedStatisticsFollowAFakeClock()
     {
         std::int64_t now = 1000;

@@ -111,10 +111,11 @@ void showCameraView(std::unique_ptr<CameraView> view, PostProcessor &postProcess
         raiseConfigurationError(postProcessorRequirementsMessage);
 
     PassOutputPool::Use reuse(postProcessor.passOutputs());
-    const OwnedTexture texture = postProcessor.process(*view);
+    LuminanceStretch stretch;
+    const OwnedTexture texture = postProcessor.processForDisplay(*view, stretch);
     if (displaySize.isEmpty())
         displaySize = QSize(view->width(), view->height());
-    displayTexture(*texture, displaySize.width(), displaySize.height());
+    displayTexture(*texture, displaySize.width(), displaySize.height(), stretch);
 }
 
 void showPicture(OwnedTexture picture, QSize displaySize)

@@ -276,6 +276,27 @@ void displayTexture(QOpenGLTexture &texture, int width, int height)
     runningPass = "";
 }
 
+void displayTexture(QOpenGLTexture &texture, int width, int height, const LuminanceStretch &stretch)
+{
+    if (!stretch.changesPicture()) {
+        displayTexture(texture, width, height);
+        return;
+    }
+    runningPass = "stretched display";
+    QOpenGLShaderProgram &program = shaderProgram(ShaderProgram::NormalizeLuminance);
+    texture.bind(0);
+    program.bind();
+    program.setUniformValue("textureImage", 0);
+    program.setUniformValue("minLuminance", stretch.minimum);
+    program.setUniformValue("maxLuminance", stretch.maximum);
+    drawScreenQuad(width, height);
+    program.release();
+    texture.release(0);
+    if (observer())
+        observer()(runningPass);
+    runningPass = "";
+}
+
 namespace {
 
 template<typename Element>

@@ -171,9 +171,24 @@ private:
     OwnedTexture m_texture;
 };
 
+// A stretch of the luminance range [minimum, maximum] (bytes) of an 8-bit picture onto the full
+// 8-bit range ("NormalizeLuminance.frag"). An empty or reversed range (a flat or black picture)
+// leaves the picture as it is, and so does the full range.
+struct LuminanceStretch
+{
+    int minimum = 0;
+    int maximum = 255;
+
+    bool changesPicture() const { return maximum > minimum && (minimum > 0 || maximum < 255); }
+};
+
 // The frame's final display: the texture over the whole viewport of width × height of the bound
 // framebuffer, drawn by the fixed-function pipeline (no program bound, GL_TEXTURE_2D enabled).
 void displayTexture(QOpenGLTexture &texture, int width, int height);
+// The same with the stretch applied as the texture is drawn, which saves a picture that must be
+// stretched a pass of its own; a stretch that changes nothing draws as above.
+void displayTexture(QOpenGLTexture &texture, int width, int height,
+                    const LuminanceStretch &stretch);
 
 // Level 0 of a 2D texture read back as GL_RGBA / GL_UNSIGNED_BYTE, 4 bytes per texel in GL row
 // order (row 0 at the bottom). Leaves unit 0 active with no texture bound.
