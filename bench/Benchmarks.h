@@ -22,3 +22,4 @@ extern const Benchmark estimateBenchmark;
 extern const Benchmark idleBenchmark;
 extern const Benchmark bilateralBenchmark;
 extern const Benchmark refocusBenchmark;
+extern const Benchmark tableBenchmark;

@@ -105,38 +105,53 @@ FrameFigures timeFrames(GLTestContext &offscreen, LoadedPipeline &pipeline, int 
     return figures;
 }
 
+PassTally::PassTally()
+{
+    m_timer.start();
+    restart();
+    setPassObserver([this](const char *name) {
+        finishGl();
+        const double wall = double(m_timer.nsecsElapsed()) / 1e6;
+        const double cpu = processCpuSeconds() * 1e3;
+        auto found = std::find_if(m_passes.begin(), m_passes.end(),
+                                  [&](const PassTime &pass) { return pass.name == name; });
+        if (found == m_passes.end())
+            found = m_passes.insert(m_passes.end(), {name, 0.0, 0.0});
+        found->wall += wall - m_lastWall;
+        found->cpu += cpu - m_lastCpu;
+        m_lastWall = wall;
+        m_lastCpu = cpu;
+    });
+}
+
+PassTally::~PassTally()
+{
+    setPassObserver({});
+}
+
+void PassTally::restart()
+{
+    m_passes.clear();
+    m_lastWall = double(m_timer.nsecsElapsed()) / 1e6;
+    m_lastCpu = processCpuSeconds() * 1e3;
+}
+
+std::vector<PassTime> PassTally::perRun(int runs) const
+{
+    std::vector<PassTime> passes = m_passes;
+    for (PassTime &pass : passes) {
+        pass.wall /= runs;
+        pass.cpu /= runs;
+    }
+    return passes;
+}
+
 std::vector<PassTime> passMilliseconds(GLTestContext &offscreen, LoadedPipeline &pipeline,
                                        int width, int height, int frames)
 {
-    std::vector<PassTime> passes;
-    QElapsedTimer timer;
-    timer.start();
-    double lastWall = 0.0, lastCpu = 0.0;
-    const auto restart = [&] {
-        lastWall = double(timer.nsecsElapsed()) / 1e6;
-        lastCpu = processCpuSeconds() * 1e3;
-    };
-    setPassObserver([&](const char *name) {
-        finishGl();
-        const double wall = double(timer.nsecsElapsed()) / 1e6;
-        const double cpu = processCpuSeconds() * 1e3;
-        auto found = std::find_if(passes.begin(), passes.end(),
-                                  [&](const PassTime &pass) { return pass.name == name; });
-        if (found == passes.end())
-            found = passes.insert(passes.end(), {name, 0.0, 0.0});
-        found->wall += wall - lastWall;
-        found->cpu += cpu - lastCpu;
-        lastWall = wall;
-        lastCpu = cpu;
-    });
+    PassTally tally;
     timeFrames(offscreen, pipeline, width, height, 5);
-    passes.clear();
-    restart();
+    tally.restart();
     timeFrames(offscreen, pipeline, width, height, frames);
-    setPassObserver({});
-    for (PassTime &pass : passes) {
-        pass.wall /= frames;
-        pass.cpu /= frames;
-    }
-    return passes;
+    return tally.perRun(frames);
 }

@@ -5,6 +5,7 @@
 
 #include "lightfield/FeatureLayers.h"
 
+#include <QElapsedTimer>
 #include <QString>
 
 #include <vector>
@@ -66,5 +67,26 @@ struct PassTime
     double wall = 0.0;
     double cpu = 0.0;
 };
+// Tallies every pass that runs while it lives, each waited for as it ends.
+class PassTally
+{
+public:
+    PassTally();
+    ~PassTally();
+    PassTally(const PassTally &) = delete;
+    PassTally &operator=(const PassTally &) = delete;
+
+    // Forgets what was tallied so far.
+    void restart();
+    // The tally divided by a number of runs.
+    std::vector<PassTime> perRun(int runs) const;
+
+private:
+    QElapsedTimer m_timer;
+    std::vector<PassTime> m_passes;
+    double m_lastWall = 0.0;
+    double m_lastCpu = 0.0;
+};
+
 std::vector<PassTime> passMilliseconds(GLTestContext &offscreen, LoadedPipeline &pipeline,
                                        int width, int height, int frames);

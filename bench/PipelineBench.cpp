@@ -46,7 +46,13 @@ int runPipeline(GLTestContext &offscreen, const QCommandLineParser &options)
         }
     }
 
+    std::optional<PassTally> buildPasses;
+    if (options.isSet(QStringLiteral("passes")))
+        buildPasses.emplace();
     LoadedPipeline pipeline = buildPipeline(file, *configuration);
+    const std::vector<PassTime> buildPassTimes =
+        buildPasses ? buildPasses->perRun(1) : std::vector<PassTime>();
+    buildPasses.reset();
     const LightfieldReader &reader = *pipeline.reader;
     if (!window)
         window = QSize(reader.width(), reader.height());
@@ -80,6 +86,9 @@ int runPipeline(GLTestContext &offscreen, const QCommandLineParser &options)
     std::printf("live GL textures   %10d before, %d after\n", figures.texturesBefore,
                 figures.texturesAfter);
     if (options.isSet(QStringLiteral("passes"))) {
+        std::printf("\nplane build per pass, each waited for (ms)       wall      CPU\n");
+        for (const PassTime &pass : buildPassTimes)
+            std::printf("  %-40s %8.3f %8.3f\n", pass.name.c_str(), pass.wall, pass.cpu);
         std::printf("\nper pass, each waited for (ms per frame)          wall      CPU\n");
         for (const PassTime &pass : passMilliseconds(offscreen, pipeline, width, height, frames))
             std::printf("  %-40s %8.3f %8.3f\n", pass.name.c_str(), pass.wall, pass.cpu);

@@ -7,6 +7,8 @@
 //   lfbench estimate  disparity estimated from the views against the exact disparity
 //   lfbench idle      the CPU a viewer window takes without input and while dragged
 //   lfbench bilateral what the bilateral plane stage takes to load a light field
+//   lfbench refocus   the thin lens's pictures against exact ones, and their cost
+//   lfbench table     the main frame and load costs as ratios to their floors, in one run
 //
 // Figures are printed, never judged: speed depends on the machine.
 
@@ -29,8 +31,8 @@ namespace {
 
 // In the order of --help.
 const Benchmark *const benchmarks[] = {
-    &warpBenchmark,     &pipelineBenchmark, &hdrBenchmark,       &soakBenchmark,
-    &estimateBenchmark, &idleBenchmark,     &bilateralBenchmark, &refocusBenchmark,
+    &warpBenchmark, &pipelineBenchmark,  &hdrBenchmark,     &soakBenchmark,  &estimateBenchmark,
+    &idleBenchmark, &bilateralBenchmark, &refocusBenchmark, &tableBenchmark,
 };
 
 QString description()

@@ -113,7 +113,7 @@ std::unique_ptr<LightfieldPlane> buildPlane(LightfieldReader &reader, PlaneStage
             report();
             FeatureLayers read = reader.nextView();
             QOpenGLTexture *disparity = storeDisparity(*plane, reader, read, column, row);
-            ViewToStore view {*plane, column, row, read, disparity};
+            ViewToStore view {*plane, column, row, read, disparity, reader.lastColourBytes()};
             stage.storeView(view);
         }
     }
@@ -158,7 +158,6 @@ OwnedTexture findDisparityTiles(QOpenGLTexture &source, int width, int height)
                     PassFormat::R32F},
                    {{&source, 0}}, [&](QOpenGLShaderProgram &program) {
                        program.setUniformValue("textureImage", 0);
-                       program.setUniformValue("tileSize", disparityTileSize);
                        program.setUniformValue("horizontalResolution", width);
                        program.setUniformValue("verticalResolution", height);
                    });

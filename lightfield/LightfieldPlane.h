@@ -75,6 +75,9 @@ struct ViewToStore
     int row;
     FeatureLayers &read; // what the reader gave, less its disparity image
     QOpenGLTexture *disparity; // the stored Disparity layer; null without disparity
+    // The colour image's bytes as the file stores them (RGBA8 or RGBE, rows bottom-up): what a
+    // stage measures on the CPU need not be read back from the GPU.
+    const std::vector<unsigned char> &colourBytes;
 };
 
 // What a plane stage stores (its colour layer and the parameters it gives every view) and how one
@@ -130,6 +133,7 @@ OwnedTexture convertDisparity(OwnedTexture source, int width, int height);
 // rays' travel: at one view pixel per output pixel that is at most two tiles of 8 each way, one
 // gather. Tiles of 4 bound the search more tightly but need up to four gathers; frames cost the
 // same either way (`lfbench warp`, 512² views).
+// "rgbe2rf.frag" holds the same size as a constant.
 inline constexpr int disparityTileSize = 8;
 
 // The pass that finds the largest disparity of each tile of a stored RGBE disparity image of

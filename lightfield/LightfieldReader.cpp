@@ -61,8 +61,9 @@ void LightfieldReader::readNextViewImages(const ImageSink &sink)
     readImage(m_buffer);
     sink(m_header.isHdr ? RgbeImage : LdrRgb, m_buffer);
     if (m_header.hasDisparity) {
-        readImage(m_buffer);
-        sink(RgbeDisparity, m_buffer);
+        m_disparityBuffer.resize(static_cast<size_t>(m_header.viewBytes));
+        readImage(m_disparityBuffer);
+        sink(RgbeDisparity, m_disparityBuffer);
     }
 }
 

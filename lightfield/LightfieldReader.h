@@ -32,16 +32,21 @@ public:
     FeatureLayers nextView();
 
     // Receives one image of a view exactly as stored: viewBytes() bytes of RGBA8888 or RGBE, rows
-    // bottom-up. The buffer is reused for the next image, so a sink copies what it keeps.
+    // bottom-up. The buffer is reused for the next view, so a sink copies what it keeps.
     using ImageSink =
         std::function<void(FeatureLayer layer, const std::vector<unsigned char> &bytes)>;
     // Reads the next view without OpenGL and hands each of its images to sink as soon as it is
     // read: the colour image (LdrRgb or RgbeImage), then RgbeDisparity when the file has
-    // disparity, so at most one image is held at a time. Counts the view as nextView does, and
+    // disparity, each in a buffer of its own. Counts the view as nextView does, and
     // raises the same errors: "No more lightfield-views available!" after the
     // grid, and "is truncated" when the file has shrunk since it was opened. nextView is this plus
     // an upload per image.
     void readNextViewImages(const ImageSink &sink);
+
+    // The colour image of the view read last, exactly as stored (see ImageSink); empty before
+    // the first. Valid until the next view is read: the statistics a plane stage takes of a view
+    // cost less on these bytes than on a texture read back.
+    const std::vector<unsigned char> &lastColourBytes() const { return m_buffer; }
 
     const LightfieldHeader &header() const { return m_header; }
     int width() const { return m_header.width; }
@@ -67,7 +72,8 @@ private:
     std::unique_ptr<std::ifstream> m_stream;
     int m_viewsRead = 0;
     std::string m_fileName; // local path, for messages
-    // One view image, reused: a fresh buffer per image would be zero-filled and, at its size,
-    // mapped afresh from the system every time.
+    // The colour and the disparity image of one view, reused: a fresh buffer per image would be
+    // zero-filled and, at its size, mapped afresh from the system every time.
     std::vector<unsigned char> m_buffer;
+    std::vector<unsigned char> m_disparityBuffer;
 };

@@ -24,15 +24,18 @@ public:
     {
         const int width = view.plane.width();
         const int height = view.plane.height();
-        QOpenGLTexture &rgbe = *view.read.getLayer(RgbeImage);
-        const LuminanceStatistics statistics = computeLuminanceStatistics(rgbe, width, height);
+        const std::uint8_t *texels = view.colourBytes.data();
+        const LuminanceStatistics statistics =
+            luminanceStatisticsOf(texels, std::int64_t(width) * height);
         // A black texel makes the minimum 0, whose logarithm would put the curve's axis at −∞;
         // the floor keeps it finite, and darker texels read the curve's first bin.
         const float minimumLuminance =
             float(std::max(statistics.minLuminance(), double(luminanceFloor)));
         const float maximumLuminance = float(statistics.maxLuminance());
-        OwnedTexture curve = computeTonemappingCurve(rgbe, width, height, minimumLuminance,
-                                                     maximumLuminance, m_trimPassLimit);
+        OwnedTexture curve =
+            uploadToneCurve(computeTonemappingCurve(texels, width, height, minimumLuminance,
+                                                    maximumLuminance, m_trimPassLimit)
+                                .curve);
         OwnedTexture linear =
             linearTonemap(view.read.takeLayer(RgbeImage), width, height, 1.0f, 1.0f);
         view.plane.setFeatureLayer(view.column, view.row, LdrRgb,

@@ -18,7 +18,7 @@ public:
         const int width = view.plane.width();
         const int height = view.plane.height();
         const LuminanceStatistics statistics =
-            computeLuminanceStatistics(*view.read.getLayer(RgbeImage), width, height);
+            luminanceStatisticsOf(view.colourBytes.data(), std::int64_t(width) * height);
         for (int parameter : viewStatisticsParameters)
             view.plane.setParameter(view.column, view.row, parameter,
                                     float(statistics.values[size_t(parameter)]));

@@ -3,17 +3,33 @@
 #include "viewer/gpu/GpuPass.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <vector>
 
+namespace {
+
+// 2^(E − 136) for every exponent byte, exactly as ldexp gives it: a table lookup instead of a
+// call per texel, which a plane build makes for every texel of every view.
+std::array<float, 256> rgbeScales()
+{
+    std::array<float, 256> scales {};
+    for (int exponent = 0; exponent < 256; ++exponent)
+        scales[size_t(exponent)] = float(std::ldexp(1.0, exponent - 136));
+    return scales;
+}
+
+} // namespace
+
 LuminanceStatistics luminanceStatisticsOf(const std::uint8_t *rgbeTexels, std::int64_t count)
 {
+    static const std::array<float, 256> scales = rgbeScales();
     double sums[5] = {};
     float minimum = 100000.0f;
     float maximum = 0.0f;
     for (std::int64_t i = 0; i < count; ++i) {
         const std::uint8_t *texel = rgbeTexels + i * 4;
-        const float scale = float(std::ldexp(1.0, int(texel[3]) - 136));
+        const float scale = scales[texel[3]];
         const float r = float(texel[0]) * scale;
         const float g = float(texel[1]) * scale;
         const float b = float(texel[2]) * scale;

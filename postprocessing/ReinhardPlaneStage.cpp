@@ -86,7 +86,7 @@ public:
         const int width = view.plane.width();
         const int height = view.plane.height();
         const LuminanceStatistics statistics =
-            computeLuminanceStatistics(*view.read.getLayer(RgbeImage), width, height);
+            luminanceStatisticsOf(view.colourBytes.data(), std::int64_t(width) * height);
         OwnedTexture linear =
             linearTonemap(view.read.takeLayer(RgbeImage), width, height, 1.0f, linearGamma);
         OwnedTexture mapped = photoreceptorTonemap(std::move(linear), width, height,
@@ -122,7 +122,7 @@ public:
         const int width = view.plane.width();
         const int height = view.plane.height();
         const LuminanceStatistics statistics =
-            computeLuminanceStatistics(*view.read.getLayer(RgbeImage), width, height);
+            luminanceStatisticsOf(view.colourBytes.data(), std::int64_t(width) * height);
         m_pending.push_back(
             linearTonemap(view.read.takeLayer(RgbeImage), width, height, 1.0f, linearGamma));
         if (outOfMemory())
