@@ -45,7 +45,7 @@ const std::pair<const char *, const char *> planeStages[] = {
 void printRow(const std::string &figure, double milliseconds, const char *against, double floor,
               const char *goal)
 {
-    std::printf("%-58s %9.2f  %-26s %8.2f %7.2f  %s\n", figure.c_str(), milliseconds, against,
+    std::printf("%-66s %9.2f  %-26s %8.2f %7.2f  %s\n", figure.c_str(), milliseconds, against,
                 floor, milliseconds / floor, goal);
     std::fflush(stdout);
 }
@@ -69,7 +69,7 @@ int runTable(GLTestContext &offscreen, const QCommandLineParser &options)
                 "the cluttered one for its warp frame), RGBE and 8-bit, with and without "
                 "disparity; %d frames a figure, the camera moving one pixel a frame\n\n",
                 layers.columns, layers.rows, size, size, frames);
-    std::printf("%-58s %9s  %-26s %8s %7s  %s\n", "figure", "ms", "against", "ms", "ratio", "goal");
+    std::printf("%-66s %9s  %-26s %8s %7s  %s\n", "figure", "ms", "against", "ms", "ratio", "goal");
 
     const auto frameMilliseconds = [&](const QString &path, const char *configuration, QSize size) {
         LoadedPipeline pipeline = buildPipeline(path, configurationNamed(configuration));
