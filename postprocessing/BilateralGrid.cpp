@@ -26,6 +26,17 @@ constexpr float displayGamma = 2.2f;
 using Kernel = std::array<float, 2 * spatialRadius + 1>;
 static_assert(rangeRadius <= spatialRadius, "one kernel type serves both blurs");
 
+// Four floats in a vector register where the target has one (GCC's and Clang's vector
+// extension): the slice's corners add up four values at once.
+typedef float Float4 __attribute__((vector_size(16)));
+
+Float4 load4(const float *from)
+{
+    Float4 loaded;
+    std::memcpy(&loaded, from, sizeof loaded);
+    return loaded;
+}
+
 // A Gaussian of the variance (in cells or samples squared) cut off beyond the radius, normalized;
 // weight k of the kernel at kernel[k + radius].
 Kernel gaussianKernel(double variance, int radius)
@@ -191,19 +202,69 @@ template<bool UseDisparity> void BilateralGridFilter::filter(const BilateralSett
         }
     };
 
-    // The samples each cell's texels reach.
+    // The samples each cell's texels reach: first the extremes of the sample coordinates of the
+    // lit texels in each cell of the view, then for each cell of the padded grid those of the
+    // view's cells its mirrored texels come from (a cell that a border cuts short may take in
+    // more than it holds, which only costs the grid a few samples).
+    const int viewCellsX = (width + cell - 1) / cell, viewCellsY = (height + cell - 1) / cell;
+    m_extents.assign(size_t(viewCellsX) * size_t(viewCellsY),
+                     {HUGE_VALF, -HUGE_VALF, HUGE_VALF, -HUGE_VALF});
+    inParallel(viewCellsY, [&](int begin, int end) {
+        for (int y = begin * cell; y < std::min(height, end * cell); ++y) {
+            Extent *extent = &m_extents[size_t(y / cell) * size_t(viewCellsX)];
+            const float *intensity = &m_intensity[size_t(y) * size_t(width)];
+            const float *disparity =
+                UseDisparity ? m_disparity + size_t(y) * size_t(width) : nullptr;
+            for (int x0 = 0; x0 < width; x0 += cell, ++extent) {
+                Extent e = *extent;
+                for (int x = x0; x < std::min(width, x0 + cell); ++x) {
+                    const bool lit = intensity[x] >= blackIntensity;
+                    const float u = intensity[x] * intensityScale;
+                    e.lowI = std::min(e.lowI, lit ? u : HUGE_VALF);
+                    e.highI = std::max(e.highI, lit ? u : -HUGE_VALF);
+                    if (UseDisparity) {
+                        const float v = disparity[x] * disparityScale;
+                        e.lowD = std::min(e.lowD, lit ? v : HUGE_VALF);
+                        e.highD = std::max(e.highD, lit ? v : -HUGE_VALF);
+                    }
+                }
+                *extent = e;
+            }
+        }
+    });
+    // The view's cells each padded column and row of cells takes its texels from.
+    const auto sources = [cell](const std::vector<int> &mirrored, int cells) {
+        std::vector<std::pair<int, int>> ranges;
+        for (int c = 0; c < cells; ++c) {
+            const auto [low, high] =
+                std::minmax_element(mirrored.begin() + c * cell, mirrored.begin() + (c + 1) * cell);
+            ranges.emplace_back(*low / cell, *high / cell);
+        }
+        return ranges;
+    };
+    const std::vector<std::pair<int, int>> sourcesX = sources(m_mirroredX, cellsX),
+                                           sourcesY = sources(m_mirroredY, cellsY);
     const CellBox empty {INT_MAX, INT_MIN, INT_MAX, INT_MIN, 0};
     m_cells.assign(size_t(cellsX) * size_t(cellsY), empty);
-    inParallel(cellsY, [&](int begin, int end) {
-        forEachLitTexel(begin, end, [&](CellBox &box, size_t texel) {
-            const Sample sample = sampleOf(texel);
-            box.intensityBegin = std::min(box.intensityBegin, sample.intensity);
-            box.intensityEnd = std::max(box.intensityEnd, sample.intensity + 2);
-            box.disparityBegin = std::min(box.disparityBegin, sample.disparity);
-            box.disparityEnd =
-                std::max(box.disparityEnd, sample.disparity + (UseDisparity ? 2 : 1));
-        });
-    });
+    for (int y = 0; y < cellsY; ++y) {
+        for (int x = 0; x < cellsX; ++x) {
+            Extent e {HUGE_VALF, -HUGE_VALF, HUGE_VALF, -HUGE_VALF};
+            for (int sy = sourcesY[size_t(y)].first; sy <= sourcesY[size_t(y)].second; ++sy) {
+                for (int sx = sourcesX[size_t(x)].first; sx <= sourcesX[size_t(x)].second; ++sx) {
+                    const Extent &source = m_extents[size_t(sy * viewCellsX + sx)];
+                    e = {std::min(e.lowI, source.lowI), std::max(e.highI, source.highI),
+                         std::min(e.lowD, source.lowD), std::max(e.highD, source.highD)};
+                }
+            }
+            if (e.lowI > e.highI)
+                continue;
+            CellBox &box = m_cells[size_t(y * cellsX + x)];
+            box.intensityBegin = floorToInt(e.lowI);
+            box.intensityEnd = floorToInt(e.highI) + 2;
+            box.disparityBegin = UseDisparity ? floorToInt(e.lowD) : 0;
+            box.disparityEnd = UseDisparity ? floorToInt(e.highD) + 2 : 1;
+        }
+    }
     // Blurred, a cell holds what its neighbours within the spatial radius reach, widened by the
     // range radius; slicing reads no cell further than one from a texel's own.
     const auto unite = [](CellBox &into, const CellBox &box) {
@@ -245,7 +306,8 @@ template<bool UseDisparity> void BilateralGridFilter::filter(const BilateralSett
     }
 
     // Splat.
-    m_nodes.assign(nodes * 2, 0.0f);
+    // Slicing reads four floats from any node on, the last one's included.
+    m_nodes.assign(nodes * 2 + 2, 0.0f);
     inParallel(cellsY, [&](int begin, int end) {
         forEachLitTexel(begin, end, [&](CellBox &box, size_t texel) {
             const Sample sample = sampleOf(texel);
@@ -415,15 +477,15 @@ template<bool UseDisparity> void BilateralGridFilter::filter(const BilateralSett
                                           fx * fy};
                 // Weight and sum at the lower and the upper disparity sample, gathered over the
                 // corners and the two intensity samples around the texel's.
-                float gathered[4] = {};
-                constexpr int values = UseDisparity ? 4 : 2;
+                // Four floats at a time: weight and sum of two neighbouring disparity samples
+                // (without disparity the second pair is the next node's, and goes unused).
+                Float4 gathered {};
                 for (int c = 0; c < 4; ++c) {
                     const float *node = nodes + corners[c].origin
                         + sample.intensity * corners[c].stride + 2 * sample.disparity;
                     const float *upper = node + corners[c].stride; // the next intensity sample
-                    const float lower = spatial[c] * (1 - fi), higher = spatial[c] * fi;
-                    for (int k = 0; k < values; ++k)
-                        gathered[k] += lower * node[k] + higher * upper[k];
+                    gathered +=
+                        spatial[c] * (1 - fi) * load4(node) + spatial[c] * fi * load4(upper);
                 }
                 const float weight =
                     UseDisparity ? (1 - fd) * gathered[0] + fd * gathered[2] : gathered[0];

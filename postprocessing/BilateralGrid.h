@@ -64,5 +64,11 @@ private:
     std::vector<float> m_base;
     std::vector<int> m_mirroredX, m_mirroredY; // texel of each column and row of the padded grid
     std::vector<CellBox> m_cells;
+    // The extremes of the sample coordinates of a cell's lit texels.
+    struct Extent
+    {
+        float lowI, highI, lowD, highD;
+    };
+    std::vector<Extent> m_extents; // of each cell of the view
     std::vector<float> m_nodes, m_blurred; // two floats per node: weight, weighted sum
 };
