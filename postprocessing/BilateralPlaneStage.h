@@ -19,8 +19,8 @@ enum class BilateralSampling
     // with the full window and 6 s with the cells (lfbench bilateral).
     FiveByFiveCells,
     // A bilateral grid on the CPU, its cells one sigma a side (BilateralGrid.h): what the stage
-    // uses. It loads the same light field in well under a second, and its pictures lie closer to
-    // the full window's than the cells' do: about a tenth of an 8-bit step off on average.
+    // uses. It loads the same light field in about a fifth of the cells' time, and its pictures
+    // lie closer to the full window's than the cells' do: a tenth of an 8-bit step off on average.
     Grid,
 };
 
