@@ -1,5 +1,6 @@
-// lfbench bilateral: what the bilateral plane stage takes to load a light field, with the window
-// sampled in cells as the programs do and with every texel, and the view it makes.
+// lfbench bilateral: what the bilateral plane stage takes to load a light field, with its filter
+// approximated by the bilateral grid as the programs do, with the window sampled in cells and
+// with every texel, and the view it makes.
 
 #include "BenchSupport.h"
 #include "Benchmarks.h"
@@ -92,8 +93,11 @@ int runBilateral(GLTestContext &, const QCommandLineParser &options)
             finishGl();
             return nullptr;
         });
-        printLoad("stage, 5 x 5 cells", path, [&](LightfieldReader &reader) {
+        printLoad("stage, bilateral grid", path, [&](LightfieldReader &reader) {
             return buildBilateralPlane(&reader, disparity);
+        });
+        printLoad("stage, 5 x 5 cells", path, [&](LightfieldReader &reader) {
+            return buildBilateralPlane(&reader, disparity, BilateralSampling::FiveByFiveCells);
         });
         if (!options.isSet(QStringLiteral("cells-only"))) {
             printLoad("stage, every texel", path, [&](LightfieldReader &reader) {
@@ -113,8 +117,9 @@ const Benchmark bilateralBenchmark = {
     "lfbench bilateral FILE...: the plane stage of viewer-bilateral-disparity (without its "
     "disparity, as viewer-bilateral, with --no-disparity) on RGBE .lf2d files: prints the "
     "wall-clock and CPU seconds of reading and uploading the views alone, of the stage with "
-    "its window sampled in 5 x 5 cells as the programs do, and with every texel (left out "
-    "with --cells-only: it takes about ten times as long). With --pictures DIR, also writes "
+    "its filter approximated by a bilateral grid as the programs do, with its window sampled "
+    "in 5 x 5 cells, and with every texel (left out with --cells-only: it takes about ten "
+    "times as long as the cells). With --pictures DIR, also writes "
     "view (0, 0) of each file as both programs show it into DIR as PNG.",
     &runBilateral,
     nullptr,

@@ -110,7 +110,7 @@ int main(int argc, char *argv[])
          QStringLiteral("bilateral: the stage leaves the file's disparity out, as viewer-bilateral "
                         "does.")},
         {QStringLiteral("cells-only"),
-         QStringLiteral("bilateral: only the window sampled in cells, not every texel.")},
+         QStringLiteral("bilateral: the grid and the window sampled in cells, not every texel.")},
         {QStringLiteral("pictures"),
          QStringLiteral("bilateral: writes view (0, 0) of each file, as both programs show it, "
                         "into DIR."),

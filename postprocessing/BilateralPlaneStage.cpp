@@ -1,7 +1,12 @@
 #include "BilateralPlaneStage.h"
 
+#include "BilateralGrid.h"
 #include "lightfield/LightfieldReader.h"
 #include "viewer/gpu/GpuPass.h"
+
+#include <QOpenGLContext>
+#include <QOpenGLFunctions_3_3_Core>
+#include <QOpenGLPixelTransferOptions>
 
 namespace {
 
@@ -52,13 +57,56 @@ public:
                                    bilateralTonemap(view.read.takeLayer(RgbeImage),
                                                     m_useDisparity ? view.disparity : nullptr,
                                                     view.plane.width(), view.plane.height(),
-                                                    m_settings));
+                                                    m_settings, &m_gridFilter));
     }
 
 private:
     bool m_useDisparity;
     BilateralSettings m_settings;
+    BilateralGridFilter m_gridFilter;
 };
+
+// The grid's tone mapping: the view and its disparity read back, filtered on the CPU and the
+// result uploaded.
+OwnedTexture gridTonemap(QOpenGLTexture &rgbe, QOpenGLTexture *disparity, int width, int height,
+                         const BilateralSettings &settings, BilateralGridFilter &filter)
+{
+    QOpenGLFunctions_3_3_Core *gl =
+        QOpenGLContext::currentContext()->versionFunctions<QOpenGLFunctions_3_3_Core>();
+    const size_t texels = size_t(width) * size_t(height);
+    std::vector<std::uint8_t> &bytes = filter.transfer.rgbe;
+    std::vector<float> &disparities = filter.transfer.disparity;
+    std::vector<std::uint8_t> &mapped = filter.transfer.rgba;
+    bytes.resize(texels * 4);
+    disparities.resize(disparity ? texels : 0);
+    mapped.resize(texels * 4);
+    gl->glActiveTexture(GL_TEXTURE0);
+    gl->glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    gl->glBindTexture(GL_TEXTURE_2D, rgbe.textureId());
+    gl->glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, bytes.data());
+    if (disparity) {
+        gl->glBindTexture(GL_TEXTURE_2D, disparity->textureId());
+        gl->glGetTexImage(GL_TEXTURE_2D, 0, GL_RED, GL_FLOAT, disparities.data());
+    }
+    gl->glBindTexture(GL_TEXTURE_2D, 0);
+
+    filter.tonemap(bytes.data(), disparity ? disparities.data() : nullptr, width, height, settings,
+                   mapped.data());
+
+    OwnedTexture out(new QOpenGLTexture(QOpenGLTexture::Target2D));
+    out->setFormat(QOpenGLTexture::RGBA8_UNorm);
+    out->setSize(width, height);
+    // Sampled as the passes' outputs are.
+    out->setMinMagFilters(QOpenGLTexture::Nearest, QOpenGLTexture::Nearest);
+    out->setWrapMode(QOpenGLTexture::ClampToBorder);
+    out->setBorderColor(0.0f, 0.0f, 0.0f, 1.0f);
+    out->allocateStorage(QOpenGLTexture::RGBA, QOpenGLTexture::UInt8);
+    QOpenGLPixelTransferOptions unpacking;
+    unpacking.setAlignment(1);
+    out->setData(QOpenGLTexture::RGBA, QOpenGLTexture::UInt8,
+                 static_cast<const void *>(mapped.data()), &unpacking);
+    return out;
+}
 
 } // namespace
 
@@ -75,8 +123,15 @@ std::unique_ptr<PlaneStage> makeBilateralStage(bool useDisparity, BilateralSampl
 }
 
 OwnedTexture bilateralTonemap(OwnedTexture rgbe, QOpenGLTexture *disparity, int width, int height,
-                              const BilateralSettings &settings)
+                              const BilateralSettings &settings, BilateralGridFilter *gridFilter)
 {
+    if (settings.sampling == BilateralSampling::Grid) {
+        if (gridFilter)
+            return gridTonemap(*rgbe, disparity, width, height, settings, *gridFilter);
+        BilateralGridFilter filter;
+        return gridTonemap(*rgbe, disparity, width, height, settings, filter);
+    }
+
     QOpenGLShaderProgram &program = shaderProgram(ShaderProgram::BilateralTonemapping);
     const bool useDisparity = disparity != nullptr;
     // Mirrored at the borders, the window never reaches outside the view: a border pixel's base

@@ -6,17 +6,22 @@
 
 class LightfieldReader;
 
-// How densely the base/detail pass samples its 33 × 33 window.
+class BilateralGridFilter;
+
+// How the base/detail pass takes its 33 × 33 window.
 enum class BilateralSampling
 {
-    // Every texel: the filter as defined, 1,089 taps per pixel.
+    // Every texel: the filter as defined, 1,089 taps per pixel on the GPU. The reference the
+    // others are measured against.
     EveryTexel,
-    // One tap per 5 × 5 cell, weighted by the cell's texels inside the window: 49 taps per pixel.
-    // What the stage uses. Loading a 9 × 9 light field of 512 × 512 views on llvmpipe takes
-    // 66 s of CPU with the full window and 6 s with the cells (lfbench bilateral); the pictures
-    // differ by less than half a step of 8 bits on average, by more only on a few antialiased
-    // borders.
+    // One tap per 5 × 5 cell, weighted by the cell's texels inside the window: 49 taps per pixel
+    // on the GPU. Loading a 9 × 9 light field of 512 × 512 views on llvmpipe takes 66 s of CPU
+    // with the full window and 6 s with the cells (lfbench bilateral).
     FiveByFiveCells,
+    // A bilateral grid on the CPU, its cells one sigma a side (BilateralGrid.h): what the stage
+    // uses. It loads the same light field in about a fifth of the cells' time, and its pictures
+    // lie closer to the full window's than the cells' do: a tenth of an 8-bit step off on average.
+    Grid,
 };
 
 // The settings of the base/detail pass, one per uniform of its shader; the defaults are the
@@ -31,7 +36,7 @@ struct BilateralSettings
     float gaussSigmaIntensity = 1.0f; // stops of luminance
     float gaussSigmaDisparity = 1.0f; // pixels of disparity per view step
     float colourCorrection = 0.6f; // exponent of each channel's ratio to the luminance
-    BilateralSampling sampling = BilateralSampling::FiveByFiveCells;
+    BilateralSampling sampling = BilateralSampling::Grid;
 };
 
 // The plane stage of the builds that tone-map once, while the plane is built: every RGBE view
@@ -41,18 +46,21 @@ struct BilateralSettings
 // the shader programs loaded. The sampling is there for measuring the full window against the
 // stage's.
 std::unique_ptr<PlaneStage>
-makeBilateralStage(bool useDisparity,
-                   BilateralSampling sampling = BilateralSampling::FiveByFiveCells);
+makeBilateralStage(bool useDisparity, BilateralSampling sampling = BilateralSampling::Grid);
 std::unique_ptr<LightfieldPlane>
 buildBilateralPlane(LightfieldReader *reader, bool useDisparity,
-                    BilateralSampling sampling = BilateralSampling::FiveByFiveCells,
+                    BilateralSampling sampling = BilateralSampling::Grid,
                     const PlaneProgressReport &progress = {});
 
 // The base/detail tone mapping of one RGBE texture of width × height into a new RGBA8 texture of
-// display values (gamma 2.2), consuming the input: two passes of the program, the log luminance
-// of every texel, then the filter and the mapping. With a disparity map the disparity term and
-// the disparity edges take part; null leaves both out. The disparity map is sampled mirrored
-// during the passes and left clamped to a transparent black border, as the plane keeps its
-// layers. Runs inside FramebufferPasses.
+// display values (gamma 2.2), consuming the input. With a disparity map the disparity term and
+// the disparity edges take part; null leaves both out. On the GPU (EveryTexel, FiveByFiveCells):
+// two passes of the program, the log luminance of every texel, then the filter and the mapping;
+// the disparity map is sampled mirrored during the passes and left clamped to a transparent black
+// border, as the plane keeps its layers. With the grid the texture and the map are read back and
+// filtered on the CPU, by gridFilter when given (its buffers are reused from view to view) or by
+// one of its own, and the result is uploaded; the map's sampling is left alone. Runs inside
+// FramebufferPasses.
 OwnedTexture bilateralTonemap(OwnedTexture rgbe, QOpenGLTexture *disparity, int width, int height,
-                              const BilateralSettings &settings = BilateralSettings());
+                              const BilateralSettings &settings = BilateralSettings(),
+                              BilateralGridFilter *gridFilter = nullptr);

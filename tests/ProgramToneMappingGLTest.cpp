@@ -2,7 +2,7 @@
 #include "lightfield/LightfieldReader.h"
 #include "lightfield/Rgbe.h"
 #include "postprocessing/TonemappingCurve.h"
-#include "support/BilateralReference.h"
+#include "support/BilateralGridReference.h"
 #include "support/CurveReference.h"
 #include "support/GLImages.h"
 #include "support/GLTestContext.h"
@@ -141,9 +141,10 @@ const std::vector<ProgramRow> &programRows()
 }
 
 // The bilateral stage's operator as the programs run it: 5.5 stops off, the base halved (on
-// disparity edges too), a window of radius 16 sampled in 5 × 5 cells, sigmas of 8 texels, one
-// stop and one pixel of disparity, colour restored with the exponent 0.6.
-const BilateralConstants bilateralConstants = {5.5, 0.5, 0.5, 16, 8.0, 1.0, 1.0, 0.6, 5};
+// disparity edges too), sigmas of 8 texels, one stop and one pixel of disparity, colour restored
+// with the exponent 0.6; the base layer from the bilateral grid of those sigmas (the window's
+// radius and cells are the full filter's, which the grid does not use).
+const BilateralConstants bilateralConstants = {5.5, 0.5, 0.5, 16, 8.0, 1.0, 1.0, 0.6, 1};
 
 // The light field: two views side by side in one row, the second an exposure sixteen times
 // the first's. Each holds a dim room whose light spans three decades, bluish in its darkest
@@ -313,7 +314,7 @@ class ProgramToneMappingGLTest : public QObject
         }
         case Intent::Bilateral: {
             std::vector<double> bytes =
-                referenceBilateral(shown, intent.disparity, bilateralConstants);
+                referenceGridBilateral(shown, intent.disparity, bilateralConstants);
             for (double &byte : bytes)
                 byte = std::clamp(byte, 0.0, 1.0) * 255.0;
             return bytes;

@@ -66,19 +66,19 @@ inline int mirroredIndex(int index, int size)
     return folded < size ? folded : period - 1 - folded;
 }
 
-// Display values (gamma 2.2, before the 8-bit target clamps them) of every texel, 3 per texel.
-// The window is taken in square cells, one tap at the middle of each, weighted by the number of
-// its texels inside the window; a cell size of 1 takes every texel.
-inline std::vector<double> referenceBilateral(const HdrView &view, bool useDisparity,
-                                              const BilateralConstants &constants)
+// The base layer (log2 luminance) of every texel, in GL row order; black texels get 0. The window
+// is taken in square cells, one tap at the middle of each, weighted by the number of its texels
+// inside the window; a cell size of 1 takes every texel.
+inline std::vector<double> referenceBilateralBase(const HdrView &view, bool useDisparity,
+                                                  const BilateralConstants &constants)
 {
     const int width = view.width, height = view.height;
     const double black = std::ldexp(1.0, -32);
-    std::vector<double> rgb(size_t(width) * height * 3), luminance(size_t(width) * height),
-        intensity(luminance.size());
+    std::vector<double> luminance(size_t(width) * height), intensity(luminance.size());
     for (size_t i = 0; i < luminance.size(); ++i) {
-        decodeRgbeTexel(&view.rgbe[i * 4], &rgb[i * 3]);
-        luminance[i] = luminanceOf(&rgb[i * 3]);
+        double rgb[3];
+        decodeRgbeTexel(&view.rgbe[i * 4], rgb);
+        luminance[i] = luminanceOf(rgb);
         intensity[i] = std::log2(std::max(luminance[i], black));
     }
     auto index = [&](int x, int y) {
@@ -97,7 +97,7 @@ inline std::vector<double> referenceBilateral(const HdrView &view, bool useDispa
         return std::min(middle + cell / 2, radius) - std::max(middle - cell / 2, -radius) + 1;
     };
 
-    std::vector<double> display(rgb.size(), 0.0);
+    std::vector<double> base(luminance.size(), 0.0);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             const size_t p = index(x, y);
@@ -117,7 +117,34 @@ inline std::vector<double> referenceBilateral(const HdrView &view, bool useDispa
                     weights += weight;
                 }
             }
-            const double base = sum / weights;
+            base[p] = sum / weights;
+        }
+    }
+    return base;
+}
+
+// Display values (gamma 2.2, before the 8-bit target clamps them) of every texel, 3 per texel,
+// for a base layer: the detail layer is the texel's log2 luminance less its base, the base is
+// compressed (harder on a disparity edge), and the colour goes back on top. Black texels stay
+// black.
+inline std::vector<double> referenceDisplay(const HdrView &view, const std::vector<double> &base,
+                                            bool useDisparity, const BilateralConstants &constants)
+{
+    const int width = view.width, height = view.height;
+    const double black = std::ldexp(1.0, -32);
+    auto disparity = [&](int x, int y) {
+        return double(
+            view.disparity[size_t(mirroredIndex(y, height)) * width + mirroredIndex(x, width)]);
+    };
+    std::vector<double> display(size_t(width) * height * 3, 0.0);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const size_t p = size_t(y) * width + x;
+            double rgb[3];
+            decodeRgbeTexel(&view.rgbe[p * 4], rgb);
+            const double luminance = luminanceOf(rgb);
+            if (luminance < black)
+                continue;
             bool edge = false;
             if (useDisparity) {
                 const std::pair<int, int> neighbours[] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
@@ -128,15 +155,22 @@ inline std::vector<double> referenceBilateral(const HdrView &view, bool useDispa
             }
             const double compression =
                 edge ? constants.disparityEdgeCompressionFactor : constants.compressionFactor;
-            const double mapped =
-                std::exp2(base * compression + (intensity[p] - base) - constants.absoluteScale);
+            const double mapped = std::exp2(base[p] * compression + (std::log2(luminance) - base[p])
+                                            - constants.absoluteScale);
             for (int channel = 0; channel < 3; ++channel) {
                 const double linear =
-                    std::pow(rgb[p * 3 + channel] / luminance[p], constants.colourCorrection)
-                    * mapped;
+                    std::pow(rgb[channel] / luminance, constants.colourCorrection) * mapped;
                 display[p * 3 + channel] = std::pow(linear, 1 / 2.2);
             }
         }
     }
     return display;
+}
+
+// Display values of the filter as defined (with the window in cells of constants.cellSize).
+inline std::vector<double> referenceBilateral(const HdrView &view, bool useDisparity,
+                                              const BilateralConstants &constants)
+{
+    return referenceDisplay(view, referenceBilateralBase(view, useDisparity, constants),
+                            useDisparity, constants);
 }
