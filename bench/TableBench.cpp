@@ -4,10 +4,10 @@
 
 #include "BenchPipeline.h"
 #include "BenchScene.h"
-#include "Lf2dWriter.h"
 #include "BenchSupport.h"
 #include "Benchmarks.h"
 #include "FrameTiming.h"
+#include "Lf2dWriter.h"
 #include "support/GLTestContext.h"
 
 #include <QCommandLineParser>
@@ -76,6 +76,11 @@ int runTable(GLTestContext &offscreen, const QCommandLineParser &options)
         return timeFrames(offscreen, pipeline, size.width(), size.height(), frames).milliseconds;
     };
 
+    // The floors first, as every file was just written: in a process that has not yet freed
+    // views, uploads take fresh memory, as a viewer's plane build does.
+    const double rgbeFloor = readAndUploadMilliseconds(files.rgbe);
+    const double ldrFloor = readAndUploadMilliseconds(files.ldr);
+
     // Cheap frames first: a software driver runs frames slower for a while after long ones.
     double waitedCopy = 0.0, waitedLargeCopy = 0.0;
     {
@@ -117,20 +122,16 @@ int runTable(GLTestContext &offscreen, const QCommandLineParser &options)
                  "<= 1.15");
     }
 
-    // Read after a build has brought the file into the page cache, as every build finds it.
     const auto buildMilliseconds = [&](const QString &path, const char *configuration) {
         return buildPipeline(path, configurationNamed(configuration)).buildMilliseconds;
     };
-    buildMilliseconds(files.rgbe, eightBitConfiguration);
-    const double rgbeFloor = readAndUploadMilliseconds(files.rgbe);
     for (const auto &[stage, configuration] : planeStages) {
         printRow(std::string("RGBE plane build with disparity, ") + stage + " stage",
                  buildMilliseconds(files.rgbe, configuration), "read + upload", rgbeFloor,
                  std::string(stage) == "bilateral" ? "<= 5" : "<= 3");
     }
     const double ldrBuild = buildMilliseconds(files.ldr, eightBitConfiguration);
-    printRow("8-bit plane build with disparity", ldrBuild, "read + upload",
-             readAndUploadMilliseconds(files.ldr), "<= 1.5");
+    printRow("8-bit plane build with disparity", ldrBuild, "read + upload", ldrFloor, "<= 1.5");
     return 0;
 }
 
