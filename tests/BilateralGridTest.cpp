@@ -117,8 +117,9 @@ HdrView mixedView(int width, int height)
                 return 2.25f;
             return y < height / 2 ? 1.0f : 4.5f;
         });
+    // At (7, 11), or where that falls on a smaller view.
     const std::uint8_t tiny[4] = {200, 150, 129, 1}; // about 2^-128
-    std::copy(tiny, tiny + 4, view.rgbe.begin() + (11 * width + 7) * 4);
+    std::copy(tiny, tiny + 4, view.rgbe.begin() + ((11 % height) * width + 7 % width) * 4);
     return view;
 }
 
