@@ -131,13 +131,20 @@ OwnedTexture photoreceptorTonemap(OwnedTexture input, int width, int height,
                                   const LuminanceStatistics &statistics, const QRect *drawn)
 {
     const DrawnRegion region = drawn ? opaqueBlackAround(*drawn) : DrawnRegion {};
-    return runPass({"photoreceptor tone mapping", shaderProgram(ShaderProgram::ReinhardTonemapping),
-                    width, height, PassFormat::Rgba8, nullptr, drawn ? &region : nullptr},
+    // The contrast the shader would derive, derived once here.
+    LuminanceStatistics given = statistics;
+    if (!(given.contrast() > 0.0)) {
+        given.values[Contrast] = contrastExponent(given.averageLogLuminance(), given.minLuminance(),
+                                                  given.maxLuminance());
+    }
+    return runPass({"photoreceptor tone mapping",
+                    shaderProgram(ShaderProgram::ReinhardTonemappingGivenContrast), width, height,
+                    PassFormat::Rgba8, nullptr, drawn ? &region : nullptr},
                    {{input.get(), 0}}, [&](QOpenGLShaderProgram &program) {
                        setOperatorUniforms(program, settings);
                        for (const StatisticUniform &uniform : statisticUniforms) {
-                           program.setUniformValue(
-                               uniform.single, float(statistics.values[size_t(uniform.parameter)]));
+                           program.setUniformValue(uniform.single,
+                                                   float(given.values[size_t(uniform.parameter)]));
                        }
                    });
 }

@@ -4,6 +4,7 @@
 // Each channel x of the linear colour becomes x / (x + (f·Ia)^m), where the adaptation level Ia
 // mixes the pixel (local) with the view's averages (global), per channel and in luminance; f is
 // exp(-brightness) and m the contrast exponent, derived from the statistics when "m" is 0.
+// Compiled with GIVEN_CONTRAST, "m" is always the contrast.
 
 uniform sampler2D textureImage;
 uniform float brightness;
@@ -71,7 +72,13 @@ vec3 photoreceptor(vec3 x, vec3 average, float f, float contrast)
 void main()
 {
     vec3 x = fastPow(max(texture(textureImage, uv).rgb, 1e-30), preGamma);
+#ifdef GIVEN_CONTRAST
+    // The caller derived the contrast once for the picture; a software driver would otherwise
+    // take the logarithms of the extremes at every pixel, whichever value it then used.
+    float contrast = m;
+#else
     float contrast = m > 0.0 ? m : derivedContrast();
+#endif
     vec3 average = vec3(averageRed, averageGreen, averageBlue);
     colour = vec4(photoreceptor(x, average, exp(-brightness), contrast), 1.0);
 }

@@ -307,9 +307,15 @@ private slots:
                                  float(statistics.blue),         float(statistics.luminance),
                                  float(statistics.logLuminance), float(statistics.minimum),
                                  float(statistics.maximum),      float(statistics.contrast)};
+        // The variant that takes the contrast as given gets the one the CPU derives.
+        const float derived = float(
+            contrastExponent(statistics.logLuminance, statistics.minimum, statistics.maximum));
         for (ShaderProgram program :
-             {ShaderProgram::ReinhardTonemapping, ShaderProgram::DynamicReinhardTonemapping}) {
+             {ShaderProgram::ReinhardTonemapping, ShaderProgram::DynamicReinhardTonemapping,
+              ShaderProgram::ReinhardTonemappingGivenContrast}) {
             const bool perView = program == ShaderProgram::DynamicReinhardTonemapping;
+            const float singleContrast =
+                program == ShaderProgram::ReinhardTonemappingGivenContrast ? derived : 0.0f;
             const OwnedTexture out = runPass(
                 {"operator", shaderProgram(program), 4, 1, PassFormat::Rgba16F}, {{input.get(), 0}},
                 [&](QOpenGLShaderProgram &shader) {
@@ -327,7 +333,7 @@ private slots:
                             shader.setUniformValueArray((QByteArray(names[i]) + "[0]").constData(),
                                                         repeated, 4, 1);
                         else
-                            shader.setUniformValue(names[i], i == 7 ? 0.0f : values[i]);
+                            shader.setUniformValue(names[i], i == 7 ? singleContrast : values[i]);
                     }
                     if (perView)
                         shader.setUniformValueArray("weight[0]", one, 4, 1);

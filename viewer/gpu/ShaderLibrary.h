@@ -30,6 +30,7 @@ enum class ShaderProgram : int
     SampledOutlinesWarp,
     Refocus,
     SynthesisedDisparity,
+    ReinhardTonemappingGivenContrast,
 };
 
 struct ShaderProgramFile
@@ -61,6 +62,7 @@ inline constexpr ShaderProgramFile shaderProgramFiles[] = {
     {ShaderProgram::SampledOutlinesWarp, "simpleWarp.frag", "SAMPLED_OUTLINES"},
     {ShaderProgram::Refocus, "simpleWarp.frag", "REFOCUS"},
     {ShaderProgram::SynthesisedDisparity, "simpleWarp.frag", "SYNTHESISED_DISPARITY"},
+    {ShaderProgram::ReinhardTonemappingGivenContrast, "ReinhardTonemapping.frag", "GIVEN_CONTRAST"},
 };
 
 inline constexpr int shaderProgramCount = int(std::size(shaderProgramFiles));
