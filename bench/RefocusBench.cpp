@@ -47,19 +47,31 @@ std::vector<double> focusDisparities(const synth::SyntheticScene &scene)
     return {nearest, 0.5 * (nearest + farthest), farthest};
 }
 
+// A scene written as a light field and built into a plane as the active build builds it; the
+// file and the reader live as long as the plane.
+struct ScenePlane
+{
+    explicit ScenePlane(const synth::SyntheticScene &scene)
+    {
+        const QString path = directory.filePath(QStringLiteral("scene.lf2d"));
+        synth::writeLightfield(scene, path.toStdString());
+        double buildMilliseconds = 0.0;
+        plane = loadPlane(path, &reader, activeBuildConfiguration(), &buildMilliseconds);
+    }
+
+    QTemporaryDir directory;
+    std::unique_ptr<LightfieldReader> reader;
+    std::unique_ptr<LightfieldPlane> plane;
+};
+
 // The lens's picture and plain shift-and-sum against the exact thin-lens picture of the scene,
 // at three camera positions (a stored view, a cell's centre and an odd place), the focus
 // disparities and apertures of 0.5, 1 and 2 view steps (or those that fit the grid).
 void measureQuality(const char *title, const synth::SceneOptions &options, bool printRows)
 {
     const synth::SyntheticScene scene(options);
-    QTemporaryDir directory;
-    const QString path = directory.filePath(QStringLiteral("scene.lf2d"));
-    synth::writeLightfield(scene, path.toStdString());
-    std::unique_ptr<LightfieldReader> reader;
-    double buildMilliseconds = 0.0;
-    auto plane = loadPlane(path, &reader, activeBuildConfiguration(), &buildMilliseconds);
-    SimpleCamera camera(PipelineOptions(), plane.get());
+    const ScenePlane loaded(scene);
+    SimpleCamera camera(PipelineOptions(), loaded.plane.get());
     const int width = options.width, height = options.height;
 
     const double lastColumn = options.columns - 1, lastRow = options.rows - 1;
@@ -160,16 +172,11 @@ void measureCost(GLTestContext &offscreen, const synth::SceneOptions &base, int 
     options.width = width;
     options.height = height;
     const synth::SyntheticScene scene(options);
-    QTemporaryDir directory;
-    const QString path = directory.filePath(QStringLiteral("timing.lf2d"));
-    synth::writeLightfield(scene, path.toStdString());
-    std::unique_ptr<LightfieldReader> reader;
-    double buildMilliseconds = 0.0;
-    auto plane = loadPlane(path, &reader, activeBuildConfiguration(), &buildMilliseconds);
-    SimpleCamera camera(PipelineOptions(), plane.get());
+    const ScenePlane loaded(scene);
+    SimpleCamera camera(PipelineOptions(), loaded.plane.get());
 
-    const double waitedCopy = copyMilliseconds(offscreen, plane->layerAt(0, 0, LdrRgb), width,
-                                               height, frames, CopyTiming::Waited);
+    const double waitedCopy = copyMilliseconds(offscreen, loaded.plane->layerAt(0, 0, LdrRgb),
+                                               width, height, frames, CopyTiming::Waited);
     std::printf("Frame cost at %dx%d on a %dx%d grid (medians; each lens frame timed next to a "
                 "pinhole one): waited copy %.2f ms\n",
                 width, height, options.columns, options.rows, waitedCopy);
@@ -180,9 +187,9 @@ void measureCost(GLTestContext &offscreen, const synth::SceneOptions &base, int 
             const FramePair times = frameMilliseconds(camera, lens, width, height, frames);
             std::printf("  aperture %.1f focus %5.2f (%2d samples): %8.2f ms, pinhole warp %7.2f "
                         "ms, ratio %5.2f; CPU time %8.2f and %7.2f ms, ratio %5.2f\n",
-                        aperture, focus, lensSampleCount(lens, plane->maxDisparity()), times.lens,
-                        times.pinhole, times.lens / times.pinhole, times.lensCpu, times.pinholeCpu,
-                        times.lensCpu / times.pinholeCpu);
+                        aperture, focus, lensSampleCount(lens, loaded.plane->maxDisparity()),
+                        times.lens, times.pinhole, times.lens / times.pinhole, times.lensCpu,
+                        times.pinholeCpu, times.lensCpu / times.pinholeCpu);
         }
     }
 }

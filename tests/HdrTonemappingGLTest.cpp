@@ -90,6 +90,12 @@ class HdrTonemappingGLTest : public QObject
         std::unique_ptr<CameraView> view;
     };
 
+    // Four views whose statistics differ in every value, for the cell of a frame.
+    static constexpr ViewStatistics fourViews[4] = {{0.8, 0.5, 0.3, 0.55, -1.5, 0.01, 100.0, 0.4},
+                                                    {2.0, 1.5, 1.0, 1.5, 0.2, 0.1, 200.0, 0.7},
+                                                    {0.1, 0.1, 0.1, 0.1, -3.0, 0.001, 10.0, 0.9},
+                                                    {5.0, 4.0, 3.0, 4.2, 1.0, 0.5, 50.0, 0.3}};
+
     static void setStatistics(FeatureLayers &layers, const ViewStatistics &statistics)
     {
         const double values[8] = {statistics.red,       statistics.green,        statistics.blue,
@@ -375,10 +381,7 @@ private slots:
         std::vector<float> stored;
         std::vector<double> linear;
         testPicture(width, height, &stored, &linear);
-        const ViewStatistics views[4] = {{0.8, 0.5, 0.3, 0.55, -1.5, 0.01, 100.0, 0.4},
-                                         {2.0, 1.5, 1.0, 1.5, 0.2, 0.1, 200.0, 0.7},
-                                         {0.1, 0.1, 0.1, 0.1, -3.0, 0.001, 10.0, 0.9},
-                                         {5.0, 4.0, 3.0, 4.2, 1.0, 0.5, 50.0, 0.3}};
+        const ViewStatistics *views = fourViews;
         auto frame = makeFrame(width, height, stored, views, offsetX, offsetY);
         TonemappingInterpolatingReinhard05PostProcessor postProcessor(PipelineOptions(), 5.0f);
         QVERIFY(postProcessor.meetsRequirements(*frame->view));
@@ -430,10 +433,7 @@ private slots:
                 rgba[3] = 1.0f;
             }
         }
-        const ViewStatistics views[4] = {{0.8, 0.5, 0.3, 0.55, -1.5, 0.01, 100.0, 0.4},
-                                         {2.0, 1.5, 1.0, 1.5, 0.2, 0.1, 200.0, 0.7},
-                                         {0.1, 0.1, 0.1, 0.1, -3.0, 0.001, 10.0, 0.9},
-                                         {5.0, 4.0, 3.0, 4.2, 1.0, 0.5, 50.0, 0.3}};
+        const ViewStatistics *views = fourViews;
         const auto compare = [&](PostProcessor &forWhole, PostProcessor &forPart) {
             auto whole = makeFrame(width, height, picture, views, 0.3f, -0.6f);
             auto part = makeFrame(width, height, picture, views, 0.3f, -0.6f);
@@ -466,10 +466,7 @@ private slots:
             if (i % 4 != 3)
                 picture[i] = 0.02f + 0.07f * float((i * 7) % 23);
         }
-        const ViewStatistics views[4] = {{0.8, 0.5, 0.3, 0.55, -1.5, 0.01, 100.0, 0.4},
-                                         {2.0, 1.5, 1.0, 1.5, 0.2, 0.1, 200.0, 0.7},
-                                         {0.1, 0.1, 0.1, 0.1, -3.0, 0.001, 10.0, 0.9},
-                                         {5.0, 4.0, 3.0, 4.2, 1.0, 0.5, 50.0, 0.3}};
+        const ViewStatistics *views = fourViews;
         const auto compare = [&](PostProcessor &forTexture, PostProcessor &forWindow) {
             auto first = makeFrame(width, height, picture, views, 0.3f, -0.6f);
             auto second = makeFrame(width, height, picture, views, 0.3f, -0.6f);
