@@ -4,6 +4,9 @@
 #include "viewer/gpu/ConfigurationError.h"
 #include "viewer/gpu/GpuPass.h"
 
+#include <algorithm>
+#include <cmath>
+
 LightfieldPlane::LightfieldPlane(KeyList supportedLayers, KeyList supportedParameters, int width,
                                  int height, int columns, int rows, int viewSpacing,
                                  int reservedValue, int maxDisparity)
@@ -60,9 +63,10 @@ QOpenGLTexture *storeDisparity(LightfieldPlane &plane, const LightfieldReader &r
 {
     if (!reader.hasDisparity())
         return nullptr;
-    plane.setFeatureLayer(
-        column, row, DisparityTiles,
-        findDisparityTiles(*view.getLayer(RgbeDisparity), reader.width(), reader.height()));
+    plane.setFeatureLayer(column, row, DisparityTiles,
+                          uploadDisparityTiles(disparityTilesOf(reader.lastDisparityBytes().data(),
+                                                                reader.width(), reader.height()),
+                                               reader.width(), reader.height()));
     plane.setFeatureLayer(
         column, row, Disparity,
         convertDisparity(view.takeLayer(RgbeDisparity), reader.width(), reader.height()));
@@ -150,15 +154,38 @@ OwnedTexture convertDisparity(OwnedTexture source, int width, int height)
                    });
 }
 
-OwnedTexture findDisparityTiles(QOpenGLTexture &source, int width, int height)
+std::vector<float> disparityTilesOf(const unsigned char *rgbe, int width, int height)
 {
     const int columns = (width + disparityTileSize - 1) / disparityTileSize;
     const int rows = (height + disparityTileSize - 1) / disparityTileSize;
-    return runPass({"disparity tiles", shaderProgram(ShaderProgram::DisparityTiles), columns, rows,
-                    PassFormat::R32F},
-                   {{&source, 0}}, [&](QOpenGLShaderProgram &program) {
-                       program.setUniformValue("textureImage", 0);
-                       program.setUniformValue("horizontalResolution", width);
-                       program.setUniformValue("verticalResolution", height);
-                   });
+    std::vector<float> largest(size_t(columns) * size_t(rows), 0.0f);
+    // Disparity is stored grey: the red mantissa and the exponent carry it. Every texel is
+    // decoded, as a file need not hold its mantissas normalised.
+    float scale[256];
+    for (int exponent = 0; exponent < 256; ++exponent)
+        scale[exponent] = float(std::ldexp(1.0, exponent - 136));
+    for (int y = 0; y < height; ++y) {
+        const unsigned char *texel = rgbe + size_t(y) * size_t(width) * 4;
+        float *tileRow = &largest[size_t(y / disparityTileSize) * size_t(columns)];
+        for (int tile = 0; tile < columns; ++tile) {
+            const int end = std::min(width, (tile + 1) * disparityTileSize);
+            float value = tileRow[tile];
+            for (int x = tile * disparityTileSize; x < end; ++x, texel += 4)
+                value = std::max(value, float(texel[0]) * scale[texel[3]]);
+            tileRow[tile] = value;
+        }
+    }
+    return largest;
+}
+
+OwnedTexture uploadDisparityTiles(const std::vector<float> &tiles, int width, int height)
+{
+    auto texture = std::make_unique<QOpenGLTexture>(QOpenGLTexture::Target2D);
+    texture->setFormat(QOpenGLTexture::R32F);
+    texture->setSize((width + disparityTileSize - 1) / disparityTileSize,
+                     (height + disparityTileSize - 1) / disparityTileSize);
+    texture->setMinMagFilters(QOpenGLTexture::Nearest, QOpenGLTexture::Nearest);
+    texture->allocateStorage(QOpenGLTexture::Red, QOpenGLTexture::Float32);
+    texture->setData(QOpenGLTexture::Red, QOpenGLTexture::Float32, tiles.data());
+    return texture;
 }

@@ -133,11 +133,15 @@ OwnedTexture convertDisparity(OwnedTexture source, int width, int height);
 // rays' travel: at one view pixel per output pixel that is at most two tiles of 8 each way, one
 // gather. Tiles of 4 bound the search more tightly but need up to four gathers; frames cost the
 // same either way (`lfbench warp`, 512² views).
-// "rgbe2rf.frag" holds the same size as a constant.
 inline constexpr int disparityTileSize = 8;
 
-// The pass that finds the largest disparity of each tile of a stored RGBE disparity image of
-// width × height: a GL_R32F texture of ⌈width / disparityTileSize⌉ × ⌈height / disparityTileSize⌉
-// ("rgbe2rf.frag" with DISPARITY_TILES). A tile's value is never below a disparity of the
-// converted map in it. Runs inside FramebufferPasses.
-OwnedTexture findDisparityTiles(QOpenGLTexture &source, int width, int height);
+// The largest disparity of each tile of a stored RGBE disparity image of width × height (rows
+// bottom-up, as the file holds them): ⌈width / disparityTileSize⌉ × ⌈height / disparityTileSize⌉
+// values, tile rows in the texels' order. Found on the CPU from the bytes the reader has just read:
+// on a software driver a pass this small runs on one thread, and cost more than the view's upload.
+// A tile's value is never below a disparity of the converted map in it, but for the half-float
+// rounding of that map (at most one part in 2048 up).
+std::vector<float> disparityTilesOf(const unsigned char *rgbe, int width, int height);
+
+// The DisparityTiles layer of those values: GL_R32F, nearest filtering.
+OwnedTexture uploadDisparityTiles(const std::vector<float> &tiles, int width, int height);

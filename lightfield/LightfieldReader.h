@@ -47,6 +47,8 @@ public:
     // the first. Valid until the next view is read: the statistics a plane stage takes of a view
     // cost less on these bytes than on a texture read back.
     const std::vector<unsigned char> &lastColourBytes() const { return m_buffer; }
+    // The same for the view's disparity image; empty for files without disparity.
+    const std::vector<unsigned char> &lastDisparityBytes() const { return m_disparityBuffer; }
 
     const LightfieldHeader &header() const { return m_header; }
     int width() const { return m_header.width; }

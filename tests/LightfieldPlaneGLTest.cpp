@@ -34,9 +34,12 @@ class LightfieldPlaneGLTest : public QObject
     {
         QByteArray bytes;
         for (int i = 0; i < texels; ++i) {
-            const std::uint8_t texel[4] = {std::uint8_t(128 + (i * 13 + seed) % 128),
-                                           std::uint8_t(i), std::uint8_t(seed),
-                                           std::uint8_t(128 + (i + seed) % 14)};
+            // Every fifth texel is stored unnormalised, a mantissa of 1 under an exponent larger
+            // than any other's: the largest exponent need not hold the largest value.
+            const bool unnormalised = i % 5 == 2;
+            const std::uint8_t texel[4] = {
+                std::uint8_t(unnormalised ? 1 : 128 + (i * 13 + seed) % 128), std::uint8_t(i),
+                std::uint8_t(seed), std::uint8_t(unnormalised ? 142 : 128 + (i + seed) % 14)};
             bytes.append(reinterpret_cast<const char *>(texel), 4);
             float rgb[3];
             decodeRgbe(texel, rgb);

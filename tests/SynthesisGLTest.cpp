@@ -477,13 +477,9 @@ private slots:
         const std::vector<float> unbounded(size_t(columns) * rows, 1e9f);
         for (int row = 0; row < m_options.rows; ++row) {
             for (int column = 0; column < m_options.columns; ++column) {
-                auto tiles = std::make_unique<QOpenGLTexture>(QOpenGLTexture::Target2D);
-                tiles->setFormat(QOpenGLTexture::R32F);
-                tiles->setSize(columns, rows);
-                tiles->setMinMagFilters(QOpenGLTexture::Nearest, QOpenGLTexture::Nearest);
-                tiles->allocateStorage(QOpenGLTexture::Red, QOpenGLTexture::Float32);
-                tiles->setData(QOpenGLTexture::Red, QOpenGLTexture::Float32, unbounded.data());
-                everyStep->setFeatureLayer(column, row, DisparityTiles, std::move(tiles));
+                everyStep->setFeatureLayer(
+                    column, row, DisparityTiles,
+                    uploadDisparityTiles(unbounded, m_options.width, m_options.height));
             }
         }
         // Every surface is found where the full search finds it; only the fill of points that

@@ -42,7 +42,7 @@ OwnedTexture uploadR16F(int width, int height, const std::vector<float> &values)
                   values.data());
 }
 
-OwnedTexture uploadDisparityTiles(int width, int height, const std::vector<float> &disparity)
+OwnedTexture disparityTilesOfMap(int width, int height, const std::vector<float> &disparity)
 {
     const int columns = (width + disparityTileSize - 1) / disparityTileSize;
     const int rows = (height + disparityTileSize - 1) / disparityTileSize;
@@ -53,8 +53,7 @@ OwnedTexture uploadDisparityTiles(int width, int height, const std::vector<float
             tile = std::max(tile, disparity[size_t(y) * width + x]);
         }
     }
-    return upload(columns, rows, QOpenGLTexture::R32F, QOpenGLTexture::Red, QOpenGLTexture::Float32,
-                  largest.data());
+    return uploadDisparityTiles(largest, width, height);
 }
 
 std::unique_ptr<LightfieldPlane> makePlane(const PlaneDescription &description)
@@ -99,7 +98,7 @@ std::unique_ptr<LightfieldPlane> makePlane(const PlaneDescription &description)
                     uploadR16F(description.width, description.height, disparity));
                 plane->setFeatureLayer(
                     column, row, DisparityTiles,
-                    uploadDisparityTiles(description.width, description.height, disparity));
+                    disparityTilesOfMap(description.width, description.height, disparity));
             }
         }
     }

@@ -14,7 +14,7 @@ OwnedTexture uploadRgba8(int width, int height, const std::vector<std::uint8_t> 
 OwnedTexture uploadRgba16F(int width, int height, const std::vector<float> &texels);
 OwnedTexture uploadR16F(int width, int height, const std::vector<float> &values);
 // The DisparityTiles layer of a disparity map in GL row order, found on the CPU.
-OwnedTexture uploadDisparityTiles(int width, int height, const std::vector<float> &disparity);
+OwnedTexture disparityTilesOfMap(int width, int height, const std::vector<float> &disparity);
 
 // A plane whose views are computed by functions of (column, row, x, y), x and y in GL texel
 // coordinates, without a file: colour gives RGBA in 0..1 (stored as 8-bit, or as half floats when
