@@ -104,6 +104,43 @@ private slots:
         QVERIFY(std::abs(statistics.contrast() - (0.3 + 0.7 * std::pow(key, 1.4))) < 1e-5);
     }
 
+    void statisticsOfEveryExponentAgainstDoublePrecision()
+    {
+        // Texels of every exponent byte with mantissas all over their range, more than one run of
+        // the loop that takes their logarithms and a partial last run: each figure against the
+        // same figure taken texel by texel in double precision.
+        Bytes texels;
+        for (int i = 0; i < 1000; ++i) {
+            const std::uint8_t texel[4] = {std::uint8_t(i * 7 % 256), std::uint8_t(i * 13 % 256),
+                                           std::uint8_t(i * 29 % 256), std::uint8_t(i % 256)};
+            texels.insert(texels.end(), texel, texel + 4);
+        }
+        const std::int64_t count = std::int64_t(texels.size() / 4);
+        double sums[5] = {};
+        double minimum = 100000.0, maximum = 0.0;
+        for (std::int64_t i = 0; i < count; ++i) {
+            float rgb[3];
+            decodeRgbe(&texels[size_t(i) * 4], rgb);
+            const float luminance =
+                float(0.7152 * double(rgb[1]) + 0.2126 * double(rgb[0]) + 0.0722 * double(rgb[2]));
+            sums[0] += rgb[0];
+            sums[1] += rgb[1];
+            sums[2] += rgb[2];
+            sums[3] += luminance;
+            sums[4] += std::log(double(luminance + 0.00001f));
+            minimum = std::min(minimum, double(luminance));
+            maximum = std::max(maximum, double(luminance));
+        }
+        const LuminanceStatistics statistics = luminanceStatisticsOf(texels.data(), count);
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(statistics.values[size_t(i)], sums[i] / double(count));
+        // A logarithm in single precision is off by a unit in the last place at most.
+        QVERIFY2(std::abs(statistics.averageLogLuminance() - sums[4] / double(count)) < 1e-6,
+                 qPrintable(QString::number(statistics.averageLogLuminance() - sums[4] / count)));
+        QCOMPARE(statistics.minLuminance(), minimum);
+        QCOMPARE(statistics.maxLuminance(), maximum);
+    }
+
     void contrastIsAlwaysAnExponentOfThreeTenthsToOne_data()
     {
         QTest::addColumn<QVector<float>>("luminances");
