@@ -4,6 +4,8 @@
 #include "lightfield/LightfieldReader.h"
 #include "viewer/gpu/GpuPass.h"
 
+#include <cmath>
+
 namespace {
 
 class LinearStage : public PlaneStage
@@ -43,6 +45,9 @@ std::unique_ptr<LightfieldPlane> buildHdrPlane(LightfieldReader *reader,
 
 OwnedTexture linearTonemap(OwnedTexture rgbe, int width, int height, float whitePoint, float gamma)
 {
+    GLfloat mantissaPower[256];
+    for (int mantissa = 0; mantissa < 256; ++mantissa)
+        mantissaPower[mantissa] = float(std::pow(double(mantissa), 1.0 / double(gamma)));
     rgbe->setWrapMode(QOpenGLTexture::MirroredRepeat);
     return runPass({"linear tone curve", shaderProgram(ShaderProgram::LinearTonemapping), width,
                     height, PassFormat::Rgba16F},
@@ -50,5 +55,6 @@ OwnedTexture linearTonemap(OwnedTexture rgbe, int width, int height, float white
                        program.setUniformValue("textureImage", 0);
                        program.setUniformValue("whitePoint", whitePoint);
                        program.setUniformValue("gamma", gamma);
+                       program.setUniformValueArray("mantissaPower[0]", mantissaPower, 256, 1);
                    });
 }

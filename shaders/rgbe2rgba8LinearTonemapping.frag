@@ -7,6 +7,9 @@
 uniform sampler2D textureImage;
 uniform float whitePoint;
 uniform float gamma;
+// m^(1 / gamma) for every mantissa byte m: a channel's power is then its mantissa's times that of
+// the exponent its texel shares, one exp2 a texel instead of a power a channel.
+uniform float mantissaPower[256];
 
 in vec2 uv;
 layout(location = 0) out vec4 colour;
@@ -15,9 +18,16 @@ const float largestHalf = 65504.0;
 
 void main()
 {
-    vec4 rgbe = floor(texture(textureImage, uv) * 255.0 + 0.5);
-    vec3 linear = rgbe.rgb * exp2(rgbe.a - 136.0) / whitePoint;
-    // A gamma of 1 is a plain decode; pow would cost it a few units in the last place.
-    vec3 curved = gamma == 1.0 ? linear : pow(linear, vec3(1.0 / gamma));
+    ivec4 rgbe = ivec4(texture(textureImage, uv) * 255.0 + 0.5);
+    vec3 curved;
+    if (gamma == 1.0) {
+        // A plain decode, exact.
+        curved = vec3(rgbe.rgb) * exp2(float(rgbe.a) - 136.0) / whitePoint;
+    } else {
+        // (m × 2^(E − 136) / whitePoint)^(1 / gamma) = m^(1 / gamma) × 2^((E − 136 − log2
+        // whitePoint) / gamma).
+        float shared = exp2((float(rgbe.a) - 136.0 - log2(whitePoint)) / gamma);
+        curved = vec3(mantissaPower[rgbe.r], mantissaPower[rgbe.g], mantissaPower[rgbe.b]) * shared;
+    }
     colour = vec4(min(curved, vec3(largestHalf)), 1.0);
 }

@@ -196,6 +196,43 @@ private slots:
         }
     }
 
+    void linearPassOverEveryMantissaAndManyExponents()
+    {
+        // Every mantissa byte in red (and in other orders in green and blue), a row per exponent,
+        // against the curve in double precision: the pass takes a channel's power from its
+        // mantissa's and its exponent's.
+        const int width = 256, height = 8;
+        const float whitePoint = 3.0f, gamma = 2.2f;
+        std::vector<std::uint8_t> texels;
+        for (int y = 0; y < height; ++y) {
+            for (int m = 0; m < width; ++m) {
+                const std::uint8_t texel[4] = {std::uint8_t(m), std::uint8_t(255 - m),
+                                               std::uint8_t(m * 7 % 256),
+                                               std::uint8_t(116 + 5 * y)};
+                texels.insert(texels.end(), texel, texel + 4);
+            }
+        }
+        ScopedFramebuffer framebuffer;
+        const OwnedTexture out =
+            linearTonemap(uploadRgba8(width, height, texels), width, height, whitePoint, gamma);
+        const std::vector<float> result = readTextureFloats(*out, width, height);
+        for (size_t texel = 0; texel < size_t(width) * height; ++texel) {
+            for (size_t channel = 0; channel < 3; ++channel) {
+                const double linear = texels[texel * 4 + channel]
+                    * std::ldexp(1.0, texels[texel * 4 + 3] - 136) / double(whitePoint);
+                const double expected = std::pow(linear, 1.0 / double(gamma));
+                // Half floats keep 11 significant bits.
+                if (std::abs(result[texel * 4 + channel] - expected)
+                    > 1e-3 * std::max(expected, 1e-3))
+                    QFAIL(qPrintable(QStringLiteral("texel %1 channel %2: %3, expected %4")
+                                         .arg(texel)
+                                         .arg(channel)
+                                         .arg(result[texel * 4 + channel])
+                                         .arg(expected)));
+            }
+        }
+    }
+
     void linearPlaneStoresEveryViewWithItsStatistics()
     {
         // 2 columns, 3 rows; view k is uniformly lit at 2^k.
