@@ -3,8 +3,26 @@
 #include <algorithm>
 #include <cmath>
 
+namespace {
+
+// ldexp is a call of its own, which decoding every texel of a view would pay for each of them.
+struct ScaleTable
+{
+    double scale[256];
+    ScaleTable()
+    {
+        for (int exponent = 0; exponent < 256; ++exponent)
+            scale[exponent] = std::ldexp(1.0, exponent - 136);
+    }
+};
+
+} // namespace
+
 double rgbeScale(int exponent)
 {
+    static const ScaleTable table;
+    if (exponent >= 0 && exponent < 256)
+        return table.scale[exponent];
     return std::ldexp(1.0, exponent - 136);
 }
 
