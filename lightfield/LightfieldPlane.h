@@ -129,7 +129,7 @@ std::unique_ptr<LightfieldPlane> buildLdrPlane(LightfieldReader *reader,
 OwnedTexture convertDisparity(OwnedTexture source, int width, int height);
 
 // The side of the square tiles of DisparityTiles, in texels. The warp's bounds pass reads the
-// tiles that a block of four by four output pixels crosses in a stretch of two pixels of the
+// tiles that a block of four by four output pixels crosses in a stretch of four pixels of the
 // rays' travel: at one view pixel per output pixel that is at most two tiles of 8 each way, one
 // gather. Tiles of 4 bound the search more tightly but need up to four gathers; frames cost the
 // same either way (`lfbench warp`, 512² views).
