@@ -23,7 +23,7 @@ enum class CopyTiming
     // against. A software driver overlaps the copies and may drop one that the next overwrites
     // whole, so it is well below what one copy costs a frame.
     Queued,
-    // Each waited for, as a frame is by its buffer swap.
+    // Each waited for, as a frame is by its buffer swap; the median copy.
     Waited,
 };
 
