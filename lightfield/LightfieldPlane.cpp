@@ -1,11 +1,11 @@
 #include "LightfieldPlane.h"
 
 #include "LightfieldReader.h"
+#include "Rgbe.h"
 #include "viewer/gpu/ConfigurationError.h"
 #include "viewer/gpu/GpuPass.h"
 
 #include <algorithm>
-#include <cmath>
 
 LightfieldPlane::LightfieldPlane(KeyList supportedLayers, KeyList supportedParameters, int width,
                                  int height, int columns, int rows, int viewSpacing,
@@ -163,7 +163,7 @@ std::vector<float> disparityTilesOf(const unsigned char *rgbe, int width, int he
     // decoded, as a file need not hold its mantissas normalised.
     float scale[256];
     for (int exponent = 0; exponent < 256; ++exponent)
-        scale[exponent] = float(std::ldexp(1.0, exponent - 136));
+        scale[exponent] = float(rgbeScale(exponent));
     for (int y = 0; y < height; ++y) {
         const unsigned char *texel = rgbe + size_t(y) * size_t(width) * 4;
         float *tileRow = &largest[size_t(y / disparityTileSize) * size_t(columns)];

@@ -59,13 +59,12 @@ inline float naturalLog(float x)
     return m + y + 0.693359375f * e;
 }
 
-} // namespace
-
 // The texels go in runs: one loop decodes a run and one takes its logarithms, each of which the
 // compiler vectorizes (with AVX2 where the processor has it), and one adds the run up in texel
-// order, as a single loop over the texels did.
+// order, as a single loop over the texels did. Kept to this file: clang names the clones'
+// dispatcher apart from the function, so callers elsewhere would need its attribute too.
 STATISTICS_WIDE_VECTORS
-LuminanceStatistics luminanceStatisticsOf(const std::uint8_t *rgbeTexels, std::int64_t count)
+LuminanceStatistics statisticsOfTexels(const std::uint8_t *rgbeTexels, std::int64_t count)
 {
     static const std::array<float, 256> scales = rgbeScales();
     constexpr int run = 256;
@@ -105,6 +104,13 @@ LuminanceStatistics luminanceStatisticsOf(const std::uint8_t *rgbeTexels, std::i
     statistics.values[6] = maximum;
     statistics.values[7] = contrastExponent(statistics.values[4], minimum, maximum);
     return statistics;
+}
+
+} // namespace
+
+LuminanceStatistics luminanceStatisticsOf(const std::uint8_t *rgbeTexels, std::int64_t count)
+{
+    return statisticsOfTexels(rgbeTexels, count);
 }
 
 LuminanceStatistics statisticsOf(const CameraView &view, int slot)

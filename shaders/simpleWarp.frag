@@ -270,8 +270,8 @@ void cellWeights(out float weight[4])
 #ifdef SEARCH_BOUNDS
 // Stretches of the ray that the bounds test at once, in texels of travel: a block's pixel centres
 // and a stretch of four span under 8 texels each way, at most two tiles of 8, one gather. Stretches
-// of two skipped no more steps on the synthetic scenes (SynthesisGLTest) and made the pass half as
-// costly again (`lfbench pipeline --passes`).
+// of two skipped as many steps on the synthetic scenes, within a tenth of a percent either way
+// (SynthesisGLTest), and made the pass half as costly again (`lfbench pipeline --passes`).
 const float stretchTravel = 4.0;
 // Room for the rounding of texture coordinates, in texels.
 const float roundingMargin = 0.01;
