@@ -161,9 +161,7 @@ std::vector<float> disparityTilesOf(const unsigned char *rgbe, int width, int he
     std::vector<float> largest(size_t(columns) * size_t(rows), 0.0f);
     // Disparity is stored grey: the red mantissa and the exponent carry it. Every texel is
     // decoded, as a file need not hold its mantissas normalised.
-    float scale[256];
-    for (int exponent = 0; exponent < 256; ++exponent)
-        scale[exponent] = float(rgbeScale(exponent));
+    const std::array<float, 256> &scale = rgbeSingleScales();
     for (int y = 0; y < height; ++y) {
         const unsigned char *texel = rgbe + size_t(y) * size_t(width) * 4;
         float *tileRow = &largest[size_t(y / disparityTileSize) * size_t(columns)];

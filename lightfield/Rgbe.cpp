@@ -6,24 +6,37 @@
 namespace {
 
 // ldexp is a call of its own, which decoding every texel of a view would pay for each of them.
-struct ScaleTable
+struct ScaleTables
 {
     double scale[256];
-    ScaleTable()
+    std::array<float, 256> singleScale;
+    ScaleTables()
     {
-        for (int exponent = 0; exponent < 256; ++exponent)
+        for (int exponent = 0; exponent < 256; ++exponent) {
             scale[exponent] = std::ldexp(1.0, exponent - 136);
+            singleScale[size_t(exponent)] = float(scale[exponent]);
+        }
     }
 };
+
+const ScaleTables &scaleTables()
+{
+    static const ScaleTables tables;
+    return tables;
+}
 
 } // namespace
 
 double rgbeScale(int exponent)
 {
-    static const ScaleTable table;
     if (exponent >= 0 && exponent < 256)
-        return table.scale[exponent];
+        return scaleTables().scale[exponent];
     return std::ldexp(1.0, exponent - 136);
+}
+
+const std::array<float, 256> &rgbeSingleScales()
+{
+    return scaleTables().singleScale;
 }
 
 void decodeRgbe(const std::uint8_t texel[4], float rgb[3])

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 // RGBE texels: three 8-bit mantissas sharing one exponent byte E. A channel's value is
@@ -7,6 +8,10 @@
 
 // The factor 2^(E − 136) of an exponent byte.
 double rgbeScale(int exponent);
+
+// rgbeScale of every exponent byte, rounded to single precision: for loops over a view's texels
+// that decode in single precision.
+const std::array<float, 256> &rgbeSingleScales();
 
 // Decodes one texel (R, G, B, E bytes) into three channel values.
 void decodeRgbe(const std::uint8_t texel[4], float rgb[3]);

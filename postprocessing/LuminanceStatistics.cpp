@@ -1,5 +1,6 @@
 #include "LuminanceStatistics.h"
 
+#include "lightfield/Rgbe.h"
 #include "viewer/gpu/GpuPass.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -16,16 +17,6 @@
 #include <vector>
 
 namespace {
-
-// 2^(E − 136) for every exponent byte, exactly as ldexp gives it: a table lookup instead of a
-// call per texel, which a plane build makes for every texel of every view.
-std::array<float, 256> rgbeScales()
-{
-    std::array<float, 256> scales {};
-    for (int exponent = 0; exponent < 256; ++exponent)
-        scales[size_t(exponent)] = float(std::ldexp(1.0, exponent - 136));
-    return scales;
-}
 
 // ln x for x > 0, normal and finite, within about one unit in the last place (Cephes' logf): a
 // loop of these vectorizes, where one that calls the library's logf does not.
@@ -66,7 +57,7 @@ inline float naturalLog(float x)
 STATISTICS_WIDE_VECTORS
 LuminanceStatistics statisticsOfTexels(const std::uint8_t *rgbeTexels, std::int64_t count)
 {
-    static const std::array<float, 256> scales = rgbeScales();
+    const std::array<float, 256> &scales = rgbeSingleScales();
     constexpr int run = 256;
     float red[run], green[run], blue[run], luminance[run], logarithm[run];
     double sums[5] = {};
