@@ -321,9 +321,9 @@ private slots:
         // their last column, views of rows 1 to 3 their last row.
         const int width = alpha ? 32 * lenslet : 32 * lenslet - 2;
         const int height = alpha ? 24 * lenslet : 24 * lenslet - 4;
-        OIIO::ImageSpec spec(width, height, alpha ? 4 : 3, OIIO::TypeDesc::UINT8);
-        spec.attribute("oiio:UnassociatedAlpha", 1);
-        OIIO::ImageBuf eslf(spec);
+        OIIO::ImageSpec format(width, height, alpha ? 4 : 3, OIIO::TypeDesc::UINT8);
+        format.attribute("oiio:UnassociatedAlpha", 1);
+        OIIO::ImageBuf eslf(format);
         int marked = 0;
         for (int py = 0; py < height; ++py) {
             for (int px = 0; px < width; ++px) {

@@ -102,9 +102,9 @@ EslfViews readEslf(const std::string &path, int lenslet, int views)
     auto input = OIIO::ImageInput::open(path, &config);
     if (!input)
         cannotRead("ESLF image", path, OIIO::geterror());
-    const OIIO::ImageSpec &spec = input->spec();
-    const int channels = spec.nchannels;
-    int alpha = spec.alpha_channel;
+    const OIIO::ImageSpec &header = input->spec();
+    const int channels = header.nchannels;
+    int alpha = header.alpha_channel;
     if (alpha < 0 && (channels == 2 || channels == 4))
         alpha = channels - 1;
     eslf.hasAlpha = alpha >= 0;
@@ -119,7 +119,7 @@ EslfViews readEslf(const std::string &path, int lenslet, int views)
     std::vector<float> block(std::size_t(image.width) * lenslet * channels);
     for (int top = 0; top < image.height; top += lenslet) {
         const int bottom = std::min(image.height, top + lenslet);
-        if (!input->read_scanlines(0, 0, spec.y + top, spec.y + bottom, spec.z, 0, channels,
+        if (!input->read_scanlines(0, 0, header.y + top, header.y + bottom, header.z, 0, channels,
                                    OIIO::TypeDesc::FLOAT, block.data()))
             cannotRead("ESLF image", path, input->geterror());
         const int y = top / lenslet;
