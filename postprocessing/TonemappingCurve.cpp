@@ -1,8 +1,10 @@
 #include "TonemappingCurve.h"
 
+#include "VectorLog.h"
 #include "lightfield/Rgbe.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <limits>
 
@@ -145,10 +147,77 @@ int luminanceBin(float luminance, float lnMinimum, float range)
     return int(position);
 }
 
+namespace {
+
+// luminanceBin's clamp of a position to a bin, written without branches so that the loop that
+// takes it vectorises; a position that is not finite gets `unknown`.
+inline std::int32_t binOfPosition(float position, std::int32_t unknown)
+{
+    const bool finite = std::fabs(position) <= FLT_MAX;
+    const float clamped = std::min(std::max(finite ? position : 0.0f, 0.0f), float(curveBins - 1));
+    return finite ? std::int32_t(clamped) : unknown;
+}
+
+// The histogram in runs of texels: vectorised loops decode a run's luminances and take their
+// logarithms with naturalLog and the bins at both ends of its error bound, and one loop counts. The
+// library's logarithm, which the bins are defined by, lies within that bound; the position is a
+// chain of subtraction, division and multiplication, each of which keeps the order of its operands,
+// so the ends' positions enclose the true one. Where both ends fall in one bin that is the bin;
+// only texels within the bound of a bin's edge, and subnormal luminances, which naturalLog does not
+// take, are binned the slow way.
+WIDE_VECTOR_CLONES
+void countTexels(const std::uint8_t *rgbeTexels, std::int64_t texelCount, float lnMinimum,
+                 float range, LuminanceHistogram &histogram)
+{
+    const std::array<float, 256> &scales = rgbeSingleScales();
+    const float bins = float(curveBins);
+    constexpr int run = 256;
+    float luminance[run], logarithmArgument[run];
+    std::int32_t low[run], high[run];
+    for (std::int64_t start = 0; start < texelCount; start += run) {
+        const int n = int(std::min<std::int64_t>(run, texelCount - start));
+        const std::uint8_t *texels = rgbeTexels + start * 4;
+        for (int i = 0; i < n; ++i) {
+            const float scale = scales[texels[i * 4 + 3]];
+            const float red = float(texels[i * 4]) * scale;
+            const float green = float(texels[i * 4 + 1]) * scale;
+            const float blue = float(texels[i * 4 + 2]) * scale;
+            luminance[i] =
+                float(0.7152 * double(green) + 0.2126 * double(red) + 0.0722 * double(blue));
+        }
+        // In a loop of its own: the selection ahead of naturalLog keeps the compiler from
+        // vectorising the one below.
+        for (int i = 0; i < n; ++i)
+            logarithmArgument[i] = luminance[i] >= FLT_MIN ? luminance[i] : 1.0f;
+        for (int i = 0; i < n; ++i) {
+            const float logarithm = naturalLog(logarithmArgument[i]);
+            const float bound = naturalLogErrorBound(logarithm);
+            low[i] = binOfPosition((logarithm - bound - lnMinimum) / range * bins, -1);
+            high[i] = binOfPosition((logarithm + bound - lnMinimum) / range * bins, -2);
+        }
+        for (int i = 0; i < n; ++i) {
+            const float x = luminance[i];
+            std::int32_t bin = low[i];
+            if (x == 0.0f)
+                bin = 0; // ln 0 = −∞ has no position: black counts in bin 0
+            else if (bin != high[i] || x < FLT_MIN)
+                bin = luminanceBin(x, lnMinimum, range);
+            ++histogram[size_t(bin)];
+        }
+    }
+}
+
+} // namespace
+
 LuminanceHistogram luminanceHistogram(const std::uint8_t *rgbeTexels, std::int64_t texelCount,
                                       float lnMinimum, float range)
 {
     LuminanceHistogram histogram {};
+    if (std::isfinite(lnMinimum) && std::isfinite(range) && range != 0.0f) {
+        countTexels(rgbeTexels, texelCount, lnMinimum, range, histogram);
+        return histogram;
+    }
+    // An unusable axis, which no trimming follows: every texel the slow way.
     for (std::int64_t i = 0; i < texelCount; ++i)
         ++histogram[luminanceBin(texelLuminance(rgbeTexels + 4 * i), lnMinimum, range)];
     return histogram;

@@ -1,9 +1,11 @@
 #include "postprocessing/TonemappingCurve.h"
 #include "lightfield/Rgbe.h"
+#include "postprocessing/VectorLog.h"
 
 #include <QtTest>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <numeric>
 #include <vector>
@@ -201,6 +203,86 @@ private slots:
         QCOMPARE(histogram[0], 3); // black, and the two at the minimum
         QCOMPARE(histogram[curveBins - 1], 2);
         QCOMPARE(sumOf(histogram), std::int64_t(6));
+    }
+
+    // The histogram's fast path is exact only if the library's logarithm lies within this bound
+    // of naturalLog: every mantissa where ln x is small and the bound absolute, and a stride of
+    // all normal floats.
+    void fastLogarithmStaysWithinItsBound()
+    {
+        std::int64_t outside = 0;
+        float worst = 0.0f;
+        const auto check = [&](std::uint32_t bits) {
+            float x = 0.0f;
+            std::memcpy(&x, &bits, sizeof x);
+            const float fast = naturalLog(x);
+            if (!(std::fabs(fast - std::log(x)) <= naturalLogErrorBound(fast))) {
+                ++outside;
+                worst = x;
+            }
+        };
+        for (std::uint32_t bits = 0x3f000000u; bits < 0x40000000u; ++bits) // [0.5, 2)
+            check(bits);
+        for (std::uint32_t bits = 0x00800000u; bits <= 0x7f7fffffu; bits += 97)
+            check(bits);
+        QVERIFY2(outside == 0,
+                 qPrintable(QStringLiteral("%1 logarithms outside the bound, e.g. of %2")
+                                .arg(outside)
+                                .arg(double(worst), 0, 'g', 9)));
+    }
+
+    void histogramBinsEveryTexelAsLuminanceBinDoes_data()
+    {
+        QTest::addColumn<float>("lnMinimum");
+        QTest::addColumn<float>("range");
+        const float lnSmallest = std::log(1e-38f);
+        QTest::newRow("the whole RGBE range") << lnSmallest << std::log(3e38f) - lnSmallest;
+        QTest::newRow("a typical view") << std::log(0.01f) << std::log(1e4f);
+        // Each bin a few floats wide, far narrower than the fast logarithm's bound: every texel
+        // inside takes the slow way.
+        QTest::newRow("bins narrower than the bound") << std::log(100.0f) << 1e-3f;
+        QTest::newRow("bins as wide as the bound") << std::log(100.0f) << 0.02f;
+        QTest::newRow("a reversed axis") << std::log(100.0f) << -std::log(1e4f);
+        QTest::newRow("positions beyond the float range") << 0.0f << 1e-40f;
+    }
+
+    void histogramBinsEveryTexelAsLuminanceBinDoes()
+    {
+        QFETCH(float, lnMinimum);
+        QFETCH(float, range);
+        std::vector<std::uint8_t> texels;
+        const auto add = [&texels](int red, int green, int blue, int exponent) {
+            texels.insert(texels.end(),
+                          {std::uint8_t(red), std::uint8_t(green), std::uint8_t(blue),
+                           std::uint8_t(exponent)});
+        };
+        // Every exponent, subnormal and black luminances among them, with mixed mantissas ...
+        std::uint32_t state = 777;
+        for (int exponent = 0; exponent < 256; ++exponent) {
+            for (int i = 0; i < 256; ++i) {
+                state = state * 1664525u + 1013904223u;
+                add(int(state >> 24), int(state >> 16) & 255, int(state >> 8) & 255, exponent);
+            }
+            add(0, 0, 0, exponent);
+        }
+        // ... and colours around luminance 100, dense enough to meet many bins' edges.
+        for (int red = 0; red < 256; ++red)
+            for (int green = 100; green < 160; ++green)
+                for (int blue = 0; blue < 256; blue += 15)
+                    add(red, green, blue, 136);
+        const std::int64_t count = std::int64_t(texels.size() / 4);
+
+        LuminanceHistogram expected {};
+        for (std::int64_t i = 0; i < count; ++i)
+            ++expected[luminanceBin(texelLuminance(&texels[size_t(i) * 4]), lnMinimum, range)];
+        const LuminanceHistogram histogram =
+            luminanceHistogram(texels.data(), count, lnMinimum, range);
+        for (int bin = 0; bin < curveBins; ++bin)
+            QVERIFY2(histogram[bin] == expected[bin],
+                     qPrintable(QStringLiteral("bin %1 holds %2 texels, not %3")
+                                    .arg(bin)
+                                    .arg(histogram[bin])
+                                    .arg(expected[bin])));
     }
 
     void curveFromCounts()

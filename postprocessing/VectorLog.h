@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// Built twice, for AVX2 and for the x86-64 baseline; the program takes the one its processor runs.
+// A function built so stays internal to its file: clang names the clones' dispatcher apart from
+// the function, so callers elsewhere would need the attribute too.
+#define WIDE_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define WIDE_VECTOR_CLONES
+#endif
+
+// ln x for x > 0, normal and finite, within about one unit in the last place (Cephes' logf): a
+// loop of these vectorizes, where one that calls the library's logf does not.
+inline float naturalLog(float x)
+{
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &x, sizeof bits);
+    int exponent = int(bits >> 23) - 126;
+    bits = (bits & 0x007fffffu) | 0x3f000000u;
+    float m = 0.0f; // x = m × 2^exponent with m in [0.5, 1)
+    std::memcpy(&m, &bits, sizeof m);
+    // Below 1 / sqrt 2, 2m - 1 keeps the argument of the series within ±0.29.
+    const int below = m < 0.707106781186547524f ? 1 : 0;
+    exponent -= below;
+    m = m + float(below) * m - 1.0f;
+    const float z = m * m;
+    float y = 7.0376836292e-2f;
+    y = y * m - 1.1514610310e-1f;
+    y = y * m + 1.1676998740e-1f;
+    y = y * m - 1.2420140846e-1f;
+    y = y * m + 1.4249322787e-1f;
+    y = y * m - 1.6668057665e-1f;
+    y = y * m + 2.0000714765e-1f;
+    y = y * m - 2.4999993993e-1f;
+    y = y * m + 3.3333331174e-1f;
+    y = y * m * z;
+    // ln 2 in two parts, so that the product with the exponent stays exact.
+    const float e = float(exponent);
+    y += -2.12194440e-4f * e;
+    y += -0.5f * z;
+    return m + y + 0.693359375f * e;
+}
+
+// A bound on |naturalLog(x) − ln x| as the C library computes it in single precision, for
+// every x naturalLog takes: eight units in the last place of ln x, or 2^−20 near x = 1, where
+// both are far below that.
+inline float naturalLogErrorBound(float logarithm)
+{
+    return ((logarithm < 0.0f ? -logarithm : logarithm) + 1.0f) * 0x1p-20f;
+}
