@@ -12,6 +12,7 @@ std::unique_ptr<LightfieldPlane> loadPlane(const QString &path,
                                            double *milliseconds)
 {
     *reader = std::make_unique<LightfieldReader>(QUrl::fromLocalFile(path));
+    returnFreedMemory();
     QElapsedTimer timer;
     timer.start();
     auto plane = createLightfieldPlane(PipelineOptions(), reader->get(), configuration);
@@ -24,6 +25,7 @@ LoadedPipeline buildPipeline(const QString &path, const BuildConfiguration &conf
 {
     LoadedPipeline pipeline;
     pipeline.reader = std::make_unique<LightfieldReader>(QUrl::fromLocalFile(path));
+    returnFreedMemory();
     QElapsedTimer timer;
     timer.start();
     pipeline.stages = std::make_unique<Pipeline>(*pipeline.reader, configuration);

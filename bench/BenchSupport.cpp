@@ -64,6 +64,13 @@ void finishGl()
     QOpenGLContext::currentContext()->functions()->glFinish();
 }
 
+void returnFreedMemory()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
+
 double processCpuSeconds()
 {
     timespec time {};

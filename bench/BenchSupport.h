@@ -34,6 +34,13 @@ int liveTextures(QOpenGLFunctions_3_3_Core *gl);
 // synchronisation, which would leave the work out of the time.
 void finishGl();
 
+// Hands the memory that the process freed back to the system. A plane build or floor measured
+// after it finds memory as a viewer's one build does: what it keeps comes fresh from the system,
+// while what it frees along the way (a view's upload, its intermediate textures) is reused for the
+// next view, as the allocator does within any process. Without it, a build would reuse the
+// planes that earlier figures of the run freed, and run faster than in a viewer.
+void returnFreedMemory();
+
 // CPU seconds of the whole process, every thread of it (the driver's among them).
 double processCpuSeconds();
 

@@ -27,10 +27,6 @@
 #include <exception>
 #include <string>
 
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
-
 namespace {
 
 // In the order of --help.
@@ -71,14 +67,6 @@ const Benchmark *findBenchmark(const QString &name)
 
 int main(int argc, char *argv[])
 {
-#ifdef __GLIBC__
-    // Every view a viewer uploads lands in memory fresh from the system. The allocator would
-    // otherwise keep what a benchmark frees (it raises its threshold for mapping large blocks to
-    // the largest one freed) and hand it to the next plane build, which would then run faster
-    // than in a viewer, and faster than a floor measured before anything was freed: with the
-    // threshold fixed, every figure of a run finds memory as a viewer finds it.
-    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
-#endif
     // The camera logs its position every frame, which would bury the figures.
     if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
         QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
