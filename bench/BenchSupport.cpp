@@ -71,6 +71,13 @@ void returnFreedMemory()
 #endif
 }
 
+double medianOfThree(const std::function<double()> &timing)
+{
+    double runs[3] = {timing(), timing(), timing()};
+    std::sort(std::begin(runs), std::end(runs));
+    return runs[1];
+}
+
 double processCpuSeconds()
 {
     timespec time {};

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -40,6 +41,11 @@ void finishGl();
 // next view, as the allocator does within any process. Without it, a build would reuse the
 // planes that earlier figures of the run freed, and run faster than in a viewer.
 void returnFreedMemory();
+
+// The median of three runs of a timing: one run that the system's writing back of a file just
+// written, or another process, interrupts can take several times as long, and every ratio to it
+// would move with it.
+double medianOfThree(const std::function<double()> &timing);
 
 // CPU seconds of the whole process, every thread of it (the driver's among them).
 double processCpuSeconds();

@@ -59,23 +59,17 @@ std::vector<FeatureLayers> readEveryView(LightfieldReader &reader)
     return views;
 }
 
-// The median of three reads: one read of a file the system is still writing back, or that
-// another process interrupts, takes up to four times as long, and every build's ratio would move
-// with it.
 double readAndUploadMilliseconds(const QString &path)
 {
-    std::vector<double> reads;
-    for (int i = 0; i < 3; ++i) {
+    return medianOfThree([&path] {
         LightfieldReader reader(QUrl::fromLocalFile(path));
         returnFreedMemory();
         QElapsedTimer timer;
         timer.start();
         const std::vector<FeatureLayers> views = readEveryView(reader);
         finishGl();
-        reads.push_back(timer.nsecsElapsed() / 1e6);
-    }
-    std::sort(reads.begin(), reads.end());
-    return reads[1];
+        return timer.nsecsElapsed() / 1e6;
+    });
 }
 
 QOpenGLTexture *anyPlaneTexture(const LightfieldPlane &plane)

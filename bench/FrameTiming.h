@@ -34,7 +34,8 @@ double copyMilliseconds(GLTestContext &offscreen, QOpenGLTexture *source, int wi
 // Every view of the reader's file read and uploaded, with nothing else done, in file order.
 std::vector<FeatureLayers> readEveryView(LightfieldReader &reader);
 
-// The time readEveryView takes on a file: the floor of any plane build of that file.
+// The time readEveryView takes on a file, the median of three: the floor of any plane build of
+// that file.
 double readAndUploadMilliseconds(const QString &path);
 
 // A texture of the plane to copy for the copy floor.
