@@ -25,13 +25,11 @@ public:
         const int width = view.plane.width();
         const int height = view.plane.height();
         const std::uint8_t *texels = view.colourBytes.data();
-        const LuminanceStatistics statistics =
-            luminanceStatisticsOf(texels, std::int64_t(width) * height);
+        const auto [minimum, maximum] = luminanceRangeOf(texels, std::int64_t(width) * height);
         // A black texel makes the minimum 0, whose logarithm would put the curve's axis at −∞;
         // the floor keeps it finite, and darker texels read the curve's first bin.
-        const float minimumLuminance =
-            float(std::max(statistics.minLuminance(), double(luminanceFloor)));
-        const float maximumLuminance = float(statistics.maxLuminance());
+        const float minimumLuminance = float(std::max(minimum, double(luminanceFloor)));
+        const float maximumLuminance = float(maximum);
         OwnedTexture curve =
             uploadToneCurve(computeTonemappingCurve(texels, width, height, minimumLuminance,
                                                     maximumLuminance, m_trimPassLimit)

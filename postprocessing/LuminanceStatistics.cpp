@@ -57,7 +57,30 @@ LuminanceStatistics statisticsOfTexels(const std::uint8_t *rgbeTexels, std::int6
     return statistics;
 }
 
+WIDE_VECTOR_CLONES
+std::pair<double, double> rangeOfTexels(const std::uint8_t *rgbeTexels, std::int64_t count)
+{
+    const std::array<float, 256> &scales = rgbeSingleScales();
+    float minimum = 100000.0f;
+    float maximum = 0.0f;
+    for (std::int64_t i = 0; i < count; ++i) {
+        const std::uint8_t *texel = rgbeTexels + i * 4;
+        const float scale = scales[texel[3]];
+        const float luminance = float(0.7152 * double(float(texel[1]) * scale)
+                                      + 0.2126 * double(float(texel[0]) * scale)
+                                      + 0.0722 * double(float(texel[2]) * scale));
+        minimum = std::min(luminance, minimum);
+        maximum = std::max(luminance, maximum);
+    }
+    return {minimum, maximum};
+}
+
 } // namespace
+
+std::pair<double, double> luminanceRangeOf(const std::uint8_t *rgbeTexels, std::int64_t count)
+{
+    return rangeOfTexels(rgbeTexels, count);
+}
 
 LuminanceStatistics luminanceStatisticsOf(const std::uint8_t *rgbeTexels, std::int64_t count)
 {

@@ -42,6 +42,10 @@ LuminanceStatistics statisticsOf(const CameraView &view, int slot = CameraView::
 // single precision. The minimum starts at 100000 and the maximum at 0.
 LuminanceStatistics luminanceStatisticsOf(const std::uint8_t *rgbeTexels, std::int64_t count);
 
+// The smallest and largest luminance of count RGBE texels, exactly as luminanceStatisticsOf
+// measures them, without its sums and logarithms.
+std::pair<double, double> luminanceRangeOf(const std::uint8_t *rgbeTexels, std::int64_t count);
+
 // m = 0.3 + 0.7·k^1.4 with the key k = (ln max − avgLog) / (ln max − ln min). The key is kept in
 // [0, 1] and is 0 where it is not a number: a dim view makes it negative (only the log average is
 // offset by 0.00001), a flat or black one 0/0, and a view with a black texel −∞ in the

@@ -139,6 +139,8 @@ private slots:
                  qPrintable(QString::number(statistics.averageLogLuminance() - sums[4] / count)));
         QCOMPARE(statistics.minLuminance(), minimum);
         QCOMPARE(statistics.maxLuminance(), maximum);
+        // The curve stage measures the range alone.
+        QCOMPARE(luminanceRangeOf(texels.data(), count), std::make_pair(minimum, maximum));
     }
 
     void contrastIsAlwaysAnExponentOfThreeTenthsToOne_data()
