@@ -1,6 +1,6 @@
 #include "LuminanceStatistics.h"
 
-#include "VectorLog.h"
+#include "TexelMaths.h"
 #include "lightfield/Rgbe.h"
 #include "viewer/gpu/GpuPass.h"
 
@@ -10,6 +10,10 @@
 #include <vector>
 
 namespace {
+
+// Where the search for the smallest luminance starts, as the statistics have always had it: a
+// view brighter than this everywhere reports it as its minimum.
+constexpr float minimumStart = 100000.0f;
 
 // The texels go in runs: one loop decodes a run and one takes its logarithms, each of which the
 // compiler vectorizes (with AVX2 where the processor has it), and one adds the run up in texel
@@ -21,7 +25,7 @@ LuminanceStatistics statisticsOfTexels(const std::uint8_t *rgbeTexels, std::int6
     constexpr int run = 256;
     float red[run], green[run], blue[run], luminance[run], logarithm[run];
     double sums[5] = {};
-    float minimum = 100000.0f;
+    float minimum = minimumStart;
     float maximum = 0.0f;
     for (std::int64_t start = 0; start < count; start += run) {
         const int n = int(std::min<std::int64_t>(run, count - start));
@@ -31,8 +35,7 @@ LuminanceStatistics statisticsOfTexels(const std::uint8_t *rgbeTexels, std::int6
             red[i] = float(texels[i * 4]) * scale;
             green[i] = float(texels[i * 4 + 1]) * scale;
             blue[i] = float(texels[i * 4 + 2]) * scale;
-            luminance[i] = float(0.7152 * double(green[i]) + 0.2126 * double(red[i])
-                                 + 0.0722 * double(blue[i]));
+            luminance[i] = channelLuminance(red[i], green[i], blue[i]);
         }
         for (int i = 0; i < n; ++i)
             logarithm[i] = naturalLog(luminance[i] + 0.00001f);
@@ -61,14 +64,10 @@ WIDE_VECTOR_CLONES
 std::pair<double, double> rangeOfTexels(const std::uint8_t *rgbeTexels, std::int64_t count)
 {
     const std::array<float, 256> &scales = rgbeSingleScales();
-    float minimum = 100000.0f;
+    float minimum = minimumStart;
     float maximum = 0.0f;
     for (std::int64_t i = 0; i < count; ++i) {
-        const std::uint8_t *texel = rgbeTexels + i * 4;
-        const float scale = scales[texel[3]];
-        const float luminance = float(0.7152 * double(float(texel[1]) * scale)
-                                      + 0.2126 * double(float(texel[0]) * scale)
-                                      + 0.0722 * double(float(texel[2]) * scale));
+        const float luminance = texelLuminanceWith(rgbeTexels + i * 4, scales);
         minimum = std::min(luminance, minimum);
         maximum = std::max(luminance, maximum);
     }

@@ -1,6 +1,6 @@
 #include "TonemappingCurve.h"
 
-#include "VectorLog.h"
+#include "TexelMaths.h"
 #include "lightfield/Rgbe.h"
 
 #include <algorithm>
@@ -124,11 +124,7 @@ float thresholdVersusIntensity(float adaptationLuminance)
 
 float texelLuminance(const std::uint8_t texel[4])
 {
-    const float scale = float(rgbeScale(texel[3]));
-    const float red = float(texel[0]) * scale;
-    const float green = float(texel[1]) * scale;
-    const float blue = float(texel[2]) * scale;
-    return float(0.7152 * double(green) + 0.2126 * double(red) + 0.0722 * double(blue));
+    return texelLuminanceWith(texel, rgbeSingleScales());
 }
 
 int luminanceBin(float luminance, float lnMinimum, float range)
@@ -177,14 +173,8 @@ void countTexels(const std::uint8_t *rgbeTexels, std::int64_t texelCount, float 
     for (std::int64_t start = 0; start < texelCount; start += run) {
         const int n = int(std::min<std::int64_t>(run, texelCount - start));
         const std::uint8_t *texels = rgbeTexels + start * 4;
-        for (int i = 0; i < n; ++i) {
-            const float scale = scales[texels[i * 4 + 3]];
-            const float red = float(texels[i * 4]) * scale;
-            const float green = float(texels[i * 4 + 1]) * scale;
-            const float blue = float(texels[i * 4 + 2]) * scale;
-            luminance[i] =
-                float(0.7152 * double(green) + 0.2126 * double(red) + 0.0722 * double(blue));
-        }
+        for (int i = 0; i < n; ++i)
+            luminance[i] = texelLuminanceWith(texels + i * 4, scales);
         // In a loop of its own: the selection ahead of naturalLog keeps the compiler from
         // vectorising the one below.
         for (int i = 0; i < n; ++i)

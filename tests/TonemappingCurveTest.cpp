@@ -1,6 +1,6 @@
 #include "postprocessing/TonemappingCurve.h"
 #include "lightfield/Rgbe.h"
-#include "postprocessing/VectorLog.h"
+#include "postprocessing/TexelMaths.h"
 
 #include <QtTest>
 

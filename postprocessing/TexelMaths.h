@@ -1,7 +1,11 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstring>
+
+// What the per-texel loops over a view's RGBE bytes share: the luminance they measure and a
+// logarithm that vectorises.
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 // Built twice, for AVX2 and for the x86-64 baseline; the program takes the one its processor runs.
@@ -50,4 +54,20 @@ inline float naturalLog(float x)
 inline float naturalLogErrorBound(float logarithm)
 {
     return ((logarithm < 0.0f ? -logarithm : logarithm) + 1.0f) * 0x1p-20f;
+}
+
+// The luminance of decoded channels: 0.7152 G + 0.2126 R + 0.0722 B in that order in double,
+// narrowed to float, as every measurement of a view takes it.
+inline float channelLuminance(float red, float green, float blue)
+{
+    return float(0.7152 * double(green) + 0.2126 * double(red) + 0.0722 * double(blue));
+}
+
+// The luminance of one RGBE texel, its channels decoded in single precision with `scales`, the
+// factor of each exponent byte.
+inline float texelLuminanceWith(const std::uint8_t *texel, const std::array<float, 256> &scales)
+{
+    const float scale = scales[texel[3]];
+    return channelLuminance(float(texel[0]) * scale, float(texel[1]) * scale,
+                            float(texel[2]) * scale);
 }
