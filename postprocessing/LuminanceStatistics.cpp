@@ -119,6 +119,8 @@ namespace {
 
 // The side of the blocks each reduction pass takes the extremes of (the shaders' `block`).
 constexpr int reductionBlock = 8;
+// The first pass's blocks are this many rows tall ("MinMaxLuminance.frag").
+constexpr int firstBlockHeight = 4;
 
 int blocksAcross(int texels)
 {
@@ -131,15 +133,15 @@ std::pair<int, int> reduceMinMaxLuminance(QOpenGLTexture &image, int width, int 
                                           const QRect *drawn)
 {
     // Black outside what was drawn adds its luminance, 0, to the range; the pyramid measures the
-    // rest. Each pass takes blocks of 8 x 8 texels, so even a 1920 x 1080 picture needs only four
-    // small passes after reading every texel once.
+    // rest. The first pass takes blocks of 8 x 4 texels, the rest 8 x 8, so even a 1920 x 1080
+    // picture needs only four small passes after reading every texel once.
     const QRect whole(0, 0, width, height);
     const QRect measured = drawn ? drawn->intersected(whole) : whole;
     const bool blackOutside = measured != whole;
     if (measured.isEmpty())
         return {0, 0};
     int levelWidth = blocksAcross(measured.width());
-    int levelHeight = blocksAcross(measured.height());
+    int levelHeight = (measured.height() + firstBlockHeight - 1) / firstBlockHeight;
     OwnedTexture level = runPass({"luminance range", shaderProgram(ShaderProgram::MinMaxLuminance),
                                   levelWidth, levelHeight, PassFormat::Rgba8},
                                  {{&image, 0}}, [&](QOpenGLShaderProgram &program) {
