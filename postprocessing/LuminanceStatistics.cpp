@@ -121,6 +121,10 @@ namespace {
 constexpr int reductionBlock = 8;
 // The first pass's blocks are this many rows tall ("MinMaxLuminance.frag").
 constexpr int firstBlockHeight = 4;
+// A level of at most this many texels is read back and reduced here: the read waits for the
+// passes before it either way, and takes no longer for a few hundred texels than for one, where
+// every further pass costs a draw, a texture and a framebuffer attachment.
+constexpr int readBackTexels = 256;
 
 int blocksAcross(int texels)
 {
@@ -134,7 +138,7 @@ std::pair<int, int> reduceMinMaxLuminance(QOpenGLTexture &image, int width, int 
 {
     // Black outside what was drawn adds its luminance, 0, to the range; the pyramid measures the
     // rest. The first pass takes blocks of 8 x 4 texels, the rest 8 x 8, so even a 1920 x 1080
-    // picture needs only four small passes after reading every texel once.
+    // picture needs only three small passes after reading every texel once.
     const QRect whole(0, 0, width, height);
     const QRect measured = drawn ? drawn->intersected(whole) : whole;
     const bool blackOutside = measured != whole;
@@ -152,7 +156,7 @@ std::pair<int, int> reduceMinMaxLuminance(QOpenGLTexture &image, int width, int 
                                      program.setUniformValue("measuredHeight", measured.height());
                                  });
 
-    while (levelWidth > 1 || levelHeight > 1) {
+    while (levelWidth * levelHeight > readBackTexels) {
         const int nextWidth = blocksAcross(levelWidth);
         const int nextHeight = blocksAcross(levelHeight);
         level =
@@ -167,8 +171,14 @@ std::pair<int, int> reduceMinMaxLuminance(QOpenGLTexture &image, int width, int 
         levelHeight = nextHeight;
     }
 
-    const std::vector<std::uint8_t> texel = readTextureBytes(*level, 1, 1);
-    return {blackOutside ? 0 : texel[0], texel[1]};
+    const std::vector<std::uint8_t> texels = readTextureBytes(*level, levelWidth, levelHeight);
+    std::uint8_t minimum = 255;
+    std::uint8_t maximum = 0;
+    for (size_t i = 0; i < texels.size(); i += 4) {
+        minimum = std::min(minimum, texels[i]);
+        maximum = std::max(maximum, texels[i + 1]);
+    }
+    return {blackOutside ? 0 : minimum, maximum};
 }
 
 OwnedTexture normalizeLuminance(OwnedTexture image, int width, int height, int minimum, int maximum,

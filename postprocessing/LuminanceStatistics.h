@@ -61,7 +61,7 @@ LuminanceStatistics computeLuminanceStatistics(QOpenGLTexture &rgbe, int width, 
 
 // The smallest and largest luminance of an 8-bit image, as bytes 0 to 255, measured by a pyramid
 // of passes that each take the extremes of blocks of 8 x 8 texels (8 x 4 in the first; rounding
-// up) down to one texel, whose 4 bytes are read back.
+// up) down to a level of at most 256 texels, which is read back and reduced on the CPU.
 // With `drawn`, the image is black outside it, and only the texels inside are measured. Runs
 // inside FramebufferPasses; the image is left as it is.
 std::pair<int, int> reduceMinMaxLuminance(QOpenGLTexture &image, int width, int height,

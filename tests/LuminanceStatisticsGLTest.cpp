@@ -200,34 +200,30 @@ private slots:
                                                   << QList<QSize>({QSize(1, 1)}) << QRect();
         // Black outside a drawn part: only the part is measured, its extremes on its edges, and
         // the black counts as the minimum.
-        QTest::newRow("13x9, drawn 7x5 inside")
-            << QSize(13, 9) << QPoint(8, 7) << QPoint(2, 3) << QList<QSize>({{1, 2}, {1, 1}})
-            << QRect(2, 3, 7, 5);
+        QTest::newRow("13x9, drawn 7x5 inside") << QSize(13, 9) << QPoint(8, 7) << QPoint(2, 3)
+                                                << QList<QSize>({{1, 2}}) << QRect(2, 3, 7, 5);
         QTest::newRow("13x9, drawn reaching past its corner")
             << QSize(13, 9) << QPoint(12, 8) << QPoint(10, 6) << QList<QSize>({{1, 1}})
             << QRect(10, 6, 9, 9);
         QTest::newRow("13x9, drawn whole: no black")
-            << QSize(13, 9) << QPoint(0, 8) << QPoint(12, 0) << QList<QSize>({{2, 3}, {1, 1}})
+            << QSize(13, 9) << QPoint(0, 8) << QPoint(12, 0) << QList<QSize>({{2, 3}})
             << QRect(0, 0, 13, 9);
         QTest::newRow("5x3") << QSize(5, 3) << QPoint(1, 1) << QPoint(3, 0)
                              << QList<QSize>({{1, 1}}) << QRect();
         // At sizes that are not whole blocks the last blocks reach past the level; the extremes
         // sit exactly there, so a read that fell outside would lose them.
         QTest::newRow("partial blocks, extremes in the last column and row")
-            << QSize(7, 5) << QPoint(6, 2) << QPoint(3, 4) << QList<QSize>({{1, 2}, {1, 1}})
-            << QRect();
+            << QSize(7, 5) << QPoint(6, 2) << QPoint(3, 4) << QList<QSize>({{1, 2}}) << QRect();
         QTest::newRow("partial blocks, both extremes in the last corner texels")
-            << QSize(9, 1) << QPoint(8, 0) << QPoint(0, 0) << QList<QSize>({{2, 1}, {1, 1}})
-            << QRect();
+            << QSize(9, 1) << QPoint(8, 0) << QPoint(0, 0) << QList<QSize>({{2, 1}}) << QRect();
         QTest::newRow("partial blocks on two levels")
             << QSize(130, 66) << QPoint(129, 65) << QPoint(128, 0)
-            << QList<QSize>({{17, 17}, {3, 3}, {1, 1}}) << QRect();
+            << QList<QSize>({{17, 17}, {3, 3}}) << QRect();
         QTest::newRow("partial blocks, drawn part offset")
             << QSize(140, 70) << QPoint(131, 61) << QPoint(3, 67)
-            << QList<QSize>({{17, 17}, {3, 3}, {1, 1}}) << QRect(3, 0, 130, 68);
-        QTest::newRow("1920x1080")
-            << QSize(1920, 1080) << QPoint(1919, 1079) << QPoint(0, 1079)
-            << QList<QSize>({{240, 270}, {30, 34}, {4, 5}, {1, 1}}) << QRect();
+            << QList<QSize>({{17, 17}, {3, 3}}) << QRect(3, 0, 130, 68);
+        QTest::newRow("1920x1080") << QSize(1920, 1080) << QPoint(1919, 1079) << QPoint(0, 1079)
+                                   << QList<QSize>({{240, 270}, {30, 34}, {4, 5}}) << QRect();
     }
 
     void reductionPyramid()
