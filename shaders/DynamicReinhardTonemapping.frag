@@ -24,6 +24,10 @@ uniform float minLuminance[4];
 uniform float maxLuminance[4];
 
 in vec2 uv;
+// From the vertex stage ("DynamicReinhardTonemapping.vert"): the adaptation level of view i at a
+// pixel is localAdaptation.x · x + localAdaptation.y · luminance(x) + globalAdaptation[i].
+flat in vec2 localAdaptation;
+flat in vec3 globalAdaptation[4];
 layout(location = 0) out vec4 colour;
 
 const vec3 luminanceWeights = vec3(0.2126, 0.7152, 0.0722);
@@ -50,27 +54,19 @@ vec3 fastPow(vec3 base, float exponent)
 
 // Black stays black: a channel of 0 maps to 0 under any adaptation, and the adaptation level is
 // kept above 0 so that the response, and with it every view's term, is finite.
-vec3 photoreceptor(vec3 x, vec3 local, vec3 average, float averageL, float f, float contrast)
+vec3 photoreceptor(vec3 x, vec3 adaptation, float contrast)
 {
-    float c = chromaticAdaptation;
-    float a = lightAdaptation;
-    vec3 global = c * average + (1.0 - c) * averageL;
-    vec3 adaptation = f * (a * local + (1.0 - a) * global);
     return x / (x + fastPow(max(adaptation, 1e-30), contrast));
 }
 
 void main()
 {
     vec3 x = fastPow(max(texture(textureImage, uv).rgb, 1e-30), preGamma);
-    float f = exp(-brightness);
-    float c = chromaticAdaptation;
     // The pixel's part of the adaptation level, the same for every view.
-    vec3 local = c * x + (1.0 - c) * dot(x, luminanceWeights);
+    vec3 local = localAdaptation.x * x + localAdaptation.y * dot(x, luminanceWeights);
     vec3 mapped = vec3(0.0);
     // A view without weight plays no part, whatever its statistics: its term is finite.
-    for (int i = 0; i < 4; ++i) {
-        vec3 average = vec3(averageRed[i], averageGreen[i], averageBlue[i]);
-        mapped += weight[i] * photoreceptor(x, local, average, averageLuminance[i], f, m[i]);
-    }
+    for (int i = 0; i < 4; ++i)
+        mapped += weight[i] * photoreceptor(x, local + globalAdaptation[i], m[i]);
     colour = vec4(mapped, 1.0);
 }

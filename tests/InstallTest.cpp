@@ -32,19 +32,21 @@ QStringList filesUnder(const QString &root)
 const char desktopEntry[] = LF_DESKTOP_ENTRY_INSTALL_DIR "/lightfield-viewer.desktop";
 const char mimePackage[] = LF_MIME_PACKAGE_INSTALL_DIR "/lightfield-viewer.xml";
 
-// What an installation holds, relative to its prefix: the eleven programs and lf2d, the vertex
-// shader and every program's fragment shader, the desktop entry and the MIME type; no tool, test
+// What an installation holds, relative to its prefix: the eleven programs and lf2d, every
+// program's vertex and fragment shader, the desktop entry and the MIME type; no tool, test
 // or benchmark.
 QStringList expectedInstallation()
 {
     const QString bin = QStringLiteral(LF_BIN_INSTALL_DIR "/");
     const QString shaders = QStringLiteral(LF_SHADER_INSTALL_DIR "/");
-    QStringList files {bin + QStringLiteral("lf2d"), shaders + QStringLiteral("UV.vert"),
-                       QString::fromLatin1(desktopEntry), QString::fromLatin1(mimePackage)};
+    QStringList files {bin + QStringLiteral("lf2d"), QString::fromLatin1(desktopEntry),
+                       QString::fromLatin1(mimePackage)};
     for (const BuildConfiguration &configuration : buildConfigurations())
         files << bin + QString::fromStdString(configuration.name);
-    for (const ShaderProgramFile &entry : shaderProgramFiles)
-        files << shaders + QString::fromLatin1(entry.fragmentFile);
+    for (const ShaderProgramFile &entry : shaderProgramFiles) {
+        files << shaders + QString::fromLatin1(entry.vertexFile)
+              << shaders + QString::fromLatin1(entry.fragmentFile);
+    }
     files.removeDuplicates();
     files.sort();
     return files;

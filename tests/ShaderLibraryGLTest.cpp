@@ -98,8 +98,8 @@ private slots:
         QVERIFY2(message.startsWith(QStringLiteral("The shader files \"UV.vert\", \"")),
                  qPrintable(message));
         for (const ShaderProgramFile &entry : shaderProgramFiles) {
-            QVERIFY2(message.contains(QStringLiteral("\"%1\"").arg(entry.fragmentFile)),
-                     qPrintable(message));
+            for (const char *file : {entry.vertexFile, entry.fragmentFile})
+                QVERIFY2(message.contains(QStringLiteral("\"%1\"").arg(file)), qPrintable(message));
         }
         QVERIFY2(message.endsWith(QStringLiteral(" cannot be found in %1/shaders, %2 or %3")
                                       .arg(empty.path(), installed[0], installed[1])),
@@ -113,8 +113,8 @@ private slots:
 
     void eachFileComesFromTheFirstDirectoryThatHasIt()
     {
-        // The working directory's shaders/ holds a vertex shader that mirrors the texture
-        // coordinate; the first installed directory an unmirrored one and ten fragment shaders
+        // The working directory's shaders/ holds vertex shaders that mirror the texture
+        // coordinate; the first installed directory unmirrored ones and fragment shaders
         // that copy their input; the second only files that do not compile. Every program must
         // link and show the mirroring.
         QTemporaryDir directory;
@@ -135,10 +135,12 @@ private slots:
                               "    uv = vec2(")
                 + u + ", gl_MultiTexCoord0.t);\n}\n";
         };
-        const QString vertex = QStringLiteral("/UV.vert");
-        QVERIFY(write(working + vertex, vertexShader("1.0 - gl_MultiTexCoord0.s")));
-        QVERIFY(write(first + vertex, vertexShader("gl_MultiTexCoord0.s")));
-        QVERIFY(write(second + vertex, "not a shader"));
+        for (const ShaderProgramFile &entry : shaderProgramFiles) {
+            const QString vertex = '/' + QString::fromLatin1(entry.vertexFile);
+            QVERIFY(write(working + vertex, vertexShader("1.0 - gl_MultiTexCoord0.s")));
+            QVERIFY(write(first + vertex, vertexShader("gl_MultiTexCoord0.s")));
+            QVERIFY(write(second + vertex, "not a shader"));
+        }
         for (int index = 0; index < shaderProgramCount; ++index) {
             const QString name = '/' + shaderFileName(ShaderProgram(index));
             QVERIFY(write(first + name,

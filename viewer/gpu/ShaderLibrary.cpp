@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -38,8 +39,6 @@ std::optional<QStringList> &installedDirectoriesSet()
     static std::optional<QStringList> directories;
     return directories;
 }
-
-const QString vertexFile = QStringLiteral("UV.vert");
 
 std::string quoted(const QString &text)
 {
@@ -69,7 +68,9 @@ struct ShaderSource
 // missing files at once, so that a partial installation shows its whole extent.
 std::vector<ShaderSource> readShaderSources()
 {
-    QStringList files {vertexFile};
+    QStringList files;
+    for (const ShaderProgramFile &entry : shaderProgramFiles)
+        files << QString::fromLatin1(entry.vertexFile);
     for (const ShaderProgramFile &entry : shaderProgramFiles)
         files << QString::fromLatin1(entry.fragmentFile);
     files.removeDuplicates();
@@ -140,15 +141,27 @@ std::string driverLog(const QString &log)
 void compileAndLinkAll()
 {
     const std::vector<ShaderSource> sources = readShaderSources();
-    const ShaderSource &vertex = sources.front();
-    // One vertex shader for all programs; like the programs, it lives until the process ends.
-    auto *vertexShader = new QOpenGLShader(QOpenGLShader::Vertex);
-    if (!vertexShader->compileSourceCode(vertex.code)) {
-        raiseConfigurationError("The shader file " + quoted(vertex.path) + " does not compile:\n"
-                                + driverLog(vertexShader->log()));
-    }
+    // Each vertex shader is compiled once for the programs that share it; like the programs, they
+    // live until the process ends.
+    std::vector<std::pair<const char *, QOpenGLShader *>> vertexShaders;
+    const auto vertexShaderOf = [&](const char *file) {
+        for (const auto &[name, shader] : vertexShaders) {
+            if (QLatin1String(name) == QLatin1String(file))
+                return shader;
+        }
+        const ShaderSource &vertex = sourceOf(sources, file);
+        auto *shader = new QOpenGLShader(QOpenGLShader::Vertex);
+        if (!shader->compileSourceCode(vertex.code)) {
+            raiseConfigurationError("The shader file " + quoted(vertex.path)
+                                    + " does not compile:\n" + driverLog(shader->log()));
+        }
+        vertexShaders.emplace_back(file, shader);
+        return shader;
+    };
     for (const ShaderProgramFile &entry : shaderProgramFiles) {
         QOpenGLShaderProgram *program = programs()[static_cast<int>(entry.program)];
+        QOpenGLShader *vertexShader = vertexShaderOf(entry.vertexFile);
+        const ShaderSource &vertex = sourceOf(sources, entry.vertexFile);
         const ShaderSource &fragment = sourceOf(sources, entry.fragmentFile);
         if (!program->addShaderFromSourceCode(QOpenGLShader::Fragment,
                                               fragmentCode(fragment, entry.variant))) {

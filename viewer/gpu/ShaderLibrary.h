@@ -7,7 +7,8 @@ class QString;
 class QStringList;
 
 // The shader programs of the viewer, known by their fragment shader files. Each is linked from
-// "UV.vert" and its fragment shader, read at run time. A file is taken from "shaders/" under the
+// its vertex shader, "UV.vert" unless the table names another, and its fragment shader, read at
+// run time. A file is taken from "shaders/" under the
 // current working directory when it is there, so that a shader being worked on wins over the
 // installed one, and otherwise from the first of installedShaderDirectories() that has it. The
 // programs are shared by the whole process and live until it ends.
@@ -39,6 +40,9 @@ struct ShaderProgramFile
     // A macro defined for this program only, after the file's "#version" line: several programs
     // may be variants of one source, each compiled with what it needs and no more.
     const char *variant = nullptr;
+    // The vertex stage: "UV.vert", which every pass's quad needs, or a file that also works out
+    // what the fragment shader would otherwise derive from its uniforms at every pixel.
+    const char *vertexFile = "UV.vert";
 };
 
 // Every program with its fragment shader, in the order they are loaded. To add a program, add
@@ -50,7 +54,8 @@ inline constexpr ShaderProgramFile shaderProgramFiles[] = {
     {ShaderProgram::SimpleWarp, "simpleWarp.frag"},
     {ShaderProgram::ReinhardTonemapping, "ReinhardTonemapping.frag"},
     {ShaderProgram::TonemappingCurve, "TonemappingCurveTonemapping.frag"},
-    {ShaderProgram::DynamicReinhardTonemapping, "DynamicReinhardTonemapping.frag"},
+    {ShaderProgram::DynamicReinhardTonemapping, "DynamicReinhardTonemapping.frag", nullptr,
+     "DynamicReinhardTonemapping.vert"},
     {ShaderProgram::MinMaxLuminance, "MinMaxLuminance.frag"},
     {ShaderProgram::MinMaxLuminanceLoop, "MinMaxLuminanceLoop.frag"},
     {ShaderProgram::NormalizeLuminance, "NormalizeLuminance.frag"},
