@@ -21,20 +21,15 @@ uniform float minLuminance;
 uniform float maxLuminance;
 
 in vec2 uv;
+// From the vertex stage ("ReinhardTonemapping.vert"): the adaptation level at a pixel is
+// localAdaptation.x · x + localAdaptation.y · luminance(x) + globalAdaptation, and the contrast
+// exponent is m or, where m is 0, the one the statistics give.
+flat in vec2 localAdaptation;
+flat in vec3 globalAdaptation;
+flat in float contrast;
 layout(location = 0) out vec4 colour;
 
 const vec3 luminanceWeights = vec3(0.2126, 0.7152, 0.0722);
-
-// m = 0.3 + 0.7·k^1.4 with the key k = (ln max − avgLog) / (ln max − ln min), kept in [0, 1]. A
-// view with a black texel (ln 0), a flat view (0/0) and a black one have no key and get 0.3.
-float derivedContrast()
-{
-    if (!(minLuminance > 0.0 && maxLuminance > minLuminance))
-        return 0.3;
-    float logMax = log(maxLuminance);
-    float key = clamp((logMax - averageLogLuminance) / (logMax - log(minLuminance)), 0.0, 1.0);
-    return 0.3 + 0.7 * (key > 0.0 ? pow(key, 1.4) : 0.0);
-}
 
 // base^exponent for base > 0, from the float's exponent bits and two short polynomials: log2 of
 // the mantissa within 1e-4, exp2 of the fraction within 1.1e-4 relative, so a response is off by
@@ -58,27 +53,15 @@ vec3 fastPow(vec3 base, float exponent)
 
 // Black stays black: a channel of 0 maps to 0 under any adaptation, and the adaptation level is
 // kept above 0 so that the response is finite.
-vec3 photoreceptor(vec3 x, vec3 average, float f, float contrast)
-{
-    float c = chromaticAdaptation;
-    float a = lightAdaptation;
-    float luminance = dot(x, luminanceWeights);
-    vec3 local = c * x + (1.0 - c) * luminance;
-    vec3 global = c * average + (1.0 - c) * averageLuminance;
-    vec3 adaptation = f * (a * local + (1.0 - a) * global);
-    return x / (x + fastPow(max(adaptation, 1e-30), contrast));
-}
-
 void main()
 {
     vec3 x = fastPow(max(texture(textureImage, uv).rgb, 1e-30), preGamma);
+    vec3 adaptation =
+        localAdaptation.x * x + localAdaptation.y * dot(x, luminanceWeights) + globalAdaptation;
 #ifdef GIVEN_CONTRAST
-    // The caller derived the contrast once for the picture; a software driver would otherwise
-    // take the logarithms of the extremes at every pixel, whichever value it then used.
-    float contrast = m;
+    float exponent = m;
 #else
-    float contrast = m > 0.0 ? m : derivedContrast();
+    float exponent = contrast;
 #endif
-    vec3 average = vec3(averageRed, averageGreen, averageBlue);
-    colour = vec4(photoreceptor(x, average, exp(-brightness), contrast), 1.0);
+    colour = vec4(x / (x + fastPow(max(adaptation, 1e-30), exponent)), 1.0);
 }

@@ -52,7 +52,8 @@ inline constexpr ShaderProgramFile shaderProgramFiles[] = {
     {ShaderProgram::LinearTonemapping, "rgbe2rgba8LinearTonemapping.frag"},
     {ShaderProgram::RgbeToFloat, "rgbe2rf.frag"},
     {ShaderProgram::SimpleWarp, "simpleWarp.frag"},
-    {ShaderProgram::ReinhardTonemapping, "ReinhardTonemapping.frag"},
+    {ShaderProgram::ReinhardTonemapping, "ReinhardTonemapping.frag", nullptr,
+     "ReinhardTonemapping.vert"},
     {ShaderProgram::TonemappingCurve, "TonemappingCurveTonemapping.frag"},
     {ShaderProgram::DynamicReinhardTonemapping, "DynamicReinhardTonemapping.frag", nullptr,
      "DynamicReinhardTonemapping.vert"},
@@ -65,7 +66,8 @@ inline constexpr ShaderProgramFile shaderProgramFiles[] = {
     {ShaderProgram::SampledOutlinesWarp, "simpleWarp.frag", "SAMPLED_OUTLINES"},
     {ShaderProgram::Refocus, "simpleWarp.frag", "REFOCUS"},
     {ShaderProgram::SynthesisedDisparity, "simpleWarp.frag", "SYNTHESISED_DISPARITY"},
-    {ShaderProgram::ReinhardTonemappingGivenContrast, "ReinhardTonemapping.frag", "GIVEN_CONTRAST"},
+    {ShaderProgram::ReinhardTonemappingGivenContrast, "ReinhardTonemapping.frag", "GIVEN_CONTRAST",
+     "ReinhardTonemapping.vert"},
 };
 
 inline constexpr int shaderProgramCount = int(std::size(shaderProgramFiles));
