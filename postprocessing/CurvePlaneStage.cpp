@@ -34,11 +34,10 @@ public:
             uploadToneCurve(computeTonemappingCurve(texels, width, height, minimumLuminance,
                                                     maximumLuminance, m_trimPassLimit)
                                 .curve);
-        OwnedTexture linear =
-            linearTonemap(view.read.takeLayer(RgbeImage), width, height, 1.0f, 1.0f);
         view.plane.setFeatureLayer(view.column, view.row, LdrRgb,
-                                   tonemapWithCurve(std::move(linear), std::move(curve), width,
-                                                    height, minimumLuminance, maximumLuminance));
+                                   tonemapRgbeWithCurve(view.read.takeLayer(RgbeImage),
+                                                        std::move(curve), width, height,
+                                                        minimumLuminance, maximumLuminance));
     }
 
 private:
@@ -84,16 +83,35 @@ OwnedTexture uploadToneCurve(const ToneCurve &curve)
     return texture;
 }
 
+namespace {
+
+OwnedTexture curvePass(ShaderProgram shader, OwnedTexture input, OwnedTexture curve, int width,
+                       int height, float minimumLuminance, float maximumLuminance)
+{
+    return runPass(
+        {"histogram adjustment", shaderProgram(shader), width, height, PassFormat::Rgba8},
+        {{input.get(), 0}, {curve.get(), 1}}, [&](QOpenGLShaderProgram &program) {
+            program.setUniformValue("textureImage", 0);
+            program.setUniformValue("tonemappingCurve", 1);
+            program.setUniformValue("minimumLuminance", minimumLuminance);
+            program.setUniformValue("maximumLuminance", maximumLuminance);
+            program.setUniformValue("colourCorrection", curveColourCorrection);
+        });
+}
+
+} // namespace
+
 OwnedTexture tonemapWithCurve(OwnedTexture linear, OwnedTexture curve, int width, int height,
                               float minimumLuminance, float maximumLuminance)
 {
-    return runPass({"histogram adjustment", shaderProgram(ShaderProgram::TonemappingCurve), width,
-                    height, PassFormat::Rgba8},
-                   {{linear.get(), 0}, {curve.get(), 1}}, [&](QOpenGLShaderProgram &program) {
-                       program.setUniformValue("textureImage", 0);
-                       program.setUniformValue("tonemappingCurve", 1);
-                       program.setUniformValue("minimumLuminance", minimumLuminance);
-                       program.setUniformValue("maximumLuminance", maximumLuminance);
-                       program.setUniformValue("colourCorrection", curveColourCorrection);
-                   });
+    return curvePass(ShaderProgram::TonemappingCurve, std::move(linear), std::move(curve), width,
+                     height, minimumLuminance, maximumLuminance);
+}
+
+OwnedTexture tonemapRgbeWithCurve(OwnedTexture rgbe, OwnedTexture curve, int width, int height,
+                                  float minimumLuminance, float maximumLuminance)
+{
+    rgbe->setWrapMode(QOpenGLTexture::MirroredRepeat);
+    return curvePass(ShaderProgram::TonemappingCurveOfRgbe, std::move(rgbe), std::move(curve),
+                     width, height, minimumLuminance, maximumLuminance);
 }

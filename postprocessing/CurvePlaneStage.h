@@ -40,3 +40,8 @@ OwnedTexture uploadToneCurve(const ToneCurve &curve);
 // Consumes both inputs. Runs inside FramebufferPasses.
 OwnedTexture tonemapWithCurve(OwnedTexture linear, OwnedTexture curve, int width, int height,
                               float minimumLuminance, float maximumLuminance);
+
+// The same pass on the RGBE view itself, decoded in the pass as linearTonemap would decode it with
+// white point and gamma 1: what the plane stage runs, one pass and one texture fewer a view.
+OwnedTexture tonemapRgbeWithCurve(OwnedTexture rgbe, OwnedTexture curve, int width, int height,
+                                  float minimumLuminance, float maximumLuminance);

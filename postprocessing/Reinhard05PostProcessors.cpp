@@ -126,25 +126,54 @@ TonemappingInterpolatingReinhard05PostProcessor::processForDisplay(CameraView &v
     return mapped;
 }
 
-OwnedTexture photoreceptorTonemap(OwnedTexture input, int width, int height,
-                                  const PhotoreceptorSettings &settings,
-                                  const LuminanceStatistics &statistics, const QRect *drawn)
+namespace {
+
+// The operator's uniforms for one set of statistics, with the contrast the shader would derive
+// derived once here.
+void setStatisticUniforms(QOpenGLShaderProgram &program, const LuminanceStatistics &statistics)
 {
-    const DrawnRegion region = drawn ? opaqueBlackAround(*drawn) : DrawnRegion {};
-    // The contrast the shader would derive, derived once here.
     LuminanceStatistics given = statistics;
     if (!(given.contrast() > 0.0)) {
         given.values[Contrast] = contrastExponent(given.averageLogLuminance(), given.minLuminance(),
                                                   given.maxLuminance());
     }
+    for (const StatisticUniform &uniform : statisticUniforms)
+        program.setUniformValue(uniform.single, float(given.values[size_t(uniform.parameter)]));
+}
+
+} // namespace
+
+OwnedTexture photoreceptorTonemap(OwnedTexture input, int width, int height,
+                                  const PhotoreceptorSettings &settings,
+                                  const LuminanceStatistics &statistics, const QRect *drawn)
+{
+    const DrawnRegion region = drawn ? opaqueBlackAround(*drawn) : DrawnRegion {};
     return runPass({"photoreceptor tone mapping",
                     shaderProgram(ShaderProgram::ReinhardTonemappingGivenContrast), width, height,
                     PassFormat::Rgba8, nullptr, drawn ? &region : nullptr},
                    {{input.get(), 0}}, [&](QOpenGLShaderProgram &program) {
                        setOperatorUniforms(program, settings);
-                       for (const StatisticUniform &uniform : statisticUniforms) {
-                           program.setUniformValue(uniform.single,
-                                                   float(given.values[size_t(uniform.parameter)]));
+                       setStatisticUniforms(program, statistics);
+                   });
+}
+
+OwnedTexture photoreceptorTonemapRgbe(OwnedTexture rgbe, int width, int height,
+                                      const PhotoreceptorSettings &settings,
+                                      const LuminanceStatistics &statistics,
+                                      const LuminanceStretch *stretch)
+{
+    rgbe->setWrapMode(QOpenGLTexture::MirroredRepeat);
+    const ShaderProgram program = stretch ? ShaderProgram::ReinhardTonemappingOfRgbeStretched
+                                          : ShaderProgram::ReinhardTonemappingOfRgbe;
+    return runPass({stretch ? "photoreceptor tone mapping and stretch of RGBE"
+                            : "photoreceptor tone mapping of RGBE",
+                    shaderProgram(program), width, height, PassFormat::Rgba8},
+                   {{rgbe.get(), 0}}, [&](QOpenGLShaderProgram &pass) {
+                       setOperatorUniforms(pass, settings);
+                       setStatisticUniforms(pass, statistics);
+                       if (stretch) {
+                           pass.setUniformValue("stretchMinimum", stretch->minimum);
+                           pass.setUniformValue("stretchMaximum", stretch->maximum);
                        }
                    });
 }

@@ -32,6 +32,15 @@ OwnedTexture photoreceptorTonemap(OwnedTexture input, int width, int height,
                                   const LuminanceStatistics &statistics,
                                   const QRect *drawn = nullptr);
 
+// The same operator on a view's RGBE texture, consuming it, for the plane stages: the decode
+// linearTonemap would make with white point 1 and gamma 1 happens in the operator's pass (the
+// input is linear, so settings.preGamma does not apply). With `stretch`, the result is also
+// stretched as normalizeLuminance would stretch it, in the same pass.
+OwnedTexture photoreceptorTonemapRgbe(OwnedTexture rgbe, int width, int height,
+                                      const PhotoreceptorSettings &settings,
+                                      const LuminanceStatistics &statistics,
+                                      const LuminanceStretch *stretch = nullptr);
+
 // Tone-maps with the statistics of each of the four stored views the camera's view was made from
 // and blends the four results with the cell's bilinear weights. Keeps nothing between frames.
 class TonemappingInterpolatingReinhard05PostProcessor : public PostProcessor

@@ -22,9 +22,8 @@
 
 namespace {
 
-// The linear decode of this stage: no gamma, so the operator sees plain linear colour and
-// "preGamma" 1 undoes nothing.
-constexpr float linearGamma = 1.0f;
+// The operator decodes each view itself, to plain linear colour: no gamma, so "preGamma" 1 undoes
+// nothing.
 constexpr float preGamma = 1.0f;
 constexpr float chromaticAdaptation = 0.5f;
 constexpr float lightAdaptation = 0.7f;
@@ -87,10 +86,9 @@ public:
         const int height = view.plane.height();
         const LuminanceStatistics statistics =
             luminanceStatisticsOf(view.colourBytes.data(), std::int64_t(width) * height);
-        OwnedTexture linear =
-            linearTonemap(view.read.takeLayer(RgbeImage), width, height, 1.0f, linearGamma);
-        OwnedTexture mapped = photoreceptorTonemap(std::move(linear), width, height,
-                                                   operatorSettings(m_brightness), statistics);
+        OwnedTexture mapped =
+            photoreceptorTonemapRgbe(view.read.takeLayer(RgbeImage), width, height,
+                                     operatorSettings(m_brightness), statistics);
         const auto [minimum, maximum] = reduceMinMaxLuminance(*mapped, width, height);
         view.plane.setFeatureLayer(
             view.column, view.row, LdrRgb,
@@ -101,8 +99,9 @@ private:
     float m_brightness;
 };
 
-// One set of statistics pooled over all views: every view is decoded and measured as it is read,
-// and tone-mapped with the pooled statistics and the fixed stretch in the second sweep.
+// One set of statistics pooled over all views: every view is measured as it is read and kept as
+// it was uploaded, and tone-mapped with the pooled statistics and the fixed stretch, in one pass,
+// in the second sweep.
 class SharedStage : public PlaneStage
 {
 public:
@@ -123,8 +122,7 @@ public:
         const int height = view.plane.height();
         const LuminanceStatistics statistics =
             luminanceStatisticsOf(view.colourBytes.data(), std::int64_t(width) * height);
-        m_pending.push_back(
-            linearTonemap(view.read.takeLayer(RgbeImage), width, height, 1.0f, linearGamma));
+        m_pending.push_back(view.read.takeLayer(RgbeImage));
         if (outOfMemory())
             raiseOutOfTextureMemory(m_reader, m_needed, m_available);
         for (int parameter = AverageRed; parameter <= AverageLogLuminance; ++parameter)
@@ -141,12 +139,12 @@ public:
             poolStatistics();
         const int width = plane.width();
         const int height = plane.height();
-        OwnedTexture &linear = m_pending[size_t(row) * size_t(plane.columns()) + size_t(column)];
-        OwnedTexture mapped = photoreceptorTonemap(std::move(linear), width, height,
-                                                   operatorSettings(m_brightness), m_pooled);
+        OwnedTexture &rgbe = m_pending[size_t(row) * size_t(plane.columns()) + size_t(column)];
+        const LuminanceStretch stretch {sharedRangeMinimum, sharedRangeMaximum};
         plane.setFeatureLayer(column, row, LdrRgb,
-                              normalizeLuminance(std::move(mapped), width, height,
-                                                 sharedRangeMinimum, sharedRangeMaximum));
+                              photoreceptorTonemapRgbe(std::move(rgbe), width, height,
+                                                       operatorSettings(m_brightness), m_pooled,
+                                                       &stretch));
     }
 
 private:
@@ -166,7 +164,7 @@ private:
     float m_brightness;
     std::int64_t m_needed;
     std::int64_t m_available;
-    std::vector<OwnedTexture> m_pending; // every view's linear decode, in file order
+    std::vector<OwnedTexture> m_pending; // every view's RGBE texture, in file order
     std::array<double, 5> m_sums {};
     double m_minimum = 10000.0;
     double m_maximum = 0.0;
@@ -201,9 +199,9 @@ std::unique_ptr<PlaneStage> makeReinhardStage(const LightfieldReader &reader,
 {
     if (!settings.sharedStatistics)
         return std::make_unique<PerViewStage>(settings.brightness);
-    // Every view's half-float linear texture is held between the two sweeps.
+    // Every view's RGBE texture is held between the two sweeps.
     const std::int64_t views = std::int64_t(reader.rows()) * reader.columns();
-    const std::int64_t needed = views * reader.width() * reader.height() * 8;
+    const std::int64_t needed = views * reader.width() * reader.height() * 4;
     const std::int64_t available = availableTextureMemory(settings);
     if (available >= 0 && needed > available)
         raiseOutOfTextureMemory(reader, needed, available);

@@ -22,8 +22,8 @@ struct ReinhardPlaneSettings
 };
 
 // The plane stage: LdrRgb (and Disparity) per view, no parameters. The shared flavour holds
-// every view's half-float linear texture between its two sweeps (rows × columns × width × height
-// × 8 bytes); when the GPU says it cannot hold them, a configuration error says so. Needs the
+// every view's RGBE texture between its two sweeps (rows × columns × width × height × 4 bytes);
+// when the GPU says it cannot hold them, a configuration error says so. Needs the
 // viewer's context current and the shader programs loaded.
 // The stage for a reader's file; the shared flavour refuses a file whose views the GPU cannot
 // hold at once before any view is read.

@@ -4,7 +4,12 @@
 // Each channel x of the linear colour becomes x / (x + (f·Ia)^m), where the adaptation level Ia
 // mixes the pixel (local) with the view's averages (global), per channel and in luminance; f is
 // exp(-brightness) and m the contrast exponent, derived from the statistics when "m" is 0.
-// Compiled with GIVEN_CONTRAST, "m" is always the contrast.
+// Compiled with GIVEN_CONTRAST, "m" is always the contrast. Compiled with RGBE_INPUT, the input is
+// the view's RGBE texture, decoded here as the linear pass would decode it (white point 1, gamma
+// 1, held at the largest half float), so that a plane stage spends no pass and no half-float
+// texture on the decode; "preGamma" is not applied to linear colour. Compiled with FIXED_STRETCH
+// as well, the result is stretched in the same pass as "NormalizeLuminance.frag" would stretch it,
+// from the bytes [stretchMinimum, stretchMaximum] onto 0 to 1.
 
 uniform sampler2D textureImage;
 uniform float brightness;
@@ -19,6 +24,10 @@ uniform float averageLuminance;
 uniform float averageLogLuminance; // mean of ln(L + 0.00001)
 uniform float minLuminance;
 uniform float maxLuminance;
+#ifdef FIXED_STRETCH
+uniform int stretchMinimum; // 0 to 255
+uniform int stretchMaximum;
+#endif
 
 in vec2 uv;
 // From the vertex stage ("ReinhardTonemapping.vert"): the adaptation level at a pixel is
@@ -51,11 +60,28 @@ vec3 fastPow(vec3 base, float exponent)
         * (((0.07908570 * fraction + 0.22451634) * fraction + 0.69639055) * fraction + 0.99989669);
 }
 
+#ifdef RGBE_INPUT
+const float largestHalf = 65504.0;
+
+// An 8-bit mantissa times 2^(E − 136) is exact in a half float for every exponent byte E from 112
+// up, so but for the faintest texels this is bit for bit the colour the linear pass stores.
+vec3 linearColour()
+{
+    ivec4 rgbe = ivec4(texture(textureImage, uv) * 255.0 + 0.5);
+    return min(vec3(rgbe.rgb) * exp2(float(rgbe.a) - 136.0), vec3(largestHalf));
+}
+#else
+vec3 linearColour()
+{
+    return fastPow(max(texture(textureImage, uv).rgb, 1e-30), preGamma);
+}
+#endif
+
 // Black stays black: a channel of 0 maps to 0 under any adaptation, and the adaptation level is
 // kept above 0 so that the response is finite.
 void main()
 {
-    vec3 x = fastPow(max(texture(textureImage, uv).rgb, 1e-30), preGamma);
+    vec3 x = linearColour();
     vec3 adaptation =
         localAdaptation.x * x + localAdaptation.y * dot(x, luminanceWeights) + globalAdaptation;
 #ifdef GIVEN_CONTRAST
@@ -63,5 +89,12 @@ void main()
 #else
     float exponent = contrast;
 #endif
-    colour = vec4(x / (x + fastPow(max(adaptation, 1e-30), exponent)), 1.0);
+    vec3 response = x / (x + fastPow(max(adaptation, 1e-30), exponent));
+#ifdef FIXED_STRETCH
+    if (stretchMaximum > stretchMinimum) {
+        response = (response - float(stretchMinimum) / 255.0)
+            / (float(stretchMaximum - stretchMinimum) / 255.0);
+    }
+#endif
+    colour = vec4(response, 1.0);
 }

@@ -4,8 +4,10 @@
 // the CPU, gives each world luminance a position P (0 to 1) on the display's log-luminance scale
 // from 0.3 to 300 cd/m². The colour is then restored around the new luminance with the
 // saturation exponent: channel_out = (channel_in / L_in)^colourCorrection · L_out.
+// Compiled with RGBE_INPUT, the input is the view's RGBE texture, decoded here exactly as the
+// linear pass would decode it, so that the plane stage spends no pass on the decode.
 
-uniform sampler2D textureImage; // linear colour, decoded from RGBE
+uniform sampler2D textureImage; // linear colour decoded from RGBE, or with RGBE_INPUT the RGBE
 uniform sampler2D tonemappingCurve; // 4096 × 1: the display position of each log-luminance bin
 uniform float minimumLuminance; // the ends of the curve's axis, in the view's units
 uniform float maximumLuminance;
@@ -64,9 +66,26 @@ vec3 displayValue(vec3 relative)
     return pow(aboveBlack, vec3(1.0 / displayGamma));
 }
 
+#ifdef RGBE_INPUT
+const float largestHalf = 65504.0;
+
+// An 8-bit mantissa times 2^(E − 136) is exact in a half float for every exponent byte E from 112
+// up, so but for the faintest texels this is bit for bit the colour the linear pass stores.
+vec3 linearColour()
+{
+    ivec4 rgbe = ivec4(texture(textureImage, uv) * 255.0 + 0.5);
+    return min(vec3(rgbe.rgb) * exp2(float(rgbe.a) - 136.0), vec3(largestHalf));
+}
+#else
+vec3 linearColour()
+{
+    return max(texture(textureImage, uv).rgb, 0.0);
+}
+#endif
+
 void main()
 {
-    vec3 linear = max(texture(textureImage, uv).rgb, 0.0);
+    vec3 linear = linearColour();
     float luminance = dot(linear, luminanceWeights);
     // Black has no position on a log axis and no hue to restore: it stays black.
     if (!(luminance > 0.0)) {

@@ -1,6 +1,7 @@
 #include "lightfield/LightfieldReader.h"
 #include "lightfield/Rgbe.h"
 #include "postprocessing/CurvePlaneStage.h"
+#include "postprocessing/LinearPlaneStage.h"
 #include "postprocessing/TonemappingCurve.h"
 #include "support/CurveReference.h"
 #include "support/GLImages.h"
@@ -14,6 +15,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -305,6 +307,41 @@ private slots:
         QCOMPARE(actual.at(1, 1, 1), actual.at(0, 1, 1));
         QVERIFY(actual.at(0, 1, 1) > actual.at(7, 0, 1));
         QCOMPARE(actual.at(6, 1, 0), 1.0f);
+    }
+
+    void rgbePassDrawsWhatTheDecodeAndTheCurvePassDraw()
+    {
+        // The plane stage decodes in the curve pass. Bit for bit what the linear pass and the
+        // curve pass draw, from exponents too faint for a half float to hold exactly to colours
+        // beyond the largest one, which the linear pass holds there channel by channel.
+        const std::vector<std::array<float, 3>> colours = {
+            {0, 0, 0},
+            {1e-7f, 2e-6f, 1e-6f},
+            {0.01f, 0.012f, 0.01f},
+            {0.3f, 0.2f, 0.1f},
+            {1, 1, 1},
+            {20, 5, 1},
+            {100, 90, 100},
+            {1e4f, 1e4f, 1e4f},
+            {1e5f, 2e5f, 3e4f},
+            {5, 0, 0.5f},
+            {0, 0.5f, 0},
+            {3e6f, 1, 1},
+        };
+        std::vector<std::uint8_t> rgbe;
+        for (const std::array<float, 3> &colour : colours) {
+            std::uint8_t texel[4];
+            encodeRgbe(colour[0], colour[1], colour[2], texel);
+            rgbe.insert(rgbe.end(), texel, texel + 4);
+        }
+        const int width = int(colours.size());
+        ScopedFramebuffer framebuffer;
+        OwnedTexture linear = linearTonemap(uploadRgba8(width, 1, rgbe), width, 1, 1.0f, 1.0f);
+        const OwnedTexture twoPasses = tonemapWithCurve(
+            std::move(linear), uploadToneCurve(steppedRamp()), width, 1, 0.01f, 100.0f);
+        const OwnedTexture onePass = tonemapRgbeWithCurve(
+            uploadRgba8(width, 1, rgbe), uploadToneCurve(steppedRamp()), width, 1, 0.01f, 100.0f);
+        QCOMPARE(readTextureBytes(*onePass, width, 1), readTextureBytes(*twoPasses, width, 1));
     }
 
     void degenerateRangesReadOnePlace_data()

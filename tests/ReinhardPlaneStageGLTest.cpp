@@ -1,16 +1,21 @@
 #include "deliverables/BuildConfiguration.h"
 #include "lightfield/LightfieldReader.h"
 #include "lightfield/Rgbe.h"
+#include "postprocessing/LinearPlaneStage.h"
+#include "postprocessing/LuminanceStatistics.h"
 #include "postprocessing/PlaneStages.h"
+#include "postprocessing/Reinhard05PostProcessors.h"
 #include "postprocessing/ReinhardPlaneStage.h"
 #include "support/GLImages.h"
 #include "support/GLTestContext.h"
 #include "support/LightfieldFiles.h"
 #include "support/PhotoreceptorReference.h"
+#include "support/PlaneBuilder.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <array>
 #include <cmath>
 #include <functional>
 
@@ -191,6 +196,70 @@ private slots:
         }
     }
 
+    void operatorPassDecodesAsTheLinearPassDoes_data()
+    {
+        QTest::addColumn<bool>("stretch");
+        QTest::newRow("per view: the operator alone") << false;
+        QTest::newRow("shared: with the fixed stretch") << true;
+    }
+
+    // The stages decode RGBE in the operator's pass (and the shared one stretches there too):
+    // what the linear pass, the operator's pass on its half floats and the stretch's pass draw,
+    // from exponents too faint for a half float to hold exactly to colours beyond the largest
+    // one. One step: the pass on linear colour raises it to "preGamma" 1 approximately, and the
+    // stretch in a pass of its own starts from bytes.
+    void operatorPassDecodesAsTheLinearPassDoes()
+    {
+        QFETCH(bool, stretch);
+        const std::vector<std::array<float, 3>> colours = {
+            {0, 0, 0},
+            {1e-7f, 2e-6f, 1e-6f},
+            {0.01f, 0.012f, 0.01f},
+            {0.3f, 0.2f, 0.1f},
+            {1, 1, 1},
+            {20, 5, 1},
+            {100, 90, 100},
+            {1e4f, 1e4f, 1e4f},
+            {1e5f, 2e5f, 3e4f},
+            {5, 0, 0.5f},
+            {0, 0.5f, 0},
+            {3e6f, 1, 1},
+        };
+        std::vector<std::uint8_t> rgbe;
+        for (const std::array<float, 3> &colour : colours) {
+            std::uint8_t texel[4];
+            encodeRgbe(colour[0], colour[1], colour[2], texel);
+            rgbe.insert(rgbe.end(), texel, texel + 4);
+        }
+        const int width = int(colours.size());
+        const LuminanceStatistics statistics = luminanceStatisticsOf(rgbe.data(), width);
+        PhotoreceptorSettings settings;
+        settings.brightness = 1.0f;
+        settings.preGamma = 1.0f;
+        const LuminanceStretch range {10, 230};
+
+        ScopedFramebuffer framebuffer;
+        OwnedTexture twoPasses =
+            photoreceptorTonemap(linearTonemap(uploadRgba8(width, 1, rgbe), width, 1, 1.0f, 1.0f),
+                                 width, 1, settings, statistics);
+        if (stretch)
+            twoPasses =
+                normalizeLuminance(std::move(twoPasses), width, 1, range.minimum, range.maximum);
+        const OwnedTexture onePass =
+            photoreceptorTonemapRgbe(uploadRgba8(width, 1, rgbe), width, 1, settings, statistics,
+                                     stretch ? &range : nullptr);
+        const std::vector<std::uint8_t> expected = readTextureBytes(*twoPasses, width, 1);
+        const std::vector<std::uint8_t> actual = readTextureBytes(*onePass, width, 1);
+        for (size_t i = 0; i < expected.size(); ++i) {
+            QVERIFY2(std::abs(int(actual[i]) - int(expected[i])) <= 1,
+                     qPrintable(QStringLiteral("texel %1 channel %2: %3, expected %4")
+                                    .arg(i / 4)
+                                    .arg(i % 4)
+                                    .arg(actual[i])
+                                    .arg(expected[i])));
+        }
+    }
+
     void twinsDifferInBrightnessOnly_data()
     {
         QTest::addColumn<QString>("dim");
@@ -278,8 +347,8 @@ private slots:
     {
         const QString path = writeFile(QStringLiteral("large.lf2d"), 2, 2, false, gradient);
         LightfieldReader reader(QUrl::fromLocalFile(path));
-        // The four half-float views need 4 × 6 × 4 × 8 = 768 bytes at once.
-        ReinhardPlaneSettings settings {true, 1.0f, 700};
+        // The four RGBE views need 4 × 6 × 4 × 4 = 384 bytes at once.
+        ReinhardPlaneSettings settings {true, 1.0f, 350};
         const QString message =
             configurationErrorOf([&] { buildReinhardPlane(&reader, settings); });
         QVERIFY2(message.contains(QStringLiteral("Not enough GPU memory")), qPrintable(message));
@@ -289,7 +358,7 @@ private slots:
         QCOMPARE(reader.viewsRead(), 0);
 
         LightfieldReader again(QUrl::fromLocalFile(path));
-        settings.textureMemoryBytes = 768;
+        settings.textureMemoryBytes = 384;
         QVERIFY(buildReinhardPlane(&again, settings));
     }
 };

@@ -118,7 +118,7 @@ const ShaderSource &sourceOf(const std::vector<ShaderSource> &sources, const cha
     });
 }
 
-// The code of a program's fragment shader: the file's, with the program's variant macro defined
+// The code of a program's fragment shader: the file's, with the program's variant macros defined
 // right after the "#version" line, which must stay first.
 QByteArray fragmentCode(const ShaderSource &source, const char *variant)
 {
@@ -126,7 +126,11 @@ QByteArray fragmentCode(const ShaderSource &source, const char *variant)
         return source.code;
     QByteArray code = source.code;
     const int lineEnd = code.indexOf('\n');
-    const QByteArray define = QByteArray("#define ") + variant + '\n';
+    QByteArray define;
+    for (const QByteArray &macro : QByteArray(variant).split(' ')) {
+        if (!macro.isEmpty())
+            define += "#define " + macro + '\n';
+    }
     if (code.startsWith("#version") && lineEnd >= 0)
         return code.insert(lineEnd + 1, define);
     return define + code;

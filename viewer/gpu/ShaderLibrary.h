@@ -31,14 +31,18 @@ enum class ShaderProgram : int
     Refocus,
     SynthesisedDisparity,
     ReinhardTonemappingGivenContrast,
+    ReinhardTonemappingOfRgbe,
+    ReinhardTonemappingOfRgbeStretched,
+    TonemappingCurveOfRgbe,
 };
 
 struct ShaderProgramFile
 {
     ShaderProgram program;
     const char *fragmentFile;
-    // A macro defined for this program only, after the file's "#version" line: several programs
-    // may be variants of one source, each compiled with what it needs and no more.
+    // Macros defined for this program only, after the file's "#version" line, separated by
+    // spaces: several programs may be variants of one source, each compiled with what it needs
+    // and no more.
     const char *variant = nullptr;
     // The vertex stage: "UV.vert", which every pass's quad needs, or a file that also works out
     // what the fragment shader would otherwise derive from its uniforms at every pixel.
@@ -68,6 +72,11 @@ inline constexpr ShaderProgramFile shaderProgramFiles[] = {
     {ShaderProgram::SynthesisedDisparity, "simpleWarp.frag", "SYNTHESISED_DISPARITY"},
     {ShaderProgram::ReinhardTonemappingGivenContrast, "ReinhardTonemapping.frag", "GIVEN_CONTRAST",
      "ReinhardTonemapping.vert"},
+    {ShaderProgram::ReinhardTonemappingOfRgbe, "ReinhardTonemapping.frag",
+     "GIVEN_CONTRAST RGBE_INPUT", "ReinhardTonemapping.vert"},
+    {ShaderProgram::ReinhardTonemappingOfRgbeStretched, "ReinhardTonemapping.frag",
+     "GIVEN_CONTRAST RGBE_INPUT FIXED_STRETCH", "ReinhardTonemapping.vert"},
+    {ShaderProgram::TonemappingCurveOfRgbe, "TonemappingCurveTonemapping.frag", "RGBE_INPUT"},
 };
 
 inline constexpr int shaderProgramCount = int(std::size(shaderProgramFiles));
