@@ -1,13 +1,13 @@
 #include "BilateralGrid.h"
 
 #include "BilateralPlaneStage.h"
+#include "Parallel.h"
 
 #include <algorithm>
 #include <array>
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <thread>
 
 namespace {
 
@@ -103,22 +103,6 @@ inline float fastExp2(float x)
     float scale;
     std::memcpy(&scale, &bits, sizeof scale);
     return e * 1.41421356f * scale;
-}
-
-// Runs work(begin, end) over [0, count) split into contiguous parts, one per core, the last on
-// the calling thread. The parts write disjoint data.
-template<typename Work> void inParallel(int count, const Work &work)
-{
-    static const int cores = int(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
-    const int parts = std::min(cores, count);
-    std::vector<std::thread> helpers;
-    for (int part = 0; part + 1 < parts; ++part)
-        helpers.emplace_back([&work, part, parts, count] {
-            work(count * part / parts, count * (part + 1) / parts);
-        });
-    work(count * (parts - 1) / std::max(parts, 1), count);
-    for (std::thread &helper : helpers)
-        helper.join();
 }
 
 } // namespace
@@ -514,7 +498,8 @@ void BilateralGridFilter::map(const std::uint8_t *rgbe, const BilateralSettings 
     const float edgeJump = settings.gaussSigmaDisparity;
     const float absoluteScale = settings.absoluteScale;
     inParallel(height, [&](int begin, int end) {
-        std::vector<float> scale(static_cast<size_t>(width)), factor(scale.size(), compression);
+        std::vector<float> scale(static_cast<size_t>(width));
+        std::vector<float> factor(static_cast<size_t>(width), compression);
         for (int y = begin; y < end; ++y) {
             const size_t row = size_t(y) * size_t(width);
             const float *intensity = &m_intensity[row];

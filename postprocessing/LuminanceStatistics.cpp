@@ -1,5 +1,6 @@
 #include "LuminanceStatistics.h"
 
+#include "Parallel.h"
 #include "TexelMaths.h"
 #include "lightfield/Rgbe.h"
 #include "viewer/gpu/GpuPass.h"
@@ -15,16 +16,25 @@ namespace {
 // view brighter than this everywhere reports it as its minimum.
 constexpr float minimumStart = 100000.0f;
 
+// What the statistics of a run of texels add up.
+struct TexelSums
+{
+    double sums[5] = {}; // red, green, blue, luminance, log luminance
+    float minimum = minimumStart;
+    float maximum = 0.0f;
+};
+
 // The texels go in runs: one loop decodes a run and one takes its logarithms, each of which the
 // compiler vectorizes (with AVX2 where the processor has it), and one adds the run up in texel
 // order, as a single loop over the texels did.
 WIDE_VECTOR_CLONES
-LuminanceStatistics statisticsOfTexels(const std::uint8_t *rgbeTexels, std::int64_t count)
+TexelSums sumsOfTexels(const std::uint8_t *rgbeTexels, std::int64_t count)
 {
     const std::array<float, 256> &scales = rgbeSingleScales();
     constexpr int run = 256;
     float red[run], green[run], blue[run], luminance[run], logarithm[run];
-    double sums[5] = {};
+    TexelSums total;
+    double *sums = total.sums;
     float minimum = minimumStart;
     float maximum = 0.0f;
     for (std::int64_t start = 0; start < count; start += run) {
@@ -49,15 +59,9 @@ LuminanceStatistics statisticsOfTexels(const std::uint8_t *rgbeTexels, std::int6
             sums[4] += logarithm[i];
         }
     }
-
-    LuminanceStatistics statistics;
-    const double n = double(count);
-    for (int i = 0; i < 5; ++i)
-        statistics.values[size_t(i)] = count > 0 ? sums[i] / n : 0.0;
-    statistics.values[5] = minimum;
-    statistics.values[6] = maximum;
-    statistics.values[7] = contrastExponent(statistics.values[4], minimum, maximum);
-    return statistics;
+    total.minimum = minimum;
+    total.maximum = maximum;
+    return total;
 }
 
 WIDE_VECTOR_CLONES
@@ -78,12 +82,40 @@ std::pair<double, double> rangeOfTexels(const std::uint8_t *rgbeTexels, std::int
 
 std::pair<double, double> luminanceRangeOf(const std::uint8_t *rgbeTexels, std::int64_t count)
 {
-    return rangeOfTexels(rgbeTexels, count);
+    // The extremes come out the same whichever parts the texels are taken in.
+    std::pair<double, double> range {minimumStart, 0.0};
+    for (const auto &[minimum, maximum] :
+         partResults(count, parallelTexels, [rgbeTexels](std::int64_t begin, std::int64_t end) {
+             return rangeOfTexels(rgbeTexels + begin * 4, end - begin);
+         }))
+        range = {std::min(range.first, minimum), std::max(range.second, maximum)};
+    return range;
 }
 
 LuminanceStatistics luminanceStatisticsOf(const std::uint8_t *rgbeTexels, std::int64_t count)
 {
-    return statisticsOfTexels(rgbeTexels, count);
+    // The parts' sums are added in part order: the averages differ from those of one loop over
+    // all texels by rounding in the last places of a double, far below the float they are kept
+    // in.
+    TexelSums total;
+    for (const TexelSums &part :
+         partResults(count, parallelTexels, [rgbeTexels](std::int64_t begin, std::int64_t end) {
+             return sumsOfTexels(rgbeTexels + begin * 4, end - begin);
+         })) {
+        for (int i = 0; i < 5; ++i)
+            total.sums[i] += part.sums[i];
+        total.minimum = std::min(total.minimum, part.minimum);
+        total.maximum = std::max(total.maximum, part.maximum);
+    }
+
+    LuminanceStatistics statistics;
+    const double n = double(count);
+    for (int i = 0; i < 5; ++i)
+        statistics.values[size_t(i)] = count > 0 ? total.sums[i] / n : 0.0;
+    statistics.values[5] = total.minimum;
+    statistics.values[6] = total.maximum;
+    statistics.values[7] = contrastExponent(statistics.values[4], total.minimum, total.maximum);
+    return statistics;
 }
 
 LuminanceStatistics statisticsOf(const CameraView &view, int slot)

@@ -1,5 +1,6 @@
 #include "TonemappingCurve.h"
 
+#include "Parallel.h"
 #include "TexelMaths.h"
 #include "lightfield/Rgbe.h"
 
@@ -204,7 +205,17 @@ LuminanceHistogram luminanceHistogram(const std::uint8_t *rgbeTexels, std::int64
 {
     LuminanceHistogram histogram {};
     if (std::isfinite(lnMinimum) && std::isfinite(range) && range != 0.0f) {
-        countTexels(rgbeTexels, texelCount, lnMinimum, range, histogram);
+        // Counts add up to the same whichever parts the texels are counted in.
+        const auto parts =
+            partResults(texelCount, parallelTexels, [&](std::int64_t begin, std::int64_t end) {
+                LuminanceHistogram part {};
+                countTexels(rgbeTexels + begin * 4, end - begin, lnMinimum, range, part);
+                return part;
+            });
+        for (const LuminanceHistogram &part : parts) {
+            for (size_t bin = 0; bin < histogram.size(); ++bin)
+                histogram[bin] += part[bin];
+        }
         return histogram;
     }
     // An unusable axis, which no trimming follows: every texel the slow way.

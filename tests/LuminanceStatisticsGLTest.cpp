@@ -107,10 +107,11 @@ private slots:
     void statisticsOfEveryExponentAgainstDoublePrecision()
     {
         // Texels of every exponent byte with mantissas all over their range, more than one run of
-        // the loop that takes their logarithms and a partial last run: each figure against the
-        // same figure taken texel by texel in double precision.
+        // the loop that takes their logarithms and a partial last run, and enough for a part on
+        // each of several cores: each figure against the same figure taken texel by texel in
+        // double precision.
         Bytes texels;
-        for (int i = 0; i < 1000; ++i) {
+        for (int i = 0; i < 100001; ++i) {
             const std::uint8_t texel[4] = {std::uint8_t(i * 7 % 256), std::uint8_t(i * 13 % 256),
                                            std::uint8_t(i * 29 % 256), std::uint8_t(i % 256)};
             texels.insert(texels.end(), texel, texel + 4);
