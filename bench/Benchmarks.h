@@ -2,6 +2,7 @@
 
 class GLTestContext;
 class QCommandLineParser;
+class QString;
 
 // One command of lfbench.
 struct Benchmark
@@ -23,3 +24,8 @@ extern const Benchmark idleBenchmark;
 extern const Benchmark bilateralBenchmark;
 extern const Benchmark refocusBenchmark;
 extern const Benchmark tableBenchmark;
+extern const Benchmark buildBenchmark;
+
+// The time of one plane build in a process of its own ("lfbench build"), in ms; NaN after a
+// message when the process fails.
+double buildInProcessOfItsOwn(const QString &file, const char *configuration);

@@ -32,7 +32,7 @@ namespace {
 // In the order of --help.
 const Benchmark *const benchmarks[] = {
     &warpBenchmark, &pipelineBenchmark,  &hdrBenchmark,     &soakBenchmark,  &estimateBenchmark,
-    &idleBenchmark, &bilateralBenchmark, &refocusBenchmark, &tableBenchmark,
+    &idleBenchmark, &bilateralBenchmark, &refocusBenchmark, &tableBenchmark, &buildBenchmark,
 };
 
 QString description()
