@@ -314,27 +314,8 @@ private slots:
         // The plane stage decodes in the curve pass. Bit for bit what the linear pass and the
         // curve pass draw, from exponents too faint for a half float to hold exactly to colours
         // beyond the largest one, which the linear pass holds there channel by channel.
-        const std::vector<std::array<float, 3>> colours = {
-            {0, 0, 0},
-            {1e-7f, 2e-6f, 1e-6f},
-            {0.01f, 0.012f, 0.01f},
-            {0.3f, 0.2f, 0.1f},
-            {1, 1, 1},
-            {20, 5, 1},
-            {100, 90, 100},
-            {1e4f, 1e4f, 1e4f},
-            {1e5f, 2e5f, 3e4f},
-            {5, 0, 0.5f},
-            {0, 0.5f, 0},
-            {3e6f, 1, 1},
-        };
-        std::vector<std::uint8_t> rgbe;
-        for (const std::array<float, 3> &colour : colours) {
-            std::uint8_t texel[4];
-            encodeRgbe(colour[0], colour[1], colour[2], texel);
-            rgbe.insert(rgbe.end(), texel, texel + 4);
-        }
-        const int width = int(colours.size());
+        const std::vector<std::uint8_t> rgbe = rgbeAcrossTheHalfFloatRange();
+        const int width = int(rgbe.size() / 4);
         ScopedFramebuffer framebuffer;
         OwnedTexture linear = linearTonemap(uploadRgba8(width, 1, rgbe), width, 1, 1.0f, 1.0f);
         const OwnedTexture twoPasses = tonemapWithCurve(

@@ -15,7 +15,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <array>
 #include <cmath>
 #include <functional>
 
@@ -211,27 +210,8 @@ private slots:
     void operatorPassDecodesAsTheLinearPassDoes()
     {
         QFETCH(bool, stretch);
-        const std::vector<std::array<float, 3>> colours = {
-            {0, 0, 0},
-            {1e-7f, 2e-6f, 1e-6f},
-            {0.01f, 0.012f, 0.01f},
-            {0.3f, 0.2f, 0.1f},
-            {1, 1, 1},
-            {20, 5, 1},
-            {100, 90, 100},
-            {1e4f, 1e4f, 1e4f},
-            {1e5f, 2e5f, 3e4f},
-            {5, 0, 0.5f},
-            {0, 0.5f, 0},
-            {3e6f, 1, 1},
-        };
-        std::vector<std::uint8_t> rgbe;
-        for (const std::array<float, 3> &colour : colours) {
-            std::uint8_t texel[4];
-            encodeRgbe(colour[0], colour[1], colour[2], texel);
-            rgbe.insert(rgbe.end(), texel, texel + 4);
-        }
-        const int width = int(colours.size());
+        const std::vector<std::uint8_t> rgbe = rgbeAcrossTheHalfFloatRange();
+        const int width = int(rgbe.size() / 4);
         const LuminanceStatistics statistics = luminanceStatisticsOf(rgbe.data(), width);
         PhotoreceptorSettings settings;
         settings.brightness = 1.0f;

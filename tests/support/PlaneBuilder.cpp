@@ -1,5 +1,7 @@
 #include "PlaneBuilder.h"
 
+#include "lightfield/Rgbe.h"
+
 #include <QOpenGLPixelTransferOptions>
 
 #include <algorithm>
@@ -23,6 +25,31 @@ OwnedTexture upload(int width, int height, QOpenGLTexture::TextureFormat format,
 }
 
 } // namespace
+
+std::vector<std::uint8_t> rgbeAcrossTheHalfFloatRange()
+{
+    const float colours[][3] = {
+        {0, 0, 0},
+        {1e-7f, 2e-6f, 1e-6f},
+        {0.01f, 0.012f, 0.01f},
+        {0.3f, 0.2f, 0.1f},
+        {1, 1, 1},
+        {20, 5, 1},
+        {100, 90, 100},
+        {1e4f, 1e4f, 1e4f},
+        {1e5f, 2e5f, 3e4f},
+        {5, 0, 0.5f},
+        {0, 0.5f, 0},
+        {3e6f, 1, 1},
+    };
+    std::vector<std::uint8_t> texels;
+    for (const float *colour : colours) {
+        std::uint8_t texel[4];
+        encodeRgbe(colour[0], colour[1], colour[2], texel);
+        texels.insert(texels.end(), texel, texel + 4);
+    }
+    return texels;
+}
 
 OwnedTexture uploadRgba8(int width, int height, const std::vector<std::uint8_t> &texels)
 {

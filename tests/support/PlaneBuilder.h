@@ -13,6 +13,10 @@
 OwnedTexture uploadRgba8(int width, int height, const std::vector<std::uint8_t> &texels);
 OwnedTexture uploadRgba16F(int width, int height, const std::vector<float> &texels);
 OwnedTexture uploadR16F(int width, int height, const std::vector<float> &values);
+// One row of RGBE texels from exponents too faint for a half float to hold exactly to colours
+// beyond the largest one, black and saturated colours among them: what a pass that decodes RGBE
+// itself must carry through as the linear pass does.
+std::vector<std::uint8_t> rgbeAcrossTheHalfFloatRange();
 // The DisparityTiles layer of a disparity map in GL row order, found on the CPU.
 OwnedTexture disparityTilesOfMap(int width, int height, const std::vector<float> &disparity);
 
