@@ -4,8 +4,14 @@
 #include "Rgbe.h"
 #include "viewer/gpu/ConfigurationError.h"
 #include "viewer/gpu/GpuPass.h"
+#include "viewer/gpu/ScreenQuad.h"
+
+#include <QOpenGLPixelTransferOptions>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
 
 LightfieldPlane::LightfieldPlane(KeyList supportedLayers, KeyList supportedParameters, int width,
                                  int height, int columns, int rows, int viewSpacing,
@@ -56,20 +62,21 @@ QOpenGLTexture *LightfieldPlane::layerAt(int column, int row, int layer) const
 
 namespace {
 
-// Converts a view's stored disparity and stores it and its tiles' largest disparities at (column,
-// row) of the plane. Returns the stored map, or null when the file has no disparity.
+// Converts the disparity image the reader has just read and stores it and its tiles' largest
+// disparities at (column, row) of the plane. Returns the stored map, or null when the file has no
+// disparity.
 QOpenGLTexture *storeDisparity(LightfieldPlane &plane, const LightfieldReader &reader,
-                               FeatureLayers &view, int column, int row)
+                               std::vector<std::uint16_t> &halfFloats, int column, int row)
 {
     if (!reader.hasDisparity())
         return nullptr;
-    plane.setFeatureLayer(column, row, DisparityTiles,
-                          uploadDisparityTiles(disparityTilesOf(reader.lastDisparityBytes().data(),
-                                                                reader.width(), reader.height()),
-                                               reader.width(), reader.height()));
+    const unsigned char *bytes = reader.lastDisparityBytes().data();
+    const int width = reader.width(), height = reader.height();
     plane.setFeatureLayer(
-        column, row, Disparity,
-        convertDisparity(view.takeLayer(RgbeDisparity), reader.width(), reader.height()));
+        column, row, DisparityTiles,
+        uploadDisparityTiles(disparityTilesOf(bytes, width, height), width, height));
+    plane.setFeatureLayer(column, row, Disparity,
+                          uploadDisparity(bytes, width, height, halfFloats));
     return plane.layerAt(column, row, Disparity);
 }
 
@@ -109,14 +116,17 @@ std::unique_ptr<LightfieldPlane> buildPlane(LightfieldReader &reader, PlaneStage
         ++done.view;
     };
 
+    // Room for a view's decoded disparity, kept from view to view: a fresh buffer would be
+    // zero-filled and mapped afresh from the system every time.
+    std::vector<std::uint16_t> disparities;
     // The framebuffer serves the construction only.
     const Framebuffer framebuffer = Framebuffer::generate();
     FramebufferPasses passes(framebuffer);
     for (int row = 0; row < reader.rows(); ++row) {
         for (int column = 0; column < reader.columns(); ++column) {
             report();
-            FeatureLayers read = reader.nextView();
-            QOpenGLTexture *disparity = storeDisparity(*plane, reader, read, column, row);
+            FeatureLayers read = reader.nextView(LightfieldReader::DisparityImage::BytesOnly);
+            QOpenGLTexture *disparity = storeDisparity(*plane, reader, disparities, column, row);
             ViewToStore view {*plane, column, row, read, disparity, reader.lastColourBytes()};
             stage.storeView(view);
         }
@@ -145,13 +155,45 @@ std::unique_ptr<LightfieldPlane> buildLdrPlane(LightfieldReader *reader,
     return buildPlane(*reader, *makeLdrStage(), progress);
 }
 
-OwnedTexture convertDisparity(OwnedTexture source, int width, int height)
+namespace {
+
+// The half float nearest a finite value from 0 to the largest half float, ties to even. The
+// driver's own conversion of a float upload takes longer than the view's whole disparity pass.
+std::uint16_t halfFloatOf(float value)
 {
-    return runPass({"disparity conversion", shaderProgram(ShaderProgram::RgbeToFloat), width,
-                    height, PassFormat::R16F},
-                   {{source.get(), 0}}, [](QOpenGLShaderProgram &program) {
-                       program.setUniformValue("textureImage", 0);
-                   });
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    // Below 2^-14 a half float counts in steps of 2^-24.
+    if (bits < 0x38800000u)
+        return std::uint16_t(std::lrint(value * 16777216.0f));
+    const std::uint32_t rounded = bits + 0x0fffu + ((bits >> 13) & 1u);
+    return std::uint16_t((rounded - 0x38000000u) >> 13);
+}
+
+} // namespace
+
+OwnedTexture uploadDisparity(const unsigned char *rgbe, int width, int height,
+                             std::vector<std::uint16_t> &halfFloats)
+{
+    // Disparity is stored grey: the red mantissa and the exponent carry it. Held at the largest
+    // half float, so that no texel of a map holds infinity.
+    constexpr float largestHalf = 65504.0f;
+    const std::array<float, 256> &scale = rgbeSingleScales();
+    halfFloats.resize(size_t(width) * size_t(height));
+    for (size_t i = 0; i < halfFloats.size(); ++i)
+        halfFloats[i] =
+            halfFloatOf(std::min(float(rgbe[4 * i]) * scale[rgbe[4 * i + 3]], largestHalf));
+
+    auto texture = std::make_unique<QOpenGLTexture>(QOpenGLTexture::Target2D);
+    texture->setFormat(QOpenGLTexture::R16F);
+    texture->setSize(width, height);
+    setPassOutputSampling(*texture);
+    texture->allocateStorage(QOpenGLTexture::Red, QOpenGLTexture::Float16);
+    QOpenGLPixelTransferOptions unpacking;
+    unpacking.setAlignment(2);
+    texture->setData(QOpenGLTexture::Red, QOpenGLTexture::Float16,
+                     static_cast<const void *>(halfFloats.data()), &unpacking);
+    return texture;
 }
 
 std::vector<float> disparityTilesOf(const unsigned char *rgbe, int width, int height)

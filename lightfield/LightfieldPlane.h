@@ -4,6 +4,7 @@
 
 #include <QOpenGLTexture>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -124,9 +125,13 @@ std::unique_ptr<PlaneStage> makeLdrStage();
 std::unique_ptr<LightfieldPlane> buildLdrPlane(LightfieldReader *reader,
                                                const PlaneProgressReport &progress = {});
 
-// The pass that turns a stored RGBE disparity image into a GL_R16F disparity map of width ×
-// height ("rgbe2rf.frag"), consuming the source. Runs inside FramebufferPasses.
-OwnedTexture convertDisparity(OwnedTexture source, int width, int height);
+// A stored RGBE disparity image of width × height (rows bottom-up, as the file holds them) as a
+// GL_R16F disparity map, sampled as pass outputs are (setPassOutputSampling). Decoded on the CPU
+// from the bytes the reader has just read, so the image itself is never uploaded; a disparity
+// beyond the largest half float is held there. halfFloats is room for the decoded map, reused
+// from view to view.
+OwnedTexture uploadDisparity(const unsigned char *rgbe, int width, int height,
+                             std::vector<std::uint16_t> &halfFloats);
 
 // The side of the square tiles of DisparityTiles, in texels. The warp's bounds pass reads the
 // tiles that a block of four by four output pixels crosses in a stretch of four pixels of the

@@ -39,15 +39,17 @@ LightfieldReader::LightfieldReader(QUrl file)
 
 LightfieldReader::~LightfieldReader() = default;
 
-FeatureLayers LightfieldReader::nextView()
+FeatureLayers LightfieldReader::nextView(DisparityImage disparity)
 {
     requireViewsLeft();
     requireTextureSizeWithinDriverLimit();
 
     FeatureLayers view;
-    readNextViewImages([this, &view](FeatureLayer layer, const std::vector<unsigned char> &bytes) {
-        view.setLayer(layer, upload(bytes));
-    });
+    readNextViewImages(
+        [this, &view, disparity](FeatureLayer layer, const std::vector<unsigned char> &bytes) {
+            if (layer != RgbeDisparity || disparity == DisparityImage::Uploaded)
+                view.setLayer(layer, upload(bytes));
+        });
     return view;
 }
 

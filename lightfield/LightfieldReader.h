@@ -26,10 +26,17 @@ public:
     LightfieldReader(const LightfieldReader &) = delete;
     LightfieldReader &operator=(const LightfieldReader &) = delete;
 
+    // What nextView does with a view's disparity image.
+    enum class DisparityImage
+    {
+        Uploaded, // as the RgbeDisparity layer
+        BytesOnly, // only read, into lastDisparityBytes(), for a caller that converts it itself
+    };
+
     // The next view: LdrRgb (8-bit files) or RgbeImage (RGBE files), plus RgbeDisparity when the
-    // file has disparity. After rows × columns views it raises "No more lightfield-views
-    // available!".
-    FeatureLayers nextView();
+    // file has disparity and it is to be uploaded. After rows × columns views it raises "No more
+    // lightfield-views available!".
+    FeatureLayers nextView(DisparityImage disparity = DisparityImage::Uploaded);
 
     // Receives one image of a view exactly as stored: viewBytes() bytes of RGBA8888 or RGBE, rows
     // bottom-up. The buffer is reused for the next view, so a sink copies what it keeps.

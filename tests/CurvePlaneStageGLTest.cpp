@@ -207,8 +207,9 @@ private slots:
         LF_CREATE_GL_CONTEXT(m_gl);
         QVERIFY(m_directory.isValid());
         loadShaderPrograms();
-        for (ShaderProgram program : {ShaderProgram::TonemappingCurve,
-                                      ShaderProgram::LinearTonemapping, ShaderProgram::RgbeToFloat})
+        for (ShaderProgram program :
+             {ShaderProgram::TonemappingCurve, ShaderProgram::TonemappingCurveOfRgbe,
+              ShaderProgram::LinearTonemapping})
             QVERIFY2(isShaderProgramLinked(program), qPrintable(shaderFileName(program)));
     }
 

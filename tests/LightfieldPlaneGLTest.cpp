@@ -53,7 +53,6 @@ private slots:
     {
         LF_CREATE_GL_CONTEXT(m_gl);
         loadShaderPrograms();
-        QVERIFY(isShaderProgramLinked(ShaderProgram::RgbeToFloat));
     }
 
     void cleanup() { LF_VERIFY_NO_GL_ERROR(m_gl); }
@@ -119,6 +118,42 @@ private slots:
                                         .arg(reference)));
             }
         }
+    }
+
+    // The warp gathers a map's texels across its edges and takes 0 there, as it does for a pass's
+    // output; and a disparity no half float holds stays finite.
+    void disparityMapReadsZeroBeyondItsEdgesAndStaysFinite()
+    {
+        // 255 × 2^100 and 8 × 2^-6.
+        const std::uint8_t disparity[8] = {255, 0, 0, 236, 8, 0, 0, 130};
+        LightfieldReader reader(
+            QUrl::fromLocalFile(write(QStringLiteral("huge.lf2d"),
+                                      "2 1 2 2 10 0 0 1 02\n" + patternBytes(2 * 4, 0)
+                                          + QByteArray(reinterpret_cast<const char *>(disparity), 8)
+                                          + patternBytes(4 * 4, 1))));
+        std::unique_ptr<LightfieldPlane> plane = buildLdrPlane(&reader);
+        QOpenGLTexture *map = plane->layerAt(0, 0, Disparity);
+        QVERIFY(map);
+        const auto texels = readTextureFloats(*map, 2, 1);
+        QCOMPARE(texels[0], 65504.0f);
+        QCOMPARE(texels[4], 0.125f);
+
+        QOpenGLFunctions_3_3_Core *gl = m_gl.gl();
+        gl->glActiveTexture(GL_TEXTURE0);
+        gl->glBindTexture(GL_TEXTURE_2D, map->textureId());
+        GLint minFilter = 0, magFilter = 0, wrapS = 0, wrapT = 0;
+        GLfloat border[4] = {1.0f, 1.0f, 1.0f, 0.0f};
+        gl->glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &minFilter);
+        gl->glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &magFilter);
+        gl->glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, &wrapS);
+        gl->glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, &wrapT);
+        gl->glGetTexParameterfv(GL_TEXTURE_2D, GL_TEXTURE_BORDER_COLOR, border);
+        gl->glBindTexture(GL_TEXTURE_2D, 0);
+        QCOMPARE(minFilter, GLint(GL_NEAREST));
+        QCOMPARE(magFilter, GLint(GL_NEAREST));
+        QCOMPARE(wrapS, GLint(GL_CLAMP_TO_BORDER));
+        QCOMPARE(wrapT, GLint(GL_CLAMP_TO_BORDER));
+        QCOMPARE(border[0], 0.0f);
     }
 
     void disparityTilesHoldTheLargestDisparity()

@@ -748,7 +748,7 @@ private slots:
     {
         QTest::addColumn<QString>("pass");
         QTest::addColumn<QString>("doing");
-        QTest::newRow("while loading") << "disparity conversion"
+        QTest::newRow("while loading") << "linear tone curve"
                                        << "loading the views of";
         QTest::newRow("in the first frame") << "display"
                                             << "showing the first frame of";
@@ -761,8 +761,9 @@ private slots:
     {
         QFETCH(QString, pass);
         QFETCH(QString, doing);
+        // RGBE with disparity: the linear stage's pass runs while the views load.
         const QString path = write(QStringLiteral("disparity.lf2d"),
-                                   "2 2 2 2 10 0 0 1 02\n" + QByteArray(4 * 16, '\x40'));
+                                   "2 2 2 2 10 0 1 1 02\n" + QByteArray(4 * 16, '\x40'));
         bool raised = false;
         setPassObserver([&](const char *name) {
             if (!raised && pass == QLatin1String(name)) {

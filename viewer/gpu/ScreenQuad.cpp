@@ -16,15 +16,6 @@ QOpenGLFunctions_3_3_Core *currentFunctions()
     return QOpenGLContext::currentContext()->versionFunctions<QOpenGLFunctions_3_3_Core>();
 }
 
-// The settings every pass output starts with; a kept one gets them back, as its last owner may
-// have changed them.
-void setPassOutputSampling(QOpenGLTexture &texture)
-{
-    texture.setMinMagFilters(QOpenGLTexture::Nearest, QOpenGLTexture::Nearest);
-    texture.setWrapMode(QOpenGLTexture::ClampToBorder);
-    texture.setBorderColor(0.0f, 0.0f, 0.0f, 1.0f);
-}
-
 PassOutputPool *poolInUse = nullptr;
 
 // Which pool lent each texture that is lent out now. A texture is in it from the moment it is
@@ -37,6 +28,14 @@ std::unordered_map<const QOpenGLTexture *, PassOutputPool *> &lentTextures()
 }
 
 } // namespace
+
+// A kept pass output gets these back too, as its last owner may have changed them.
+void setPassOutputSampling(QOpenGLTexture &texture)
+{
+    texture.setMinMagFilters(QOpenGLTexture::Nearest, QOpenGLTexture::Nearest);
+    texture.setWrapMode(QOpenGLTexture::ClampToBorder);
+    texture.setBorderColor(0.0f, 0.0f, 0.0f, 1.0f);
+}
 
 void TextureDisposal::operator()(QOpenGLTexture *texture) const noexcept
 {

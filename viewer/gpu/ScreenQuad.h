@@ -85,6 +85,11 @@ private:
 // upper-right, lower-right.
 using QuadCorners = float[4][2];
 
+// The sampling every pass output starts with: nearest texels, and beyond the edges a clamped
+// border of opaque black (0 in red, where a disparity map is read). Textures that stand in for a
+// pass's output, filled from the CPU, take it too.
+void setPassOutputSampling(QOpenGLTexture &texture);
+
 // A new 2D texture of width × height with one level, nearest filtering and a clamp to an opaque
 // black border, its storage allocated but not filled (or, with a pool in use, a kept one of that
 // size and format with those settings and whatever a pass drew into it last), attached to
