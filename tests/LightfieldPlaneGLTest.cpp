@@ -121,22 +121,27 @@ private slots:
     }
 
     // The warp gathers a map's texels across its edges and takes 0 there, as it does for a pass's
-    // output; and a disparity no half float holds stays finite.
+    // output; a disparity no half float holds stays finite, and one below the half floats' normal
+    // range keeps its finer steps.
     void disparityMapReadsZeroBeyondItsEdgesAndStaysFinite()
     {
-        // 255 × 2^100 and 8 × 2^-6.
-        const std::uint8_t disparity[8] = {255, 0, 0, 236, 8, 0, 0, 130};
-        LightfieldReader reader(
-            QUrl::fromLocalFile(write(QStringLiteral("huge.lf2d"),
-                                      "2 1 2 2 10 0 0 1 02\n" + patternBytes(2 * 4, 0)
-                                          + QByteArray(reinterpret_cast<const char *>(disparity), 8)
-                                          + patternBytes(4 * 4, 1))));
+        // 255 × 2^100, 8 × 2^-6, 255 × 2^-23 (a half float below 2^-14) and 1 × 2^-36 (too
+        // small for any).
+        const std::uint8_t disparity[16] = {255, 0, 0, 236, 8, 0, 0, 130,
+                                            255, 0, 0, 113, 1, 0, 0, 100};
+        LightfieldReader reader(QUrl::fromLocalFile(
+            write(QStringLiteral("extremes.lf2d"),
+                  "4 1 2 2 10 0 0 1 04\n" + patternBytes(4 * 4, 0)
+                      + QByteArray(reinterpret_cast<const char *>(disparity), 16)
+                      + patternBytes(8 * 4, 1))));
         std::unique_ptr<LightfieldPlane> plane = buildLdrPlane(&reader);
         QOpenGLTexture *map = plane->layerAt(0, 0, Disparity);
         QVERIFY(map);
-        const auto texels = readTextureFloats(*map, 2, 1);
+        const auto texels = readTextureFloats(*map, 4, 1);
         QCOMPARE(texels[0], 65504.0f);
         QCOMPARE(texels[4], 0.125f);
+        QCOMPARE(texels[8], std::ldexp(255.0f, -23));
+        QCOMPARE(texels[12], 0.0f);
 
         QOpenGLFunctions_3_3_Core *gl = m_gl.gl();
         gl->glActiveTexture(GL_TEXTURE0);
