@@ -196,6 +196,15 @@ OwnedTexture uploadDisparity(const unsigned char *rgbe, int width, int height,
     return texture;
 }
 
+OwnedTexture convertDisparity(OwnedTexture source, int width, int height)
+{
+    return runPass({"disparity conversion", shaderProgram(ShaderProgram::RgbeToFloat), width,
+                    height, PassFormat::R16F},
+                   {{source.get(), 0}}, [](QOpenGLShaderProgram &program) {
+                       program.setUniformValue("textureImage", 0);
+                   });
+}
+
 std::vector<float> disparityTilesOf(const unsigned char *rgbe, int width, int height)
 {
     const int columns = (width + disparityTileSize - 1) / disparityTileSize;

@@ -133,6 +133,11 @@ std::unique_ptr<LightfieldPlane> buildLdrPlane(LightfieldReader *reader,
 OwnedTexture uploadDisparity(const unsigned char *rgbe, int width, int height,
                              std::vector<std::uint16_t> &halfFloats);
 
+// The same map from a disparity image already uploaded as a texture: the pass of "rgbe2rf.frag",
+// consuming the source. Runs inside FramebufferPasses. The plane build reads the bytes instead,
+// which spares each view the image's upload and this pass.
+OwnedTexture convertDisparity(OwnedTexture source, int width, int height);
+
 // The side of the square tiles of DisparityTiles, in texels. The warp's bounds pass reads the
 // tiles that a block of four by four output pixels crosses in a stretch of four pixels of the
 // rays' travel: at one view pixel per output pixel that is at most two tiles of 8 each way, one

@@ -1,6 +1,5 @@
 #include "CurvePlaneStage.h"
 
-#include "LinearPlaneStage.h"
 #include "LuminanceStatistics.h"
 #include "lightfield/LightfieldReader.h"
 #include "viewer/gpu/GpuPass.h"

@@ -12,7 +12,7 @@
 // and a texel takes a few nanoseconds.
 constexpr std::int64_t parallelTexels = std::int64_t(1) << 15;
 
-// Into how many contiguous parts inParallel splits count items: one per core (at most eight),
+// Into how many contiguous parts forEachPart splits count items: one per core (at most eight),
 // each of at least `grain` items, and at least one.
 inline std::int64_t partsOf(std::int64_t count, std::int64_t grain)
 {

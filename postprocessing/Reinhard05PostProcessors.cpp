@@ -72,6 +72,19 @@ const StatisticUniform statisticUniforms[] = {
     {Contrast, "m", "m[0]"},
 };
 
+// The operator's uniforms for one set of statistics, with the contrast the shader would derive
+// derived once here.
+void setStatisticUniforms(QOpenGLShaderProgram &program, const LuminanceStatistics &statistics)
+{
+    LuminanceStatistics given = statistics;
+    if (!(given.contrast() > 0.0)) {
+        given.values[Contrast] = contrastExponent(given.averageLogLuminance(), given.minLuminance(),
+                                                  given.maxLuminance());
+    }
+    for (const StatisticUniform &uniform : statisticUniforms)
+        program.setUniformValue(uniform.single, float(given.values[size_t(uniform.parameter)]));
+}
+
 } // namespace
 
 TonemappingInterpolatingReinhard05PostProcessor::TonemappingInterpolatingReinhard05PostProcessor(
@@ -125,23 +138,6 @@ TonemappingInterpolatingReinhard05PostProcessor::processForDisplay(CameraView &v
     stretch = measuredStretch(*mapped, width, height, view.drawn());
     return mapped;
 }
-
-namespace {
-
-// The operator's uniforms for one set of statistics, with the contrast the shader would derive
-// derived once here.
-void setStatisticUniforms(QOpenGLShaderProgram &program, const LuminanceStatistics &statistics)
-{
-    LuminanceStatistics given = statistics;
-    if (!(given.contrast() > 0.0)) {
-        given.values[Contrast] = contrastExponent(given.averageLogLuminance(), given.minLuminance(),
-                                                  given.maxLuminance());
-    }
-    for (const StatisticUniform &uniform : statisticUniforms)
-        program.setUniformValue(uniform.single, float(given.values[size_t(uniform.parameter)]));
-}
-
-} // namespace
 
 OwnedTexture photoreceptorTonemap(OwnedTexture input, int width, int height,
                                   const PhotoreceptorSettings &settings,

@@ -1,6 +1,5 @@
 #include "ReinhardPlaneStage.h"
 
-#include "LinearPlaneStage.h"
 #include "LuminanceStatistics.h"
 #include "Reinhard05PostProcessors.h"
 #include "lightfield/LightfieldReader.h"

@@ -209,7 +209,7 @@ private slots:
         loadShaderPrograms();
         for (ShaderProgram program :
              {ShaderProgram::TonemappingCurve, ShaderProgram::TonemappingCurveOfRgbe,
-              ShaderProgram::LinearTonemapping})
+              ShaderProgram::LinearTonemapping, ShaderProgram::RgbeToFloat})
             QVERIFY2(isShaderProgramLinked(program), qPrintable(shaderFileName(program)));
     }
 

@@ -6,6 +6,7 @@
 #include "support/GLImages.h"
 #include "support/GLTestContext.h"
 #include "support/LightfieldFiles.h"
+#include "support/PlaneBuilder.h"
 #include "support/TestPrograms.h"
 #include "viewer/gpu/GpuPass.h"
 #include "viewer/gpu/ShaderLibrary.h"
@@ -53,6 +54,7 @@ private slots:
     {
         LF_CREATE_GL_CONTEXT(m_gl);
         loadShaderPrograms();
+        QVERIFY(isShaderProgramLinked(ShaderProgram::RgbeToFloat));
     }
 
     void cleanup() { LF_VERIFY_NO_GL_ERROR(m_gl); }
@@ -117,6 +119,12 @@ private slots:
                                         .arg(texels[size_t(i) * 4])
                                         .arg(reference)));
             }
+            // What the conversion pass makes of the same image, uploaded.
+            const QByteArray stored = data.mid(view * 2 * 80 + 80, 80);
+            ScopedFramebuffer framebuffer;
+            const OwnedTexture converted = convertDisparity(
+                uploadRgba8(5, 4, std::vector<std::uint8_t>(stored.begin(), stored.end())), 5, 4);
+            QCOMPARE(readTextureFloats(*converted, 5, 4), texels);
         }
     }
 

@@ -615,7 +615,7 @@ private slots:
         for (const char *shader :
              {"rgbe2rgba8LinearTonemapping.frag", "DynamicReinhardTonemapping.frag",
               "ReinhardTonemapping.frag", "MinMaxLuminance.frag", "MinMaxLuminanceLoop.frag",
-              "NormalizeLuminance.frag", "simpleWarp.frag"}) {
+              "NormalizeLuminance.frag", "simpleWarp.frag", "rgbe2rf.frag"}) {
             QVERIFY2(
                 !run.stderrText.contains(
                     QStringLiteral("Unable to open file \"" LF_SOURCE_DIR "/shaders/") + shader),

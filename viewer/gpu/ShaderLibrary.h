@@ -16,6 +16,7 @@ enum class ShaderProgram : int
 {
     BilateralTonemapping,
     LinearTonemapping,
+    RgbeToFloat,
     SimpleWarp,
     ReinhardTonemapping,
     TonemappingCurve,
@@ -53,6 +54,7 @@ struct ShaderProgramFile
 inline constexpr ShaderProgramFile shaderProgramFiles[] = {
     {ShaderProgram::BilateralTonemapping, "rgbe2rgba8BilateralTonemapping.frag"},
     {ShaderProgram::LinearTonemapping, "rgbe2rgba8LinearTonemapping.frag"},
+    {ShaderProgram::RgbeToFloat, "rgbe2rf.frag"},
     {ShaderProgram::SimpleWarp, "simpleWarp.frag"},
     {ShaderProgram::ReinhardTonemapping, "ReinhardTonemapping.frag", nullptr,
      "ReinhardTonemapping.vert"},
