@@ -116,16 +116,18 @@ void BilateralGridFilter::tonemap(const std::uint8_t *rgbe, const float *dispari
     const size_t texels = size_t(width) * size_t(height);
     m_intensity.resize(texels);
     m_logSum.resize(texels);
+    float *intensities = m_intensity.data();
+    float *logSums = m_logSum.data();
     inParallel(height, [&](int begin, int end) {
         for (size_t p = size_t(begin) * size_t(width); p < size_t(end) * size_t(width); ++p) {
             const std::uint8_t *texel = rgbe + p * 4;
             // The luminance is this weighted sum of the mantissas times 2^(E - 136).
             const float sum =
                 0.2126f * float(texel[0]) + 0.7152f * float(texel[1]) + 0.0722f * float(texel[2]);
-            const float logSum = fastLog2(std::max(sum, 0.01f));
-            m_logSum[p] = logSum;
-            m_intensity[p] =
-                sum > 0.0f ? logSum + float(int(texel[3]) - 136) : 2.0f * blackIntensity;
+            const float logSum = fastLog2(sum > 0.01f ? sum : 0.01f);
+            logSums[p] = logSum;
+            const float lit = logSum + float(int(texel[3]) - 136);
+            intensities[p] = sum > 0.0f ? lit : 2.0f * blackIntensity;
         }
     });
     if (disparity) {
@@ -511,36 +513,41 @@ void BilateralGridFilter::map(const std::uint8_t *rgbe, const BilateralSettings 
                 const float *here = m_disparity + row;
                 const float *below = here - (y > 0 ? width : 0);
                 const float *above = here + (y + 1 < height ? width : 0);
-                const auto jumpAt = [&](int x, int left, int right) {
+                // An edge where any neighbour lies further than the jump: compared one by one,
+                // with no maximum taken, the loop runs four texels at a time.
+                const auto edgeAt = [&](int x, int left, int right) {
                     const float centre = here[x];
-                    return std::max(
-                        std::max(std::abs(here[left] - centre), std::abs(here[right] - centre)),
-                        std::max(std::abs(below[x] - centre), std::abs(above[x] - centre)));
+                    return (std::abs(here[left] - centre) > edgeJump)
+                        | (std::abs(here[right] - centre) > edgeJump)
+                        | (std::abs(below[x] - centre) > edgeJump)
+                        | (std::abs(above[x] - centre) > edgeJump);
                 };
+                float *factors = factor.data();
                 for (int x = 1; x < width - 1; ++x)
-                    factor[size_t(x)] =
-                        jumpAt(x, x - 1, x + 1) > edgeJump ? edgeCompression : compression;
+                    factors[x] = edgeAt(x, x - 1, x + 1) ? edgeCompression : compression;
                 for (int x : {0, width - 1})
-                    factor[size_t(x)] =
-                        jumpAt(x, std::max(x - 1, 0), std::min(x + 1, width - 1)) > edgeJump
+                    factors[x] = edgeAt(x, std::max(x - 1, 0), std::min(x + 1, width - 1))
                         ? edgeCompression
                         : compression;
             }
             // (mapped - k log2 s) / gamma, with mapped = compression base + (intensity - base)
-            // - absoluteScale.
-            for (int x = 0; x < width; ++x)
-                scale[size_t(x)] = fastExp2((intensity[x] - correction * logSum[x]
-                                             + (factor[size_t(x)] - 1.0f) * base[x] - absoluteScale)
-                                            / displayGamma);
+            // - absoluteScale; 0 for black texels, whose channels then come out 0.
+            float *scales = scale.data();
+            const float *factors = factor.data();
+            for (int x = 0; x < width; ++x) {
+                const float lit = fastExp2((intensity[x] - correction * logSum[x]
+                                            + (factors[x] - 1.0f) * base[x] - absoluteScale)
+                                           / displayGamma);
+                scales[x] = intensity[x] >= blackIntensity ? lit : 0.0f;
+            }
 
             const std::uint8_t *texels = rgbe + row * 4;
             std::uint8_t *out = rgba + row * 4;
             for (int x = 0; x < width; ++x) {
-                const bool lit = intensity[x] >= blackIntensity;
                 for (int channel = 0; channel < 3; ++channel) {
-                    const float value =
-                        std::min(mantissaFactor[texels[4 * x + channel]] * scale[size_t(x)], 1.0f);
-                    out[4 * x + channel] = lit ? std::uint8_t(value * 255.0f + 0.5f) : 0;
+                    const float value = mantissaFactor[texels[4 * x + channel]] * scales[x];
+                    out[4 * x + channel] =
+                        std::uint8_t((value < 1.0f ? value : 1.0f) * 255.0f + 0.5f);
                 }
                 out[4 * x + 3] = 255;
             }
