@@ -513,14 +513,13 @@ void BilateralGridFilter::map(const std::uint8_t *rgbe, const BilateralSettings 
                 const float *here = m_disparity + row;
                 const float *below = here - (y > 0 ? width : 0);
                 const float *above = here + (y + 1 < height ? width : 0);
-                // An edge where any neighbour lies further than the jump: compared one by one,
-                // with no maximum taken, the loop runs four texels at a time.
                 const auto edgeAt = [&](int x, int left, int right) {
                     const float centre = here[x];
-                    return (std::abs(here[left] - centre) > edgeJump)
-                        | (std::abs(here[right] - centre) > edgeJump)
-                        | (std::abs(below[x] - centre) > edgeJump)
-                        | (std::abs(above[x] - centre) > edgeJump);
+                    return std::max(
+                               std::max(std::abs(here[left] - centre),
+                                        std::abs(here[right] - centre)),
+                               std::max(std::abs(below[x] - centre), std::abs(above[x] - centre)))
+                        > edgeJump;
                 };
                 float *factors = factor.data();
                 for (int x = 1; x < width - 1; ++x)
