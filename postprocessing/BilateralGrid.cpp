@@ -513,19 +513,18 @@ void BilateralGridFilter::map(const std::uint8_t *rgbe, const BilateralSettings 
                 const float *here = m_disparity + row;
                 const float *below = here - (y > 0 ? width : 0);
                 const float *above = here + (y + 1 < height ? width : 0);
-                const auto edgeAt = [&](int x, int left, int right) {
+                const auto jumpAt = [&](int x, int left, int right) {
                     const float centre = here[x];
                     return std::max(
-                               std::max(std::abs(here[left] - centre),
-                                        std::abs(here[right] - centre)),
-                               std::max(std::abs(below[x] - centre), std::abs(above[x] - centre)))
-                        > edgeJump;
+                        std::max(std::abs(here[left] - centre), std::abs(here[right] - centre)),
+                        std::max(std::abs(below[x] - centre), std::abs(above[x] - centre)));
                 };
-                float *factors = factor.data();
                 for (int x = 1; x < width - 1; ++x)
-                    factors[x] = edgeAt(x, x - 1, x + 1) ? edgeCompression : compression;
+                    factor[size_t(x)] =
+                        jumpAt(x, x - 1, x + 1) > edgeJump ? edgeCompression : compression;
                 for (int x : {0, width - 1})
-                    factors[x] = edgeAt(x, std::max(x - 1, 0), std::min(x + 1, width - 1))
+                    factor[size_t(x)] =
+                        jumpAt(x, std::max(x - 1, 0), std::min(x + 1, width - 1)) > edgeJump
                         ? edgeCompression
                         : compression;
             }
