@@ -85,6 +85,21 @@ void setStatisticUniforms(QOpenGLShaderProgram &program, const LuminanceStatisti
         program.setUniformValue(uniform.single, float(given.values[size_t(uniform.parameter)]));
 }
 
+// The variant of the four views' program that leaves out the views without weight. Without
+// disparity the camera shows the nearest view, and the views beyond it have no weight wherever
+// the camera lies left of or above it: three quarters of the grid.
+ShaderProgram programForWeights(const std::array<float, 4> &weights)
+{
+    const bool right = weights[1] != 0.0f || weights[2] != 0.0f;
+    const bool below = weights[2] != 0.0f || weights[3] != 0.0f;
+    if (right && below)
+        return ShaderProgram::DynamicReinhardTonemapping;
+    if (right)
+        return ShaderProgram::DynamicReinhardTonemappingOnBaseRow;
+    return below ? ShaderProgram::DynamicReinhardTonemappingOnBaseColumn
+                 : ShaderProgram::DynamicReinhardTonemappingOnBaseView;
+}
+
 } // namespace
 
 TonemappingInterpolatingReinhard05PostProcessor::TonemappingInterpolatingReinhard05PostProcessor(
@@ -122,7 +137,7 @@ TonemappingInterpolatingReinhard05PostProcessor::processForDisplay(CameraView &v
     const DrawnRegion region = opaqueBlackAround(view.drawn());
     OwnedTexture mapped =
         runPass({"photoreceptor tone mapping of four views",
-                 shaderProgram(ShaderProgram::DynamicReinhardTonemapping), width, height,
+                 shaderProgram(programForWeights(m_weights)), width, height,
                  PassFormat::Rgba8, nullptr, &region},
                 {{input.get(), 0}}, [&](QOpenGLShaderProgram &program) {
                     setOperatorUniforms(program, m_settings);

@@ -64,9 +64,19 @@ void main()
     vec3 x = fastPow(max(texture(textureImage, uv).rgb, 1e-30), preGamma);
     // The pixel's part of the adaptation level, the same for every view.
     vec3 local = localAdaptation.x * x + localAdaptation.y * dot(x, luminanceWeights);
-    vec3 mapped = vec3(0.0);
-    // A view without weight plays no part, whatever its statistics: its term is finite.
-    for (int i = 0; i < 4; ++i)
-        mapped += weight[i] * photoreceptor(x, local + globalAdaptation[i], m[i]);
+    // A view without weight plays no part, whatever its statistics: its term is finite. Weights
+    // vanish in pairs, and the variants ON_BASE_COLUMN (right and diagonal without weight) and
+    // ON_BASE_ROW (diagonal and below) leave those views out: a software driver evaluates both
+    // sides of a branch, so skipping them at run time would save nothing.
+    vec3 mapped = weight[0] * photoreceptor(x, local + globalAdaptation[0], m[0]);
+#ifndef ON_BASE_COLUMN
+    mapped += weight[1] * photoreceptor(x, local + globalAdaptation[1], m[1]);
+#endif
+#if !defined(ON_BASE_COLUMN) && !defined(ON_BASE_ROW)
+    mapped += weight[2] * photoreceptor(x, local + globalAdaptation[2], m[2]);
+#endif
+#ifndef ON_BASE_ROW
+    mapped += weight[3] * photoreceptor(x, local + globalAdaptation[3], m[3]);
+#endif
     colour = vec4(mapped, 1.0);
 }

@@ -404,6 +404,9 @@ private slots:
         QTest::newRow("cell centre")
             << 0.5f << -0.5f << QVector<float>({0.25f, 0.25f, 0.25f, 0.25f});
         QTest::newRow("a quarter right") << 0.25f << 0.0f << QVector<float>({0.75f, 0.25f, 0, 0});
+        // The shader leaves views without weight out in pairs; here the pair between the two
+        // with weight.
+        QTest::newRow("a quarter below") << 0.0f << -0.25f << QVector<float>({0.75f, 0, 0, 0.25f});
         // A nearest-view cell left of and above its view: the views beyond the base view are
         // on the other side of the camera and get no weight.
         QTest::newRow("left of the base view") << -0.3f << 0.4f << QVector<float>({1, 0, 0, 0});

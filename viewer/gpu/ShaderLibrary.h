@@ -34,6 +34,9 @@ enum class ShaderProgram : int
     ReinhardTonemappingOfRgbe,
     ReinhardTonemappingOfRgbeStretched,
     TonemappingCurveOfRgbe,
+    DynamicReinhardTonemappingOnBaseColumn,
+    DynamicReinhardTonemappingOnBaseRow,
+    DynamicReinhardTonemappingOnBaseView,
 };
 
 struct ShaderProgramFile
@@ -77,6 +80,12 @@ inline constexpr ShaderProgramFile shaderProgramFiles[] = {
     {ShaderProgram::ReinhardTonemappingOfRgbeStretched, "ReinhardTonemapping.frag",
      "GIVEN_CONTRAST RGBE_INPUT FIXED_STRETCH", "ReinhardTonemapping.vert"},
     {ShaderProgram::TonemappingCurveOfRgbe, "TonemappingCurveTonemapping.frag", "RGBE_INPUT"},
+    {ShaderProgram::DynamicReinhardTonemappingOnBaseColumn, "DynamicReinhardTonemapping.frag",
+     "ON_BASE_COLUMN", "DynamicReinhardTonemapping.vert"},
+    {ShaderProgram::DynamicReinhardTonemappingOnBaseRow, "DynamicReinhardTonemapping.frag",
+     "ON_BASE_ROW", "DynamicReinhardTonemapping.vert"},
+    {ShaderProgram::DynamicReinhardTonemappingOnBaseView, "DynamicReinhardTonemapping.frag",
+     "ON_BASE_COLUMN ON_BASE_ROW", "DynamicReinhardTonemapping.vert"},
 };
 
 inline constexpr int shaderProgramCount = int(std::size(shaderProgramFiles));
