@@ -135,20 +135,19 @@ TonemappingInterpolatingReinhard05PostProcessor::processForDisplay(CameraView &v
     m_weights = cellWeights(view.getParameter(ViewOffsetX), view.getParameter(ViewOffsetY));
     OwnedTexture input = view.takeLayer(TonemappedRgb);
     const DrawnRegion region = opaqueBlackAround(view.drawn());
-    OwnedTexture mapped =
-        runPass({"photoreceptor tone mapping of four views",
-                 shaderProgram(programForWeights(m_weights)), width, height,
-                 PassFormat::Rgba8, nullptr, &region},
-                {{input.get(), 0}}, [&](QOpenGLShaderProgram &program) {
-                    setOperatorUniforms(program, m_settings);
-                    program.setUniformValueArray("weight[0]", m_weights.data(), 4, 1);
-                    for (const StatisticUniform &uniform : statisticUniforms) {
-                        std::array<float, 4> perView;
-                        for (size_t i = 0; i < 4; ++i)
-                            perView[i] = float(statistics[i].values[size_t(uniform.parameter)]);
-                        program.setUniformValueArray(uniform.array, perView.data(), 4, 1);
-                    }
-                });
+    OwnedTexture mapped = runPass(
+        {"photoreceptor tone mapping of four views", shaderProgram(programForWeights(m_weights)),
+         width, height, PassFormat::Rgba8, nullptr, &region},
+        {{input.get(), 0}}, [&](QOpenGLShaderProgram &program) {
+            setOperatorUniforms(program, m_settings);
+            program.setUniformValueArray("weight[0]", m_weights.data(), 4, 1);
+            for (const StatisticUniform &uniform : statisticUniforms) {
+                std::array<float, 4> perView;
+                for (size_t i = 0; i < 4; ++i)
+                    perView[i] = float(statistics[i].values[size_t(uniform.parameter)]);
+                program.setUniformValueArray(uniform.array, perView.data(), 4, 1);
+            }
+        });
     input.reset();
     stretch = measuredStretch(*mapped, width, height, view.drawn());
     return mapped;
