@@ -2,6 +2,7 @@
 
 #include "LightfieldReader.h"
 #include "Rgbe.h"
+#include "VectorClones.h"
 #include "viewer/gpu/ConfigurationError.h"
 #include "viewer/gpu/GpuPass.h"
 #include "viewer/gpu/ScreenQuad.h"
@@ -157,17 +158,64 @@ std::unique_ptr<LightfieldPlane> buildLdrPlane(LightfieldReader *reader,
 
 namespace {
 
-// The half float nearest a finite value from 0 to the largest half float, ties to even. The
-// driver's own conversion of a float upload takes longer than the view's whole disparity pass.
-std::uint16_t halfFloatOf(float value)
+// The half float nearest a value from 0 to the largest half float, ties to even. Both roundings
+// are worked out and one chosen, so that a loop of these vectorises. The driver's own conversion
+// of a float upload takes longer than the view's whole disparity pass.
+inline std::uint16_t halfFloatOf(float value)
 {
     std::uint32_t bits = 0;
     std::memcpy(&bits, &value, sizeof bits);
-    // Below 2^-14 a half float counts in steps of 2^-24.
-    if (bits < 0x38800000u)
-        return std::uint16_t(std::lrint(value * 16777216.0f));
-    const std::uint32_t rounded = bits + 0x0fffu + ((bits >> 13) & 1u);
-    return std::uint16_t((rounded - 0x38000000u) >> 13);
+    const std::uint32_t normal = (bits + 0x0fffu + ((bits >> 13) & 1u) - 0x38000000u) >> 13;
+    // Below 2^-14 a half float counts in steps of 2^-24: the value in those steps, below 1024,
+    // rounded by adding and taking away 2^23, where a float's steps are whole numbers.
+    constexpr float smallestNormal = 6.103515625e-05f;
+    const float steps = (value < smallestNormal ? value : smallestNormal) * 16777216.0f;
+    const float rounded = (steps + 8388608.0f) - 8388608.0f;
+    const std::uint32_t subnormal = std::uint32_t(std::int32_t(rounded));
+    return std::uint16_t(bits < 0x38800000u ? subnormal : normal);
+}
+
+// Disparity is stored grey: the red mantissa and the exponent carry it.
+inline float disparityOf(const unsigned char *texel, const std::array<float, 256> &scale)
+{
+    return float(texel[0]) * scale[texel[3]];
+}
+
+// Held at the largest half float, so that no texel of a map holds infinity.
+WIDE_VECTOR_CLONES
+void halfFloatDisparities(const unsigned char *rgbe, size_t count, std::uint16_t *halfFloats)
+{
+    constexpr float largestHalf = 65504.0f;
+    const std::array<float, 256> &scale = rgbeSingleScales();
+    for (size_t i = 0; i < count; ++i) {
+        const float value = disparityOf(rgbe + 4 * i, scale);
+        halfFloats[i] = halfFloatOf(largestHalf < value ? largestHalf : value);
+    }
+}
+
+WIDE_VECTOR_CLONES
+void decodeDisparities(const unsigned char *rgbe, size_t count, float *decoded)
+{
+    const std::array<float, 256> &scale = rgbeSingleScales();
+    for (size_t i = 0; i < count; ++i)
+        decoded[i] = disparityOf(rgbe + 4 * i, scale);
+}
+
+// Raises each tile's largest disparity to the largest of one row of the image. The row is decoded
+// first and its tiles taken a column of the tile at a time, so both loops vectorise.
+WIDE_VECTOR_CLONES
+void raiseTilesToRow(const unsigned char *rgbe, int width, float *decoded, float *tileRow)
+{
+    decodeDisparities(rgbe, size_t(width), decoded);
+    const int wholeTiles = width / disparityTileSize;
+    for (int column = 0; column < disparityTileSize; ++column) {
+        for (int tile = 0; tile < wholeTiles; ++tile) {
+            const float value = decoded[tile * disparityTileSize + column];
+            tileRow[tile] = tileRow[tile] < value ? value : tileRow[tile];
+        }
+    }
+    for (int x = wholeTiles * disparityTileSize; x < width; ++x)
+        tileRow[wholeTiles] = std::max(tileRow[wholeTiles], decoded[x]);
 }
 
 } // namespace
@@ -175,14 +223,8 @@ std::uint16_t halfFloatOf(float value)
 OwnedTexture uploadDisparity(const unsigned char *rgbe, int width, int height,
                              std::vector<std::uint16_t> &halfFloats)
 {
-    // Disparity is stored grey: the red mantissa and the exponent carry it. Held at the largest
-    // half float, so that no texel of a map holds infinity.
-    constexpr float largestHalf = 65504.0f;
-    const std::array<float, 256> &scale = rgbeSingleScales();
     halfFloats.resize(size_t(width) * size_t(height));
-    for (size_t i = 0; i < halfFloats.size(); ++i)
-        halfFloats[i] =
-            halfFloatOf(std::min(float(rgbe[4 * i]) * scale[rgbe[4 * i + 3]], largestHalf));
+    halfFloatDisparities(rgbe, halfFloats.size(), halfFloats.data());
 
     auto texture = std::make_unique<QOpenGLTexture>(QOpenGLTexture::Target2D);
     texture->setFormat(QOpenGLTexture::R16F);
@@ -210,19 +252,11 @@ std::vector<float> disparityTilesOf(const unsigned char *rgbe, int width, int he
     const int columns = (width + disparityTileSize - 1) / disparityTileSize;
     const int rows = (height + disparityTileSize - 1) / disparityTileSize;
     std::vector<float> largest(size_t(columns) * size_t(rows), 0.0f);
-    // Disparity is stored grey: the red mantissa and the exponent carry it. Every texel is
-    // decoded, as a file need not hold its mantissas normalised.
-    const std::array<float, 256> &scale = rgbeSingleScales();
+    // Every texel is decoded, as a file need not hold its mantissas normalised.
+    std::vector<float> decoded(static_cast<size_t>(width));
     for (int y = 0; y < height; ++y) {
-        const unsigned char *texel = rgbe + size_t(y) * size_t(width) * 4;
-        float *tileRow = &largest[size_t(y / disparityTileSize) * size_t(columns)];
-        for (int tile = 0; tile < columns; ++tile) {
-            const int end = std::min(width, (tile + 1) * disparityTileSize);
-            float value = tileRow[tile];
-            for (int x = tile * disparityTileSize; x < end; ++x, texel += 4)
-                value = std::max(value, float(texel[0]) * scale[texel[3]]);
-            tileRow[tile] = value;
-        }
+        raiseTilesToRow(rgbe + size_t(y) * size_t(width) * 4, width, decoded.data(),
+                        &largest[size_t(y / disparityTileSize) * size_t(columns)]);
     }
     return largest;
 }

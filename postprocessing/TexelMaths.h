@@ -1,20 +1,13 @@
 #pragma once
 
+#include "lightfield/VectorClones.h"
+
 #include <array>
 #include <cstdint>
 #include <cstring>
 
 // What the per-texel loops over a view's RGBE bytes share: the luminance they measure and a
 // logarithm that vectorises.
-
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-// Built twice, for AVX2 and for the x86-64 baseline; the program takes the one its processor runs.
-// A function built so stays internal to its file: clang names the clones' dispatcher apart from
-// the function, so callers elsewhere would need the attribute too.
-#define WIDE_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define WIDE_VECTOR_CLONES
-#endif
 
 // ln x for x > 0, normal and finite, within about one unit in the last place (Cephes' logf): a
 // loop of these vectorizes, where one that calls the library's logf does not.

@@ -128,6 +128,39 @@ private slots:
         }
     }
 
+    // Every mantissa at every exponent from far below the half floats' smallest step to the top
+    // of their range: the nearest half float, ties to even. An 8-bit mantissa fits a half
+    // float's normal range exactly; below 2^-14 the steps are 2^-24 and the value rounds (the
+    // software driver's own conversion flushes it to 0 there instead).
+    void disparityRoundsToTheNearestHalfFloat()
+    {
+        const int width = 256, height = 49, lowestExponent = 96;
+        std::vector<std::uint8_t> image;
+        for (int row = 0; row < height; ++row) {
+            for (int mantissa = 0; mantissa < width; ++mantissa) {
+                const std::uint8_t texel[4] = {std::uint8_t(mantissa), 0, 0,
+                                               std::uint8_t(lowestExponent + row)};
+                image.insert(image.end(), texel, texel + 4);
+            }
+        }
+        std::vector<std::uint16_t> halfFloats;
+        const OwnedTexture map = uploadDisparity(image.data(), width, height, halfFloats);
+        const std::vector<float> texels = readTextureFloats(*map, width, height);
+        for (int i = 0; i < width * height; ++i) {
+            const double value = std::ldexp(double(i % width), lowestExponent + i / width - 136);
+            const double smallestNormal = std::ldexp(1.0, -14);
+            const double expected = value >= smallestNormal
+                ? value
+                : std::ldexp(std::nearbyint(std::ldexp(value, 24)), -24);
+            QVERIFY2(double(texels[size_t(i) * 4]) == expected,
+                     qPrintable(QStringLiteral("mantissa %1, exponent byte %2: %3, not %4")
+                                    .arg(i % width)
+                                    .arg(lowestExponent + i / width)
+                                    .arg(double(texels[size_t(i) * 4]))
+                                    .arg(expected)));
+        }
+    }
+
     // The warp gathers a map's texels across its edges and takes 0 there, as it does for a pass's
     // output; a disparity no half float holds stays finite, and one below the half floats' normal
     // range keeps its finer steps.
