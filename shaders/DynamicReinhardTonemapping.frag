@@ -36,8 +36,8 @@ const vec3 luminanceWeights = vec3(0.2126, 0.7152, 0.0722);
 // the mantissa within 1e-4, exp2 of the fraction within 1.1e-4 relative, so a response is off by
 // at most about 2e-4 of itself, a hundredth of an 8-bit level of the result. A software driver
 // takes a third less time over it than over pow(), which is most of this pass. Results are
-// clamped to 2^-126 ... 2^127. (ReinhardTonemapping.frag and DynamicReinhardTonemapping.frag
-// carry the same function.)
+// clamped to 2^-126 ... 2^127. (ReinhardTonemapping.frag, DynamicReinhardTonemapping.frag and
+// TonemappingCurveTonemapping.frag carry the same function.)
 vec3 fastPow(vec3 base, float exponent)
 {
     ivec3 bits = floatBitsToInt(base);
