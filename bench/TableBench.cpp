@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -43,11 +44,23 @@ const std::pair<const char *, const char *> planeStages[] = {
 };
 
 void printRow(const std::string &figure, double milliseconds, const char *against, double floor,
-              const char *goal)
+              double ratio, const char *goal)
 {
     std::printf("%-66s %9.2f  %-26s %8.2f %7.2f  %s\n", figure.c_str(), milliseconds, against,
-                floor, milliseconds / floor, goal);
+                floor, ratio, goal);
     std::fflush(stdout);
+}
+
+void printRow(const std::string &figure, double milliseconds, const char *against, double floor,
+              const char *goal)
+{
+    printRow(figure, milliseconds, against, floor, milliseconds / floor, goal);
+}
+
+double median(std::vector<double> values)
+{
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
 }
 
 int runTable(GLTestContext &offscreen, const QCommandLineParser &options)
@@ -76,66 +89,83 @@ int runTable(GLTestContext &offscreen, const QCommandLineParser &options)
         return timeFrames(offscreen, pipeline, size.width(), size.height(), frames).milliseconds;
     };
 
-    // The floors first, as every file was just written: in a process that has not yet freed
-    // views, uploads take fresh memory, as a viewer's plane build does.
-    const double rgbeFloor = readAndUploadMilliseconds(files.rgbe);
-    const double ldrFloor = readAndUploadMilliseconds(files.ldr);
-
-    // Cheap frames first: a software driver runs frames slower for a while after long ones.
-    double waitedCopy = 0.0, waitedLargeCopy = 0.0;
+    // Each floor is taken next to its figure, before and after it: on a shared machine the
+    // speed of both drifts by a third within a run, and a floor from the run's start would move
+    // every ratio with it.
+    LoadedPipeline copySource =
+        buildPipeline(files.ldrFlat, configurationNamed(eightBitConfiguration));
+    QOpenGLTexture *copyTexture = anyPlaneTexture(copySource.stages->plane());
+    const auto waitedCopyOf = [&](QSize window) {
+        return copyMilliseconds(offscreen, copyTexture, window.width(), window.height(),
+                                std::min(frames, 200), CopyTiming::Waited);
+    };
+    // A frame figure and the mean of the copies of its window waited for just before and after.
+    struct FrameAndFloor
     {
-        LoadedPipeline pipeline =
-            buildPipeline(files.ldrFlat, configurationNamed(eightBitConfiguration));
-        QOpenGLTexture *texture = anyPlaneTexture(pipeline.stages->plane());
-        const int copies = std::min(frames, 200);
-        waitedCopy = copyMilliseconds(offscreen, texture, size, size, copies, CopyTiming::Waited);
-        waitedLargeCopy = copyMilliseconds(offscreen, texture, largeWindow.width(),
-                                           largeWindow.height(), copies, CopyTiming::Waited);
-    }
+        double frame, floor;
+    };
+    const auto frameAndFloor = [&](const QString &path, const char *configuration, QSize window) {
+        const double before = waitedCopyOf(window);
+        const double frame = frameMilliseconds(path, configuration, window);
+        return FrameAndFloor {frame, 0.5 * (before + waitedCopyOf(window))};
+    };
     const QByteArray viewCopy = QStringLiteral("waited copy %1x%1").arg(size).toLatin1();
     const QByteArray largeCopy = QStringLiteral("waited copy %1x%2")
                                      .arg(largeWindow.width())
                                      .arg(largeWindow.height())
                                      .toLatin1();
 
-    const double eightBitFlat = frameMilliseconds(files.ldrFlat, eightBitConfiguration, window);
-    printRow("8-bit frame without disparity", eightBitFlat, viewCopy.constData(), waitedCopy, "");
+    // Cheap frames first: a software driver runs frames slower for a while after long ones.
+    const auto printFrameRow = [&](const std::string &figure, const QString &path,
+                                   const char *configuration, QSize window, const char *goal) {
+        const FrameAndFloor measured = frameAndFloor(path, configuration, window);
+        printRow(figure, measured.frame, (window == largeWindow ? largeCopy : viewCopy).constData(),
+                 measured.floor, goal);
+    };
+    printFrameRow("8-bit frame without disparity", files.ldrFlat, eightBitConfiguration, window,
+                  "");
     for (const char *name : perFrameConfigurations) {
-        printRow(std::string("photoreceptor frame without disparity, ") + name,
-                 frameMilliseconds(files.rgbeFlat, name, window), viewCopy.constData(), waitedCopy,
-                 "<= 4");
+        printFrameRow(std::string("photoreceptor frame without disparity, ") + name, files.rgbeFlat,
+                      name, window, "<= 4");
     }
     for (const char *name : perFrameConfigurations) {
-        printRow(std::string("the same, 1920x1080 window, ") + name,
-                 frameMilliseconds(files.rgbeFlat, name, largeWindow), largeCopy.constData(),
-                 waitedLargeCopy, "<= 4");
+        printFrameRow(std::string("the same, 1920x1080 window, ") + name, files.rgbeFlat, name,
+                      largeWindow, "<= 4");
     }
-
-    const double warpLayers = frameMilliseconds(files.ldr, eightBitConfiguration, window);
-    printRow("warp frame, layered scene", warpLayers, viewCopy.constData(), waitedCopy, "<= 12");
-    printRow("warp frame, cluttered scene",
-             frameMilliseconds(clutterFile, eightBitConfiguration, window), viewCopy.constData(),
-             waitedCopy, "<= 16");
+    printFrameRow("warp frame, layered scene", files.ldr, eightBitConfiguration, window, "<= 12");
+    printFrameRow("warp frame, cluttered scene", clutterFile, eightBitConfiguration, window,
+                  "<= 16");
+    // The tone-mapped warp frame against the 8-bit one, timed before and after it.
     for (const char *name : perFrameConfigurations) {
-        printRow(std::string("photoreceptor frame with disparity, ") + name,
-                 frameMilliseconds(files.rgbe, name, window), "8-bit warp frame", warpLayers,
-                 "<= 1.15");
+        const double before = frameMilliseconds(files.ldr, eightBitConfiguration, window);
+        const double frame = frameMilliseconds(files.rgbe, name, window);
+        const double after = frameMilliseconds(files.ldr, eightBitConfiguration, window);
+        printRow(std::string("photoreceptor frame with disparity, ") + name, frame,
+                 "8-bit warp frame", 0.5 * (before + after), "<= 1.15");
     }
 
     // Each build in a process of its own, as a viewer builds one plane: one build after another
     // in this process would inherit what the last one left (the 8-bit build takes half as long
     // again after the shared Reinhard stage's). A build takes about a second, the median of three
     // of them is affordable.
-    const auto buildMilliseconds = [&](const QString &path, const char *configuration) {
-        return medianOfThree([&] { return buildInProcessOfItsOwn(path, configuration); });
+    // Three builds, each after a floor of its own; the row gives the medians of the builds, of
+    // the floors and of the three ratios.
+    const auto printBuildRow = [&](const std::string &figure, const QString &path,
+                                   const char *configuration, const char *goal) {
+        std::vector<double> builds, floors, ratios;
+        for (int run = 0; run < 3; ++run) {
+            floors.push_back(readAndUploadMilliseconds(path));
+            builds.push_back(buildInProcessOfItsOwn(path, configuration));
+            ratios.push_back(builds.back() / floors.back());
+        }
+        printRow(figure, median(builds), "read + upload", median(floors), median(ratios), goal);
     };
     for (const auto &[stage, configuration] : planeStages) {
-        printRow(std::string("RGBE plane build with disparity, ") + stage + " stage",
-                 buildMilliseconds(files.rgbe, configuration), "read + upload", rgbeFloor,
-                 std::string(stage) == "bilateral" ? "<= 5" : "<= 3");
+        printBuildRow(std::string("RGBE plane build with disparity, ") + stage + " stage",
+                      files.rgbe, configuration,
+                      std::string(stage) == "bilateral" ? "<= 5" : "<= 3");
     }
-    const double ldrBuild = buildMilliseconds(files.ldr, eightBitConfiguration);
-    printRow("8-bit plane build with disparity", ldrBuild, "read + upload", ldrFloor, "<= 1.5");
+    printBuildRow("8-bit plane build with disparity", files.ldr, eightBitConfiguration, "<= 1.5");
     return 0;
 }
 
