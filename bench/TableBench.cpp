@@ -179,7 +179,9 @@ const Benchmark tableBenchmark = {
     "quad of the window's size waited for as a frame is; the photoreceptor frames with "
     "disparity against the 8-bit warp frame; the RGBE plane build of each plane stage and "
     "the 8-bit plane build, with disparity, against reading the file and uploading its "
-    "views. Each line prints the figure, its floor, their ratio and the ratio aimed at. "
+    "views. Each line prints the figure, its floor, their ratio and the ratio aimed at; each floor "
+    "is taken next to its figure (a frame between copies before and after it, each of three "
+    "builds after a read and upload of its own, the row giving the median ratio). "
     "Takes --size (default 512), --grid and --frames; run on a quiet machine.",
     &runTable,
     nullptr,
