@@ -99,29 +99,22 @@ int runTable(GLTestContext &offscreen, const QCommandLineParser &options)
         return copyMilliseconds(offscreen, copyTexture, window.width(), window.height(),
                                 std::min(frames, 200), CopyTiming::Waited);
     };
-    // A frame figure and the mean of the copies of its window waited for just before and after.
-    struct FrameAndFloor
-    {
-        double frame, floor;
-    };
-    const auto frameAndFloor = [&](const QString &path, const char *configuration, QSize window) {
-        const double before = waitedCopyOf(window);
-        const double frame = frameMilliseconds(path, configuration, window);
-        return FrameAndFloor {frame, 0.5 * (before + waitedCopyOf(window))};
-    };
     const QByteArray viewCopy = QStringLiteral("waited copy %1x%1").arg(size).toLatin1();
     const QByteArray largeCopy = QStringLiteral("waited copy %1x%2")
                                      .arg(largeWindow.width())
                                      .arg(largeWindow.height())
                                      .toLatin1();
 
-    // Cheap frames first: a software driver runs frames slower for a while after long ones.
+    // A frame against the mean of the copies of its window waited for just before and after it.
     const auto printFrameRow = [&](const std::string &figure, const QString &path,
                                    const char *configuration, QSize window, const char *goal) {
-        const FrameAndFloor measured = frameAndFloor(path, configuration, window);
-        printRow(figure, measured.frame, (window == largeWindow ? largeCopy : viewCopy).constData(),
-                 measured.floor, goal);
+        const double before = waitedCopyOf(window);
+        const double frame = frameMilliseconds(path, configuration, window);
+        printRow(figure, frame, (window == largeWindow ? largeCopy : viewCopy).constData(),
+                 0.5 * (before + waitedCopyOf(window)), goal);
     };
+
+    // Cheap frames first: a software driver runs frames slower for a while after long ones.
     printFrameRow("8-bit frame without disparity", files.ldrFlat, eightBitConfiguration, window,
                   "");
     for (const char *name : perFrameConfigurations) {
@@ -146,10 +139,9 @@ int runTable(GLTestContext &offscreen, const QCommandLineParser &options)
 
     // Each build in a process of its own, as a viewer builds one plane: one build after another
     // in this process would inherit what the last one left (the 8-bit build takes half as long
-    // again after the shared Reinhard stage's). A build takes about a second, the median of three
-    // of them is affordable.
-    // Three builds, each after a floor of its own; the row gives the medians of the builds, of
-    // the floors and of the three ratios.
+    // again after the shared Reinhard stage's). A build takes about a second: three of them, each
+    // after a floor of its own, are affordable; the row gives the medians of the builds, of the
+    // floors and of the three ratios.
     const auto printBuildRow = [&](const std::string &figure, const QString &path,
                                    const char *configuration, const char *goal) {
         std::vector<double> builds, floors, ratios;
